@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs, when missing, what building and testing need on a fresh Debian machine.
+set -euo pipefail
+
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+have cmake || need+=(cmake)
+have ninja || need+=(ninja-build)
+have g++ || need+=(g++)
+have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+have i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+have Xvfb || need+=(xvfb)
+have xvfb-run || need+=(xvfb xauth)
+have xauth || need+=(xauth)
+have xdotool || need+=(xdotool)
+[ -x /usr/bin/import ] || need+=(imagemagick)
+[ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || need+=(fonts-wqy-microhei)
+[ -d /usr/src/googletest/googletest ] || need+=(googletest)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+have clang++ || need+=(clang)
+[ -d /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux ] || need+=(libclang-rt-14-dev)
+have python3 || need+=(python3)
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
