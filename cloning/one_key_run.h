@@ -1,0 +1,49 @@
+// The one-key run: snapshot the master VM, then register the requested number of linked
+// clones, logging every outcome. Portable: the window, the runner and the file system are
+// reached through OneKeyRunHost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class OneKeyRunHost {
+public:
+    virtual ~OneKeyRunHost() = default;
+
+    virtual std::string DiscoverInstallDirectory() = 0;
+    // Makes the folder current; failures are ignored (the tool then is not found and each
+    // step is logged as a failure).
+    virtual void SetCurrentDirectory(const std::string& folder) = 0;
+    // Item value of the selected VM in the list; -1 when nothing is selected.
+    virtual int32_t SelectedVmIndex() = 0;
+    virtual std::string CloneCountText() = 0;
+    // Runs the line through the command runner and returns its captured output.
+    virtual std::string RunCommand(const std::string& line) = 0;
+    virtual void AppendLog(const std::string& text) = 0;
+    // Lets the window process what is queued (log lines appear, clicks are handled).
+    virtual void PumpPendingMessages() = 0;
+    // True once the user asked to stop the run (or closed the window).
+    virtual bool StopRequested() = 0;
+};
+
+// Program-wide directories the run reads and writes.
+struct RunDirectories {
+    std::string& install_dir;
+    std::string& tools_dir;
+};
+
+// Sets the tools directory from the install directory (rediscovered when empty) and makes it
+// current.
+void PrepareToolsDirectory(OneKeyRunHost& host, RunDirectories dirs);
+
+// The whole run. Every requested clone is attempted unless the user asks to stop; the run
+// always ends with the completion line.
+void RunOneKey(OneKeyRunHost& host, RunDirectories dirs);
+
+// Log texts of the run.
+inline constexpr const char* kSnapshotOkLine = "设置母盘成功！\r\n";
+inline constexpr const char* kSnapshotFailedLine = "设置母盘失败！\r\n";
+inline constexpr const char* kCloneOkPrefix = "快照设置成功：MEmu_";
+inline constexpr const char* kCloneFailedLine = "快照设置失败！\r\n";
+inline constexpr const char* kCompletionLine = "-------完成--------\r\n";
+inline constexpr const char* kStoppedLine = "已按要求停止，其余克隆未执行。\r\n";
