@@ -15,3 +15,7 @@ struct ProgramState {
 };
 
 ProgramState& State();
+
+// The end routine's work: destroys the control module object, then the VM records first to
+// last and the list, then the install directory and the tools directory texts.
+void ReleaseProgramState();

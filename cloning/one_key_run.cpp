@@ -10,7 +10,7 @@ namespace {
 // current, and the tools are started by their bare names.
 std::string RunInToolsDirectory(OneKeyRunHost& host, const std::string& tools_dir,
                                 const std::string& line) {
-    host.SetCurrentDirectory(tools_dir);
+    host.MakeDirectoryCurrent(tools_dir);
     return host.RunCommand(line);
 }
 
@@ -24,7 +24,7 @@ void LogFailure(OneKeyRunHost& host, const char* line, const std::string& output
 void PrepareToolsDirectory(OneKeyRunHost& host, RunDirectories dirs) {
     if (dirs.install_dir.empty()) dirs.install_dir = host.DiscoverInstallDirectory();
     dirs.tools_dir = ToolsDirectoryFor(dirs.install_dir);
-    host.SetCurrentDirectory(dirs.tools_dir);
+    host.MakeDirectoryCurrent(dirs.tools_dir);
 }
 
 void RunOneKey(OneKeyRunHost& host, RunDirectories dirs) {

@@ -13,7 +13,7 @@ public:
     virtual std::string DiscoverInstallDirectory() = 0;
     // Makes the folder current; failures are ignored (the tool then is not found and each
     // step is logged as a failure).
-    virtual void SetCurrentDirectory(const std::string& folder) = 0;
+    virtual void MakeDirectoryCurrent(const std::string& folder) = 0;
     // Item value of the selected VM in the list; -1 when nothing is selected.
     virtual int32_t SelectedVmIndex() = 0;
     virtual std::string CloneCountText() = 0;

@@ -17,7 +17,8 @@ public:
     // Current directory without a trailing backslash (as GetCurrentDirectoryA gives it); empty
     // on failure.
     virtual std::string CurrentDirectory() = 0;
-    virtual bool SetCurrentDirectory(const std::string& folder) = 0;
+    // SetCurrentDirectory (named apart from the Win32 macro of that name).
+    virtual bool MakeDirectoryCurrent(const std::string& folder) = 0;
     virtual bool FileExists(const std::string& path) = 0;
     // Install-location discovery; a folder ending in a backslash, or empty.
     virtual std::string DiscoverInstallDirectory() = 0;

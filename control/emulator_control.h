@@ -74,6 +74,18 @@ public:
     std::string tool_file;
 
 private:
+    // EnsureWorkingDirectory, then the list command as a captured run.
+    std::string ListCommandReply();
+    // ListVms (lines of exactly five fields) and ListWindowedVms (five or more fields, window
+    // at least 1). Replaces the contents of `vms` and returns the record count.
+    int CollectRecords(VmList& vms, bool windowed_only);
+    // EnsureWorkingDirectory, then a captured run without time-out.
+    std::string RunCaptured(const std::string& line);
+    // Start/stop/reboot: captured with the caller's time-out when `wait` is true, judged by
+    // `phrase`; otherwise started detached with result false.
+    bool RunVmCommand(const std::string& line, std::optional<bool> wait,
+                      std::optional<int32_t> timeout_ms, const char* phrase);
+
     ControlPlatform& platform_;
 };
 

@@ -6,6 +6,7 @@
 
 set(CONSOLE_BUILDS_RC ${CMAKE_BINARY_DIR}/generated/console_builds.rc)
 set(_rc "// Manager console builds found in data/ with the expected size and SHA-256.\n")
+set(_bundled "")
 foreach(entry
     "7.2.1;CONSOLE_7_2_1;1575424;1a9723589abb3d5aafa54301dde7cba61d6f0d63e298e3f74f6cbd1a8872f78f"
     "7.2.2;CONSOLE_7_2_2;1575936;1da3364fefc2420fa47139029818c2b033957b5e9b1bc8b8adec007893ecb394")
@@ -21,6 +22,7 @@ foreach(entry
     if(size EQUAL expected_size AND sha STREQUAL expected_sha)
       message(STATUS "Manager console ${version}: bundled")
       string(APPEND _rc "${resource} RCDATA \"${file}\"\n")
+      string(APPEND _bundled " ${version}")
     else()
       message(WARNING "data/MEmuConsole-${version}.exe has size ${size} and SHA-256 ${sha}; "
                       "expected ${expected_size} and ${expected_sha}. Not bundled.")
@@ -29,4 +31,6 @@ foreach(entry
     message(STATUS "Manager console ${version}: not bundled (no data/MEmuConsole-${version}.exe)")
   endif()
 endforeach()
+# Always one resource (windres refuses a file without any): the list of bundled versions.
+string(APPEND _rc "CONSOLE_BUILDS_BUNDLED RCDATA { \"${_bundled}\\0\" }\n")
 file(CONFIGURE OUTPUT ${CONSOLE_BUILDS_RC} CONTENT "${_rc}")

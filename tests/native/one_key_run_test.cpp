@@ -34,7 +34,7 @@ public:
         ++discoveries;
         return discovered;
     }
-    void SetCurrentDirectory(const std::string& folder) override { current_dir = folder; }
+    void MakeDirectoryCurrent(const std::string& folder) override { current_dir = folder; }
     int32_t SelectedVmIndex() override { return selected; }
     std::string CloneCountText() override { return count_text; }
     std::string RunCommand(const std::string& line) override {

@@ -1,0 +1,88 @@
+// Program start: the fixed start-up sequence, the message loop and the orderly end.
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <string>
+
+#include "app/end_routine.h"
+#include "app/events.h"
+#include "app/fatal_box_win.h"
+#include "app/fault_sites.h"
+#include "app/main_window.h"
+#include "app/program_state.h"
+#include "control/control_factory_win.h"
+#include "text/fatal_error.h"
+
+namespace {
+
+// Full path of the program's own file, however long.
+std::wstring ProgramPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// The program folder becomes the current directory. The folder is kept with its trailing
+// backslash, so a program in a drive's root makes that root current ("C:" alone would name
+// the drive's last directory instead).
+void MakeProgramFolderCurrent() {
+    const std::wstring path = ProgramPath();
+    const size_t last_backslash = path.find_last_of(L'\\');
+    if (last_backslash == std::wstring::npos) return;
+    SetCurrentDirectoryW(path.substr(0, last_backslash + 1).c_str());
+}
+
+// Tab and Shift+Tab move between the tab stops; Enter still breaks lines in the log box,
+// which asks for it.
+void RunMessageLoop(MainWindow& window) {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window.HandleDialogKeys(message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    InstallFatalBox();
+
+    // 1. Runtime: OLE for this thread (the shortcut reading uses automation objects), the
+    //    program folder as the current directory, the standard controls.
+    OleInitialize(nullptr);
+    MakeProgramFolderCurrent();
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    // 2. Program-wide state. Building the control object runs install-location discovery and
+    //    makes the emulator's folder current when it finds one.
+    ProgramState& state = State();
+    state.control = CreateEmulatorControl();
+    state.vms = VmList();
+
+    // 3. The end routine, run after the message loop (a fatal error drops it).
+    end_routine::Register(ReleaseProgramState);
+
+    // 4. The main window; its created event runs before the loop starts.
+    MainWindow window;
+    if (!window.Load({OnMainWindowCreated, OnRefreshClicked, OnOneKeyClicked})) {
+        fatal::Raise(fatal::kNoCode, fatal::WindowLoadFailedText(), fault_site::kLoadMainWindow);
+    }
+
+    // 5. Until the window is closed.
+    RunMessageLoop(window);
+
+    // 6. The orderly end.
+    end_routine::Run();
+    OleUninitialize();
+    return 0;
+}

@@ -1,0 +1,4 @@
+// Resource identifiers shared by app.rc and the code.
+#pragma once
+
+#define kAppIconId 1

@@ -1,0 +1,89 @@
+#include "control/control_platform_win.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "install/discovery_win.h"
+#include "process/command_runner_win.h"
+#include "process/waits_win.h"
+#include "win/unique_resource.h"
+#include "win/wide_text.h"
+
+namespace {
+
+// Window handles travel as 32-bit values: user handles fit in 32 bits on 64-bit Windows too,
+// and widening sign-extends them as the system does between 32- and 64-bit processes.
+HWND WindowFromValue(int32_t value) {
+    return reinterpret_cast<HWND>(static_cast<intptr_t>(value));
+}
+int32_t ValueFromWindow(HWND window) {
+    return static_cast<int32_t>(reinterpret_cast<intptr_t>(window));
+}
+
+constexpr DWORD kInputIdleWaitMs = 1000;
+
+}  // namespace
+
+std::string WinControlPlatform::Run(const std::string& command, int timeout_ms) {
+    return RunCommand(command, timeout_ms);
+}
+
+void WinControlPlatform::StartDetached(const std::string& command) {
+    std::wstring line = WideFromGbk(command);  // CreateProcessW may write into the line
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started{};
+    // No application name: the system's search order finds the bare tool name.
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started)) {
+        return;  // not reported: a detached start has no result
+    }
+    UniqueHandle process(started.hProcess);
+    UniqueHandle thread(started.hThread);
+    WaitForInputIdle(process.get(), kInputIdleWaitMs);
+}
+
+std::string WinControlPlatform::CurrentDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (length == 0) return {};
+        // Success gives the length without the terminator; a short buffer gives the size needed.
+        if (length < buffer.size()) return GbkFromWide(std::wstring_view(buffer.data(), length));
+        buffer.resize(length + 1);
+    }
+}
+
+bool WinControlPlatform::MakeDirectoryCurrent(const std::string& folder) {
+    return SetCurrentDirectoryW(WideFromGbk(folder).c_str()) != FALSE;
+}
+
+bool WinControlPlatform::FileExists(const std::string& path) {
+    return ::FileExists(path);
+}
+
+std::string WinControlPlatform::DiscoverInstallDirectory() {
+    return ::DiscoverInstallDirectory();
+}
+
+int32_t WinControlPlatform::WindowWalk(int32_t window) {
+    static constexpr UINT kSteps[] = {GW_CHILD, GW_HWNDNEXT, GW_CHILD,
+                                      GW_CHILD, GW_HWNDNEXT, GW_HWNDNEXT};
+    HWND current = WindowFromValue(window);
+    for (UINT step : kSteps) {
+        current = GetWindow(current, step);
+        if (current == nullptr) return 0;
+    }
+    return ValueFromWindow(current);
+}
+
+void WinControlPlatform::ResponsiveWaitOneMs() {
+    ResponsiveWait(1);
+}
+
+int32_t WinControlPlatform::TickCount() {
+    return static_cast<int32_t>(GetTickCount());
+}

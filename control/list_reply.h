@@ -1,0 +1,26 @@
+// Reading the reply of the tool's list command ("memuc listvms").
+//
+// The reply holds one VM per line, lines ending in CR LF, fields separated by commas:
+// index, title, window handle, started flag, process id. Cuts respect GBK two-byte characters,
+// so a title whose trail byte is ',' or '\r' stays whole.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/vm_record.h"
+
+using ListFields = std::vector<std::string>;
+
+// Every line of the reply cut into its fields, in reply order. Empty pieces between separators
+// count; an empty piece after a final separator does not; an empty line has no fields.
+std::vector<ListFields> SplitListReply(std::string_view reply);
+
+// Field 3 (the window handle) of a line with at least three fields, read as an integer.
+int32_t ListedWindow(const ListFields& fields);
+
+// A record from the first five fields of a line (the caller makes sure there are five):
+// index, title untrimmed, window, started (false only for exactly "0"), process id. The
+// looked-up fields (inner window, headless process) stay 0.
+VmRecord RecordFromFields(const ListFields& fields);

@@ -1,0 +1,148 @@
+#include "process/command_runner_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "process/waits_win.h"
+#include "win/unique_resource.h"
+#include "win/wide_text.h"
+
+namespace {
+
+// The command interpreter by its full path in the system folder: the program runs elevated,
+// and a bare "cmd.exe" would be looked up in the program's own folder first.
+std::wstring InterpreterPath() {
+    wchar_t folder[MAX_PATH] = {};
+    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::wstring path(folder, n);
+    if (path.back() != L'\\') path += L'\\';
+    return path + L"cmd.exe";
+}
+
+// Starts "cmd.exe /c " + command hidden, with stdout and stderr on `write_end` and no stdin.
+// The command line is converted from GBK explicitly, so it reaches the interpreter intact
+// whatever the system's ANSI code page is.
+UniqueHandle StartInterpreter(const std::string& command, HANDLE write_end) {
+    std::wstring application = InterpreterPath();
+    std::wstring line = WideFromGbk("cmd.exe /c " + command);
+    if (application.empty() || line.empty()) return {};
+    std::vector<wchar_t> writable(line.begin(), line.end());
+    writable.push_back(L'\0');
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = write_end;
+    startup.hStdError = write_end;
+
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(application.c_str(), writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        return {};
+    }
+    UniqueHandle thread(info.hThread);
+    return UniqueHandle(info.hProcess);
+}
+
+// Bytes waiting in the pipe; 0 when there are none or the pipe is broken.
+DWORD BytesAvailable(HANDLE read_end) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr)) return 0;
+    return available;
+}
+
+// Reads exactly `available` bytes into a zero-filled buffer; the chunk ends at the first zero
+// byte. A failed read leaves the buffer zero, giving an empty chunk.
+std::string ReadChunk(HANDLE read_end, DWORD available, DWORD* bytes_read = nullptr) {
+    std::vector<char> buffer(static_cast<size_t>(available) + 1, '\0');
+    DWORD read = 0;
+    if (!ReadFile(read_end, buffer.data(), available, &read, nullptr)) read = 0;
+    if (bytes_read) *bytes_read = read;
+    return std::string(buffer.data());
+}
+
+enum class ChunkResult { kKeep, kStop };
+
+// Hands the chunk to the callback (if any) and appends it unless the callback stops the run.
+ChunkResult TakeChunk(const std::string& chunk, OutputCallback callback, std::string& output) {
+    if (callback && callback(chunk.c_str()) != 0) return ChunkResult::kStop;
+    output += chunk;
+    return ChunkResult::kKeep;
+}
+
+void StripTrailingLineEnds(std::string& output) {
+    while (output.size() >= 2 && output.compare(output.size() - 2, 2, "\r\n") == 0)
+        output.resize(output.size() - 2);
+}
+
+// The child has ended, but what it wrote after the last look is still in the pipe. Only the
+// bytes waiting now are taken: a process the child left behind may go on writing, and that
+// must not hold the window thread here.
+void DrainAfterExit(HANDLE read_end, OutputCallback callback, std::string& output) {
+    DWORD left = BytesAvailable(read_end);
+    while (left > 0) {
+        DWORD read = 0;
+        std::string chunk = ReadChunk(read_end, left, &read);
+        if (read == 0 || TakeChunk(chunk, callback, output) == ChunkResult::kStop) return;
+        left -= std::min(read, left);
+    }
+}
+
+// Polls the pipe until the child has ended, the time-out has passed on a silent poll, or the
+// callback stops the run. The window thread keeps processing messages between polls.
+std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int timeout_ms,
+                          OutputCallback callback) {
+    std::string output;
+    for (;;) {
+        DWORD available = BytesAvailable(read_end);
+        if (available > 0) {
+            if (TakeChunk(ReadChunk(read_end, available), callback, output) == ChunkResult::kStop)
+                return output;
+        } else {
+            DWORD exit_code = 0;
+            GetExitCodeProcess(process, &exit_code);
+            if (exit_code != STILL_ACTIVE) {
+                DrainAfterExit(read_end, callback, output);
+                return output;
+            }
+            // Unsigned difference: correct across a wrap of the tick count.
+            if (timeout_ms >= 1 && GetTickCount() - start_tick >= static_cast<DWORD>(timeout_ms))
+                return output;
+        }
+        PumpIfInputPending();
+        ResponsiveWait(1, 0);
+    }
+}
+
+}  // namespace
+
+std::string RunCommand(const std::string& command, int timeout_ms, OutputCallback callback,
+                       bool strip_line_ends) {
+    const DWORD start_tick = GetTickCount();
+
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.lpSecurityDescriptor = nullptr;
+    inheritable.bInheritHandle = TRUE;
+    UniqueHandle read_end;
+    UniqueHandle write_end;
+    if (!CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return {};
+    // Only the write end goes to the child; a child holding our read end too would keep the
+    // pipe alive for nothing.
+    SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
+
+    UniqueHandle process = StartInterpreter(command, write_end.get());
+    // Our copy of the write end goes at once, so the pipe breaks when the child's copies close.
+    write_end.reset();
+    if (!process) return {};
+
+    std::string output =
+        CollectOutput(process.get(), read_end.get(), start_tick, timeout_ms, callback);
+    if (strip_line_ends) StripTrailingLineEnds(output);
+    return output;
+}

@@ -1,0 +1,143 @@
+#include "process/process_source_win.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "process/command_line_layout.h"
+#include "win/system_function.h"
+#include "win/unique_resource.h"
+#include "win/wide_text.h"
+
+namespace {
+
+using NtStatus = LONG;
+constexpr DWORD kQueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x410
+constexpr ULONG kDebugPrivilege = 20;
+constexpr ULONG kBasicInformationClass = 0;
+
+using RtlAdjustPrivilegeFn = NtStatus(NTAPI*)(ULONG privilege, BOOLEAN enable,
+                                              BOOLEAN current_thread, BOOLEAN* was_enabled);
+SystemFunction<RtlAdjustPrivilegeFn> rtl_adjust_privilege("ntdll.dll", "RtlAdjustPrivilege");
+
+// Reading other processes needs the debug privilege. Its previous state is not restored.
+void EnableDebugPrivilege() {
+    BOOLEAN was_enabled = FALSE;
+    rtl_adjust_privilege.Get()(kDebugPrivilege, TRUE, FALSE, &was_enabled);
+}
+
+#if defined(_WIN64)
+
+using NtQueryInformationProcessFn = NtStatus(NTAPI*)(HANDLE process, ULONG information_class,
+                                                     void* information, ULONG length,
+                                                     ULONG* return_length);
+SystemFunction<NtQueryInformationProcessFn> nt_query_information_process(
+    "ntdll.dll", "NtQueryInformationProcess");
+
+// The 64-bit build reads the 64-bit structures directly.
+class NativeMemory : public layout64::ProcessMemory {
+public:
+    explicit NativeMemory(HANDLE process) : process_(process) {}
+
+    bool QueryBasicInformation(layout64::ProcessBasicInformation& info) override {
+        return nt_query_information_process.Get()(process_, kBasicInformationClass, &info,
+                                                  sizeof(info), nullptr) == 0;
+    }
+    bool Read(uint64_t address, void* buffer, uint64_t size) override {
+        return ReadProcessMemory(process_, reinterpret_cast<const void*>(address), buffer,
+                                 static_cast<SIZE_T>(size), nullptr) != FALSE;
+    }
+
+private:
+    HANDLE process_;
+};
+
+std::u16string ReadUnits(HANDLE process) {
+    NativeMemory memory(process);
+    return layout64::ReadCommandLineUnits(memory);
+}
+
+#else
+
+using NtWow64QueryInformationProcess64Fn = NtStatus(NTAPI*)(HANDLE process, ULONG information_class,
+                                                            void* information, ULONG length,
+                                                            ULONG* return_length);
+using NtWow64ReadVirtualMemory64Fn = NtStatus(NTAPI*)(HANDLE process, ULONGLONG address,
+                                                      void* buffer, ULONGLONG size,
+                                                      ULONGLONG* bytes_read);
+SystemFunction<NtWow64QueryInformationProcess64Fn> nt_wow64_query_information_process64(
+    "ntdll.dll", "NtWow64QueryInformationProcess64");
+SystemFunction<NtWow64ReadVirtualMemory64Fn> nt_wow64_read_virtual_memory64(
+    "ntdll.dll", "NtWow64ReadVirtualMemory64");
+
+// The 32-bit build on 64-bit Windows reaches the 64-bit structures through the WoW64
+// services.
+class Wow64Memory : public layout64::ProcessMemory {
+public:
+    Wow64Memory(HANDLE process, NtWow64QueryInformationProcess64Fn query,
+                NtWow64ReadVirtualMemory64Fn read)
+        : process_(process), query_(query), read_(read) {}
+
+    bool QueryBasicInformation(layout64::ProcessBasicInformation& info) override {
+        return query_(process_, kBasicInformationClass, &info, sizeof(info), nullptr) == 0;
+    }
+    bool Read(uint64_t address, void* buffer, uint64_t size) override {
+        return read_(process_, address, buffer, size, nullptr) == 0;
+    }
+
+private:
+    HANDLE process_;
+    NtWow64QueryInformationProcess64Fn query_;
+    NtWow64ReadVirtualMemory64Fn read_;
+};
+
+std::u16string ReadUnits(HANDLE process) {
+    auto query = nt_wow64_query_information_process64.TryGet();
+    auto read = nt_wow64_read_virtual_memory64.TryGet();
+    // 32-bit Windows has no WoW64 services: the command line cannot be read this way, which
+    // counts as an unreadable command line rather than an internal fault.
+    if (!query || !read) return {};
+    Wow64Memory memory(process, query, read);
+    return layout64::ReadCommandLineUnits(memory);
+}
+
+#endif
+
+// UTF-16 to code page 936, with the composite check asked for by the reader's contract.
+std::string GbkFromUnits(const std::u16string& units) {
+    if (units.empty()) return {};
+    const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
+    const int count = static_cast<int>(units.size());
+    DWORD flags = WC_COMPOSITECHECK;
+    int size = WideCharToMultiByte(936, flags, wide, count, nullptr, 0, nullptr, nullptr);
+    if (size <= 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+        flags = 0;
+        size = WideCharToMultiByte(936, flags, wide, count, nullptr, 0, nullptr, nullptr);
+    }
+    if (size <= 0) return {};
+    std::string text(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(936, flags, wide, count, text.data(), size, nullptr, nullptr);
+    text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
+    return text;
+}
+
+}  // namespace
+
+std::vector<ProcessEntry> WinProcessSource::Snapshot() {
+    std::vector<ProcessEntry> entries;
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return entries;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        entries.push_back({entry.th32ProcessID, GbkFromWide(entry.szExeFile)});
+    }
+    return entries;
+}
+
+std::string WinProcessSource::ReadCommandLine(uint32_t pid) {
+    EnableDebugPrivilege();
+    UniqueHandle process(OpenProcess(kQueryAndRead, FALSE, pid));
+    if (!process) return {};
+    return GbkFromUnits(ReadUnits(process.get()));
+}

@@ -1,0 +1,108 @@
+// Shared pieces of the simulated emulator tools: where the simulated installation lives, the
+// journal of received command lines, the test switches and the VM state file.
+//
+// Layout: <root>\MEmu\ holds MEmu.exe, memuc.exe, adb.exe and MEmuConsole.exe;
+// <root>\MEmuHyperv\ holds MEmuManage.exe and MEmuHeadless.exe. Every tool finds <root> as the
+// parent of its own folder. Texts are GBK bytes, as in the program that drives these tools.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+constexpr const char kStateFile[] = "sim-state.txt";
+constexpr const char kJournalFile[] = "sim-journal.txt";
+constexpr const char kSwitchesFile[] = "sim-switches.txt";
+// Window class of the hidden window tree a simulated VM process creates.
+constexpr const wchar_t kVmWindowClass[] = L"MEmuSimVmWindow";
+
+std::wstring ToWide(const std::string& gbk);
+std::string ToGbk(const std::wstring& wide);
+
+// Folder of the running tool, with a trailing backslash.
+std::string ExeFolder();
+// File name of the running tool ("memuc.exe").
+std::string ExeName();
+// Parent of the tool's folder, with a trailing backslash.
+std::string RootFolder();
+
+// The argument text after the program name of this process's command line, as received.
+std::string RawArguments();
+// Splits like the C runtime does for the common cases: blanks separate, double quotes group and
+// are removed ("--name="MEmu_1"" gives --name=MEmu_1).
+std::vector<std::string> SplitArguments(const std::string& raw);
+
+// Serialises every read-modify-write of the files under one root, across processes.
+class RootLock {
+public:
+    explicit RootLock(const std::string& root);
+    ~RootLock();
+    RootLock(const RootLock&) = delete;
+    RootLock& operator=(const RootLock&) = delete;
+
+private:
+    void* mutex_ = nullptr;
+};
+
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool AppendFileBytes(const std::string& path, const std::string& bytes);
+
+// Appends "<tool> <arguments>\r\n" to the journal (just "<tool>\r\n" without arguments).
+void AppendJournal(const std::string& root, const std::string& tool, const std::string& args);
+
+// Switch behaviours that change what a tool answers rather than how it writes.
+struct Reply {
+    bool fail = false;     // print an error text without the success phrase
+    bool lf_only = false;  // list lines end in LF only
+};
+
+// Applies the rules of the switches file that match the tool and sub-command ("*" matches
+// any): delay=<ms> pauses, hang never returns, huge=<n>, binary and missing write their own
+// reply (or none) and return false, telling the tool to exit at once. fail and lfonly are
+// reported through `reply`.
+bool ApplySwitches(const std::string& root, const std::string& tool, const std::string& subcommand,
+                   Reply* reply);
+
+// Writes bytes unchanged to standard output.
+void Write(const std::string& bytes);
+
+struct Vm {
+    int index = 0;
+    std::string title;
+    bool started = false;
+    uint32_t pid = 0;  // process id of the VM's MEmuHeadless.exe while started
+    std::string uuid;
+    std::vector<std::string> snapshots;
+    std::vector<std::pair<std::string, std::string>> config;
+};
+
+// The state file: one VM per line, fields separated by tabs:
+// index, title, started (1/0), pid, uuid, snapshots (;-separated), config (key=value;...).
+// Lines starting with '#' are comments. Missing file: no VMs.
+std::vector<Vm> LoadState(const std::string& root);
+bool SaveState(const std::string& root, const std::vector<Vm>& vms);
+std::string FormatState(const std::vector<Vm>& vms);
+
+Vm* FindVm(std::vector<Vm>& vms, int index);
+// "MEmu" for index 0, "MEmu_" + n otherwise.
+std::string VmName(int index);
+// Index named by a VM name ("MEmu" gives 0, "MEmu_7" gives 7), -1 when it is no VM name.
+int IndexOfVmName(const std::string& name);
+// Deterministic uuid text for a VM created by the simulation.
+std::string UuidForIndex(int index);
+// Smallest index not used by any VM.
+int FreeIndex(const std::vector<Vm>& vms);
+
+bool IsProcessAlive(uint32_t pid);
+bool StopProcess(uint32_t pid);
+// Top window of the hidden tree owned by the VM process, 0 when there is none.
+int32_t VmWindowOf(uint32_t pid);
+
+// Parses a decimal integer; false for anything else.
+bool ParseInt(const std::string& text, int* value);
+
+}  // namespace sim
