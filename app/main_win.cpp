@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/program_state.h"
 #include "control/control_factory_win.h"
+#include "process/waits_win.h"
 #include "text/fatal_error.h"
 
 namespace {
@@ -51,6 +52,14 @@ void RunMessageLoop(MainWindow& window) {
     }
 }
 
+// The window whose keyboard navigation the nested message pumps (during a running command)
+// apply too, so Tab keeps moving between controls while a run is in progress.
+MainWindow* g_keyboard_window = nullptr;
+
+bool FilterDialogKeys(MSG* message) {
+    return g_keyboard_window && g_keyboard_window->HandleDialogKeys(*message);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -74,12 +83,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     // 4. The main window; its created event runs before the loop starts.
     MainWindow window;
+    g_keyboard_window = &window;
+    SetDialogMessageFilter(FilterDialogKeys);
     if (!window.Load({OnMainWindowCreated, OnRefreshClicked, OnOneKeyClicked})) {
         fatal::Raise(fatal::kNoCode, fatal::WindowLoadFailedText(), fault_site::kLoadMainWindow);
     }
 
     // 5. Until the window is closed.
     RunMessageLoop(window);
+    SetDialogMessageFilter(nullptr);
+    g_keyboard_window = nullptr;
 
     // 6. The orderly end.
     end_routine::Run();

@@ -11,7 +11,7 @@
 #include "text/fatal_error.h"
 
 // The position pair shown by the fatal error box for a missing system function.
-inline constexpr fatal::Site kMissingSystemFunctionSite{41, 1};
+inline constexpr fatal::Site kMissingSystemFunctionSite{601, 1};
 
 // The module, already loaded or loaded from the system folder; null when it cannot be found.
 // A module loaded here stays loaded for the rest of the process, so resolved addresses stay

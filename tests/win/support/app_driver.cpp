@@ -12,7 +12,7 @@ AppDriver::~AppDriver() {
     }
 }
 
-bool AppDriver::Start() {
+bool AppDriver::Start(int expected_vms) {
     std::wstring exe = WideFromGbk(BinDir() + "MEmuSnapshotTool.exe");
     std::wstring command = L"\"" + exe + L"\"";
     STARTUPINFOW si{};
@@ -27,7 +27,7 @@ bool AppDriver::Start() {
     // The window is shown once loading (discovery and the VM list) is done.
     WaitForInputIdle(process_.get(), 20000);
     const std::wstring title = WideFromGbk(AppTitle());
-    return WaitUntil(
+    bool shown = WaitUntil(
         [&] {
             HWND w = FindWindowW(nullptr, title.c_str());
             DWORD owner = 0;
@@ -36,6 +36,12 @@ bool AppDriver::Start() {
             return window_ != nullptr;
         },
         20000);
+    if (!shown) return false;
+    if (expected_vms == 0) {
+        Sleep(1500);  // nothing to wait for: give the empty listing time to finish
+        return ComboCount() == 0;
+    }
+    return WaitUntil([&] { return ComboCount() == expected_vms; }, 20000);
 }
 
 HWND AppDriver::Control(AppControl which) const {
@@ -68,11 +74,11 @@ void AppDriver::SelectCombo(int index) {
 
 void AppDriver::Click(AppControl which) { PostMessageW(Control(which), BM_CLICK, 0, 0); }
 
-bool AppDriver::WaitForLogEnding(const std::string& ending, int timeout_ms) {
+bool AppDriver::WaitForLogEnding(const std::string& ending, int timeout_ms, size_t longer_than) {
     return WaitUntil(
         [&] {
             std::string log = Text(AppControl::kLog);
-            return log.size() >= ending.size() &&
+            return log.size() > longer_than && log.size() >= ending.size() &&
                    log.compare(log.size() - ending.size(), ending.size(), ending) == 0;
         },
         timeout_ms);

@@ -23,8 +23,15 @@ enum class AppControl : int {
 class AppDriver {
 public:
     ~AppDriver();
-    // Starts the program and waits until its window has loaded (the VM list is filled then).
-    bool Start();
+    // Starts the program and waits until its window is shown and 组合框1 holds
+    // `expected_vms` items (the list is filled while the window is already visible).
+    bool Start(int expected_vms);
+    // Drives a program that is already running (no process handle: Running() is false).
+    bool Attach(HWND window) {
+        window_ = window;
+        if (window) GetWindowThreadProcessId(window, &pid_);
+        return window != nullptr;
+    }
     HWND window() const { return window_; }
     HWND Control(AppControl which) const;
     std::string Text(AppControl which) const;  // GBK
@@ -32,8 +39,10 @@ public:
     int ComboCount() const;
     void SelectCombo(int index);
     void Click(AppControl which);  // posted: returns at once
-    // Waits until the log text ends with `ending`; false after `timeout_ms`.
-    bool WaitForLogEnding(const std::string& ending, int timeout_ms);
+    // Waits until the log text is longer than `longer_than` bytes and ends with `ending`;
+    // false after `timeout_ms`. Pass the log's length from before a click, so that the ending
+    // of an earlier run does not count.
+    bool WaitForLogEnding(const std::string& ending, int timeout_ms, size_t longer_than = 0);
     // A message box of the program (a dialog titled like the window), or null.
     HWND FindMessageBox() const;
     void Close();  // posts WM_CLOSE

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the benchmark and the simulated emulator for Windows x86_64, runs the benchmark under
+# 64-bit Wine on a virtual display in a fresh throw-away prefix and prints its table.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="$ROOT/build/bench-win64"
+PREFIX="${BENCH_PREFIX:-/tmp/bench-prefix}"
+
+if [ ! -f "$BUILD/build.ninja" ]; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
+fi
+cmake --build "$BUILD" --target memu_bench sim_tools test_child -j2
+
+rm -rf "$PREFIX"
+export WINEPREFIX="$PREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+"$ROOT/scripts/wine-run" wineboot --init >/dev/null 2>&1 || true
+
+cd "$BUILD/bin"
+status=0
+xvfb-run -a -s "-screen 0 1280x1024x24" "$ROOT/scripts/wine-run" ./memu_bench.exe || status=$?
+/usr/lib/wine/wineserver -k 2>/dev/null || true
+exit $status
