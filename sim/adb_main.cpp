@@ -77,10 +77,7 @@ std::string Pull(const std::string& root, int index, const std::vector<std::stri
 }  // namespace
 
 int main() {
-    const std::string root = sim::RootFolder();
-    const std::string tool = sim::ExeName();
-    const std::string raw = sim::RawArguments();
-    sim::AppendJournal(root, tool, raw);
+    const auto [root, tool, raw] = sim::StartInvocation();
 
     std::vector<std::string> args = sim::SplitArguments(raw);
     std::string target;

@@ -93,10 +93,7 @@ std::string CloneVm(const std::vector<std::string>& args, std::vector<sim::Vm>& 
 }  // namespace
 
 int main() {
-    const std::string root = sim::RootFolder();
-    const std::string tool = sim::ExeName();
-    const std::string raw = sim::RawArguments();
-    sim::AppendJournal(root, tool, raw);
+    const auto [root, tool, raw] = sim::StartInvocation();
 
     const std::vector<std::string> args = sim::SplitArguments(raw);
     const std::string command = args.empty() ? "" : args[0];

@@ -210,10 +210,7 @@ std::string Handle(const std::string& root, const Request& request, bool lf_only
 }  // namespace
 
 int main() {
-    const std::string root = sim::RootFolder();
-    const std::string tool = sim::ExeName();
-    const std::string raw = sim::RawArguments();
-    sim::AppendJournal(root, tool, raw);
+    const auto [root, tool, raw] = sim::StartInvocation();
 
     const Request request = ParseRequest(sim::SplitArguments(raw));
     sim::Reply reply;

@@ -419,4 +419,10 @@ bool ParseInt(const std::string& text, int* value) {
     return true;
 }
 
+Invocation StartInvocation() {
+    Invocation call{RootFolder(), ExeName(), RawArguments()};
+    AppendJournal(call.root, call.tool, call.raw);
+    return call;
+}
+
 }  // namespace sim

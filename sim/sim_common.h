@@ -51,6 +51,15 @@ bool ReadFileBytes(const std::string& path, std::string* bytes);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool AppendFileBytes(const std::string& path, const std::string& bytes);
 
+// What every tool starts with: its root folder, its file name and the raw argument text, after
+// the received command line has been appended to the journal.
+struct Invocation {
+    std::string root;
+    std::string tool;
+    std::string raw;
+};
+Invocation StartInvocation();
+
 // Appends "<tool> <arguments>\r\n" to the journal (just "<tool>\r\n" without arguments).
 void AppendJournal(const std::string& root, const std::string& tool, const std::string& args);
 
