@@ -310,20 +310,35 @@ int main(int argc, char** argv) {
     }
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
-    std::printf("command runner...\n");
-    std::fflush(stdout);
-    BenchCommandRunner();
-    std::printf("capture...\n");
-    std::fflush(stdout);
-    BenchCapture();
-    std::printf("listing...\n");
-    std::fflush(stdout);
-    BenchListing(10, 20, -1);
-    BenchListing(50, 20, -1);
-    BenchListing(200, 10, 1.5);
-    std::printf("one-key run...\n");
-    std::fflush(stdout);
-    BenchOneKeyRun();
+    // Sections named on the command line (runner, capture, listing, onekey); all by default.
+    auto wanted = [&](const char* section) {
+        if (argc < 2) return true;
+        for (int i = 1; i < argc; ++i)
+            if (std::strcmp(argv[i], section) == 0) return true;
+        return false;
+    };
+    if (wanted("runner")) {
+        std::printf("command runner...\n");
+        std::fflush(stdout);
+        BenchCommandRunner();
+    }
+    if (wanted("capture")) {
+        std::printf("capture...\n");
+        std::fflush(stdout);
+        BenchCapture();
+    }
+    if (wanted("listing")) {
+        std::printf("listing...\n");
+        std::fflush(stdout);
+        BenchListing(10, 20, -1);
+        BenchListing(50, 20, -1);
+        BenchListing(200, 10, 1.5);
+    }
+    if (wanted("onekey")) {
+        std::printf("one-key run...\n");
+        std::fflush(stdout);
+        BenchOneKeyRun();
+    }
     PrintTable();
     return 0;
 }

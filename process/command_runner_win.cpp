@@ -100,7 +100,8 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
     std::string output;
     for (;;) {
         DWORD available = BytesAvailable(read_end);
-        if (available > 0) {
+        const bool got_data = available > 0;
+        if (got_data) {
             if (TakeChunk(ReadChunk(read_end, available), callback, output) == ChunkResult::kStop)
                 return output;
         } else {
@@ -115,7 +116,14 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
                 return output;
         }
         PumpIfInputPending();
-        ResponsiveWait(1, 0);
+        if (got_data) {
+            // More output is likely waiting: handle what is queued for the window and poll
+            // again at once, rather than sleeping a timer tick per chunk (a large reply comes
+            // in thousands of pipe-sized chunks).
+            if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) PumpPendingMessages();
+        } else {
+            ResponsiveWait(1, 0);
+        }
     }
 }
 

@@ -21,6 +21,6 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 cd "$BUILD/bin"
 status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" "$ROOT/scripts/wine-run" ./memu_bench.exe || status=$?
+xvfb-run -a -s "-screen 0 1280x1024x24" "$ROOT/scripts/wine-run" ./memu_bench.exe "$@" || status=$?
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 exit $status
