@@ -84,25 +84,31 @@ bool AppDriver::WaitForLogEnding(const std::string& ending, int timeout_ms, size
         timeout_ms);
 }
 
+namespace {
+
+struct BoxSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindBoxOfProcess(HWND w, LPARAM p) {
+    auto* search = reinterpret_cast<BoxSearch*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    if (owner == search->pid && IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0) {
+        search->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 HWND AppDriver::FindMessageBox() const {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search{pid_, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(w, &owner);
-            wchar_t cls[64] = {};
-            GetClassNameW(w, cls, 64);
-            if (owner == s->pid && IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0) {
-                s->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    BoxSearch search{pid_, nullptr};
+    EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
