@@ -32,7 +32,15 @@ public:
         return window_.ComboItemValue(window_.SelectedComboIndex());
     }
     std::string CloneCountText() override { return window_.Text(Control::编辑框_数量); }
-    std::string RunCommand(const std::string& line) override { return ::RunCommand(line); }
+    std::optional<std::string> RunCommand(const std::string& line) override {
+        bool abandoned = false;
+        std::string output = RunCommandUntil(
+            line,
+            [] { return g_run.stop_requested && GetTickCount() - g_run.stop_tick >= kStopGraceMs; },
+            &abandoned);
+        if (abandoned) return std::nullopt;
+        return output;
+    }
     void AppendLog(const std::string& text) override { window_.AppendLog(text); }
     void PumpPendingMessages() override { ::PumpPendingMessages(); }
     bool StopRequested() override { return g_run.stop_requested; }
@@ -53,6 +61,12 @@ void RefreshVmList(MainWindow& window) {
     window.SelectComboItem(0);
 }
 
+void RequestStop() {
+    if (g_run.stop_requested) return;
+    g_run.stop_requested = true;
+    g_run.stop_tick = GetTickCount();
+}
+
 // Asks whether to stop the run in progress; a second click never starts a second run.
 void AskToStopRun(MainWindow& window) {
     if (g_run.asking || g_run.stop_requested) return;
@@ -61,14 +75,14 @@ void AskToStopRun(MainWindow& window) {
         window.hwnd(), WideFromGbk("一键生成快照正在进行。\r\n是否在当前命令完成后停止？").c_str(),
         WideFromGbk(kMainWindowTitle).c_str(), MB_YESNO | MB_ICONQUESTION);
     g_run.asking = false;
-    if (answer == IDYES) g_run.stop_requested = true;
+    if (answer == IDYES) RequestStop();
 }
 
 // Closing the window during a run stops the run after the current command; the window closes
 // when the run has logged its last line.
 bool AllowClose() {
     if (!g_run.active) return true;
-    g_run.stop_requested = true;
+    RequestStop();
     g_run.close_pending = true;
     return false;
 }

@@ -19,7 +19,9 @@ std::string MasterName(int32_t vm_index) {
     return vm_index == 0 ? std::string("MEmu") : "MEmu_" + gbk::Decimal(vm_index);
 }
 
-std::string CloneNumber(int64_t i) { return gbk::Decimal(i + 100); }
+std::string CloneNumber(int64_t i) {
+    return gbk::Decimal(i + 100);
+}
 
 std::string ToolsDirectoryFor(const std::string& install_dir) {
     return gbk::TextBefore(install_dir, "MEmu") + "MEmuHyperv\\";

@@ -16,5 +16,6 @@ std::string ToolsDirectoryFor(const std::string& install_dir);
 // MEmuManage.exe snapshot <master> take "SnapshotTest"
 std::string SnapshotCommand(const std::string& master);
 
-// MEmuManage.exe clonevm <master> --name="MEmu_<n>" ... --uuid={20200716-dddd-dddd-dddd-000000000<n>}
+// MEmuManage.exe clonevm <master> --name="MEmu_<n>" ...
+// --uuid={20200716-dddd-dddd-dddd-000000000<n>}
 std::string CloneCommand(const std::string& master, const std::string& clone_number);

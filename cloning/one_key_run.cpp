@@ -8,15 +8,27 @@ namespace {
 // Runs one tool command in the tools folder. The folder is made current again before every
 // command: a VM list refresh handled while the previous command ran makes the install folder
 // current, and the tools are started by their bare names.
-std::string RunInToolsDirectory(OneKeyRunHost& host, const std::string& tools_dir,
-                                const std::string& line) {
+std::optional<std::string> RunInToolsDirectory(OneKeyRunHost& host, const std::string& tools_dir,
+                                               const std::string& line) {
     host.MakeDirectoryCurrent(tools_dir);
     return host.RunCommand(line);
 }
 
-void LogFailure(OneKeyRunHost& host, const char* line, const std::string& output) {
-    host.AppendLog(line);
-    host.AppendLog(output + "\r\n");
+// Logs one step: the success line when the output holds the success word, else the failure
+// line followed by the whole output. False when the command was abandoned.
+bool LogStep(OneKeyRunHost& host, const std::optional<std::string>& output,
+             const char* success_word, const std::string& success_line, const char* failure_line) {
+    if (!output) {
+        host.AppendLog(kAbandonedLine);
+        return false;
+    }
+    if (gbk::Contains(*output, success_word)) {
+        host.AppendLog(success_line);
+    } else {
+        host.AppendLog(failure_line);
+        host.AppendLog(*output + "\r\n");
+    }
+    return true;
 }
 
 }  // namespace
@@ -33,28 +45,19 @@ void RunOneKey(OneKeyRunHost& host, RunDirectories dirs) {
     const std::string tools_dir = dirs.tools_dir;
     const std::string master = MasterName(host.SelectedVmIndex());
 
-    std::string output = RunInToolsDirectory(host, tools_dir, SnapshotCommand(master));
-    if (gbk::Contains(output, "taken")) {
-        host.AppendLog(kSnapshotOkLine);
-    } else {
-        LogFailure(host, kSnapshotFailedLine, output);
-    }
+    bool stopped = !LogStep(host, RunInToolsDirectory(host, tools_dir, SnapshotCommand(master)),
+                            "taken", kSnapshotOkLine, kSnapshotFailedLine);
     host.PumpPendingMessages();
 
     const int64_t count = gbk::ToInt(host.CloneCountText());
-    bool stopped = false;
-    for (int64_t i = 1; i <= count; ++i) {
+    for (int64_t i = 1; !stopped && i <= count; ++i) {
         if (host.StopRequested()) {
             stopped = true;
             break;
         }
         const std::string number = CloneNumber(i);
-        output = RunInToolsDirectory(host, tools_dir, CloneCommand(master, number));
-        if (gbk::Contains(output, "successfully")) {
-            host.AppendLog(kCloneOkPrefix + number + "\r\n");
-        } else {
-            LogFailure(host, kCloneFailedLine, output);
-        }
+        stopped = !LogStep(host, RunInToolsDirectory(host, tools_dir, CloneCommand(master, number)),
+                           "successfully", kCloneOkPrefix + number + "\r\n", kCloneFailedLine);
         host.PumpPendingMessages();
     }
     if (stopped) host.AppendLog(kStoppedLine);

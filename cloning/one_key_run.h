@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class OneKeyRunHost {
@@ -17,8 +18,10 @@ public:
     // Item value of the selected VM in the list; -1 when nothing is selected.
     virtual int32_t SelectedVmIndex() = 0;
     virtual std::string CloneCountText() = 0;
-    // Runs the line through the command runner and returns its captured output.
-    virtual std::string RunCommand(const std::string& line) = 0;
+    // Runs the line through the command runner and returns its captured output; nothing when
+    // the user stopped the run and the command did not end within a grace period (the tool is
+    // left running unobserved).
+    virtual std::optional<std::string> RunCommand(const std::string& line) = 0;
     virtual void AppendLog(const std::string& text) = 0;
     // Lets the window process what is queued (log lines appear, clicks are handled).
     virtual void PumpPendingMessages() = 0;
@@ -47,3 +50,4 @@ inline constexpr const char* kCloneOkPrefix = "快照设置成功：MEmu_";
 inline constexpr const char* kCloneFailedLine = "快照设置失败！\r\n";
 inline constexpr const char* kCompletionLine = "-------完成--------\r\n";
 inline constexpr const char* kStoppedLine = "已按要求停止，其余克隆未执行。\r\n";
+inline constexpr const char* kAbandonedLine = "当前命令没有结束，已停止等待它。\r\n";

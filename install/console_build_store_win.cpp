@@ -23,8 +23,8 @@ struct HashTraits {
 
 std::string Sha256Hex(std::string_view bytes) {
     UniqueResource<AlgorithmTraits> algorithm;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM,
-                                                    nullptr, 0)))
+    if (!BCRYPT_SUCCESS(
+            BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
         return {};
     UniqueResource<HashTraits> hash;
     if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0)))
@@ -55,7 +55,7 @@ bool MatchesSpec(std::string_view bytes, const ConsoleBuildSpec& spec) {
 
 std::optional<std::string_view> ResourceBuildStore::Bytes(const ConsoleBuildSpec& spec) {
     HRSRC found = FindResourceW(nullptr, WideFromGbk(spec.resource).c_str(),
-                                 MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+                                MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!found) return std::nullopt;
     HGLOBAL loaded = LoadResource(nullptr, found);
     const void* data = loaded ? LockResource(loaded) : nullptr;
@@ -75,7 +75,8 @@ bool AtomicFileReplacer::ReplaceWhole(const std::string& path, std::string_view 
     const std::wstring target = WideFromGbk(path);
     // A read-only target is left alone, as a direct open for writing would leave it.
     DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return false;
     const std::wstring temp = target + L".writing-" + std::to_wstring(GetCurrentProcessId());
     {
         UniqueFileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

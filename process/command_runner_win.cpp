@@ -96,7 +96,8 @@ void DrainAfterExit(HANDLE read_end, OutputCallback callback, std::string& outpu
 // Polls the pipe until the child has ended, the time-out has passed on a silent poll, or the
 // callback stops the run. The window thread keeps processing messages between polls.
 std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int timeout_ms,
-                          OutputCallback callback) {
+                          OutputCallback callback, const std::function<bool()>& abandon,
+                          bool* abandoned) {
     std::string output;
     for (;;) {
         DWORD available = BytesAvailable(read_end);
@@ -114,6 +115,10 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
             // Unsigned difference: correct across a wrap of the tick count.
             if (timeout_ms >= 1 && GetTickCount() - start_tick >= static_cast<DWORD>(timeout_ms))
                 return output;
+            if (abandon && abandon()) {
+                if (abandoned) *abandoned = true;
+                return output;
+            }
         }
         PumpIfInputPending();
         if (got_data) {
@@ -127,10 +132,8 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
     }
 }
 
-}  // namespace
-
-std::string RunCommand(const std::string& command, int timeout_ms, OutputCallback callback,
-                       bool strip_line_ends) {
+std::string Run(const std::string& command, int timeout_ms, OutputCallback callback,
+                bool strip_line_ends, const std::function<bool()>& abandon, bool* abandoned) {
     const DWORD start_tick = GetTickCount();
 
     SECURITY_ATTRIBUTES inheritable = {};
@@ -149,8 +152,21 @@ std::string RunCommand(const std::string& command, int timeout_ms, OutputCallbac
     write_end.reset();
     if (!process) return {};
 
-    std::string output =
-        CollectOutput(process.get(), read_end.get(), start_tick, timeout_ms, callback);
+    std::string output = CollectOutput(process.get(), read_end.get(), start_tick, timeout_ms,
+                                       callback, abandon, abandoned);
     if (strip_line_ends) StripTrailingLineEnds(output);
     return output;
+}
+
+}  // namespace
+
+std::string RunCommand(const std::string& command, int timeout_ms, OutputCallback callback,
+                       bool strip_line_ends) {
+    return Run(command, timeout_ms, callback, strip_line_ends, nullptr, nullptr);
+}
+
+std::string RunCommandUntil(const std::string& command, const std::function<bool()>& abandon,
+                            bool* abandoned) {
+    if (abandoned) *abandoned = false;
+    return Run(command, 0, nullptr, false, abandon, abandoned);
 }

@@ -2,6 +2,7 @@
 // polled while the window thread keeps processing messages.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "process/command_runner.h"
@@ -13,6 +14,12 @@ using OutputCallback = int(__stdcall*)(const char* chunk);
 // timeout_ms below 1: no time-out. strip_line_ends removes every trailing "\r\n" pair.
 std::string RunCommand(const std::string& command, int timeout_ms = 0,
                        OutputCallback callback = nullptr, bool strip_line_ends = false);
+
+// As RunCommand without time-out, callback or strip flag, except that it also stops waiting
+// once `abandon` returns true; like the time-out, this is checked only on polls that find no
+// data. The child goes on unobserved. *abandoned tells whether that happened.
+std::string RunCommandUntil(const std::string& command, const std::function<bool()>& abandon,
+                            bool* abandoned);
 
 class WinCommandRunner : public CommandRunner {
 public:

@@ -23,8 +23,12 @@ std::string BuildMessage(int code, const std::string& message, Site site) {
     return text;
 }
 
-std::string IndexAboveCountText() { return "数组成员引用下标超出定义范围"; }
-std::string IndexBelowOneText() { return "数组成员引用下标必须大于等于1"; }
+std::string IndexAboveCountText() {
+    return "数组成员引用下标超出定义范围";
+}
+std::string IndexBelowOneText() {
+    return "数组成员引用下标必须大于等于1";
+}
 
 std::string AllocationFailedText(size_t bytes) {
     return "分配 " + std::to_string(bytes) + " 字节内存失败!";
@@ -34,7 +38,9 @@ std::string MissingFunctionText(const std::string& library, const std::string& f
     return "无法找到指定DLL库文件“" + library + "”中的输出命令“" + function + "”";
 }
 
-std::string WindowLoadFailedText() { return "载入启动窗口失败"; }
+std::string WindowLoadFailedText() {
+    return "载入启动窗口失败";
+}
 
 Handler SetHandler(Handler handler) {
     Handler previous = g_handler;

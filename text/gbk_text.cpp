@@ -19,7 +19,9 @@ bool MatchesAt(std::string_view text, size_t i, std::string_view sought, bool ig
     return true;
 }
 
-bool IsBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsBlank(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 }  // namespace
 
@@ -88,7 +90,8 @@ std::string Trim(std::string_view text) {
     size_t end = begin;  // one past the last character that is not a space
     for (size_t i = begin; i < text.size();) {
         size_t w = CharWidth(text, i);
-        bool space = (w == 1 && text[i] == ' ') || (w == 2 && MatchesAt(text, i, "\xA1\xA1", false));
+        bool space =
+            (w == 1 && text[i] == ' ') || (w == 2 && MatchesAt(text, i, "\xA1\xA1", false));
         i += w;
         if (!space) end = i;
     }
@@ -168,6 +171,8 @@ int32_t ToInt(std::string_view text) {
     return static_cast<int32_t>(v);
 }
 
-std::string Decimal(int64_t value) { return std::to_string(value); }
+std::string Decimal(int64_t value) {
+    return std::to_string(value);
+}
 
 }  // namespace gbk

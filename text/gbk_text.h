@@ -14,7 +14,9 @@
 namespace gbk {
 
 // True when the byte opens a two-byte character.
-constexpr bool IsLeadByte(unsigned char c) { return c >= 0x80; }
+constexpr bool IsLeadByte(unsigned char c) {
+    return c >= 0x80;
+}
 
 // Width in bytes of the character that starts at byte offset `i` (1 or 2; 1 for a lead byte
 // that is the last byte of the text).
@@ -53,8 +55,12 @@ std::string Trim(std::string_view text);
 std::vector<std::string> Split(std::string_view text, std::string_view separator);
 
 // Lines cut at CR LF; a lone CR or LF does not cut.
-inline std::vector<std::string> SplitLines(std::string_view text) { return Split(text, "\r\n"); }
-inline std::vector<std::string> SplitFields(std::string_view line) { return Split(line, ","); }
+inline std::vector<std::string> SplitLines(std::string_view text) {
+    return Split(text, "\r\n");
+}
+inline std::vector<std::string> SplitFields(std::string_view line) {
+    return Split(line, ",");
+}
 
 // Full-width forms (0xA3 0xA1..0xFE) become their ASCII characters and the full-width space
 // (0xA1 0xA1) becomes a blank; every other character is kept.

@@ -19,7 +19,7 @@ std::string GbkFromWide(std::wstring_view wide) {
                                 nullptr, nullptr);
     if (n <= 0) return {};
     std::string gbk(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(kGbk, 0, wide.data(), static_cast<int>(wide.size()), gbk.data(), n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(kGbk, 0, wide.data(), static_cast<int>(wide.size()), gbk.data(), n, nullptr,
+                        nullptr);
     return gbk;
 }

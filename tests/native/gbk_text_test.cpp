@@ -35,7 +35,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FindRow{"ABC", "b", 1, true, 2},
                     // The trail byte 0x41 is 'A' but never a match start.
                     FindRow{"\xB1\x41", "A", 1, false, -1},
-                    FindRow{"\xB1\x41" "A", "A", 1, false, 3},
+                    FindRow{"\xB1\x41"
+                            "A",
+                            "A", 1, false, 3},
                     // The trail byte 0x5C is not a backslash.
                     FindRow{"\xD5\x5C", "\\", 1, false, -1},
                     // A sought text whose first byte equals a trail byte.
@@ -96,16 +98,17 @@ TEST_P(SplitTest, CutsOnlyAtCharacterStarts) {
     EXPECT_EQ(gbk::Split(GetParam().text, GetParam().separator), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SplitTest,
-    testing::Values(SplitRow{"", ",", {}}, SplitRow{"a", ",", {"a"}},
-                    SplitRow{"a,b", ",", {"a", "b"}}, SplitRow{"a,,b", ",", {"a", "", "b"}},
-                    SplitRow{"a,b,", ",", {"a", "b"}}, SplitRow{",a", ",", {"", "a"}},
-                    SplitRow{",", ",", {""}}, SplitRow{"a\r\nb\r\n", "\r\n", {"a", "b"}},
-                    SplitRow{"a\r\n\r\nb", "\r\n", {"a", "", "b"}},
-                    SplitRow{"a\nb\rc", "\r\n", {"a\nb\rc"}},
-                    SplitRow{"\x81,x,y", ",", {"\x81,x", "y"}},
-                    SplitRow{"\x81\r\nx\r\n", "\r\n", {"\x81\r\nx"}}));
+INSTANTIATE_TEST_SUITE_P(Rows, SplitTest,
+                         testing::Values(SplitRow{"", ",", {}}, SplitRow{"a", ",", {"a"}},
+                                         SplitRow{"a,b", ",", {"a", "b"}},
+                                         SplitRow{"a,,b", ",", {"a", "", "b"}},
+                                         SplitRow{"a,b,", ",", {"a", "b"}},
+                                         SplitRow{",a", ",", {"", "a"}}, SplitRow{",", ",", {""}},
+                                         SplitRow{"a\r\nb\r\n", "\r\n", {"a", "b"}},
+                                         SplitRow{"a\r\n\r\nb", "\r\n", {"a", "", "b"}},
+                                         SplitRow{"a\nb\rc", "\r\n", {"a\nb\rc"}},
+                                         SplitRow{"\x81,x,y", ",", {"\x81,x", "y"}},
+                                         SplitRow{"\x81\r\nx\r\n", "\r\n", {"\x81\r\nx"}}));
 
 struct IntRow {
     std::string text;
@@ -114,15 +117,19 @@ struct IntRow {
 
 class ToIntTest : public testing::TestWithParam<IntRow> {};
 
-TEST_P(ToIntTest, ReadsLeadingNumber) { EXPECT_EQ(gbk::ToInt(GetParam().text), GetParam().expected); }
+TEST_P(ToIntTest, ReadsLeadingNumber) {
+    EXPECT_EQ(gbk::ToInt(GetParam().text), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ToIntTest,
     testing::Values(IntRow{"", 0}, IntRow{"abc", 0}, IntRow{"12", 12}, IntRow{" 2", 2},
                     IntRow{"-2", -2}, IntRow{"+5", 5}, IntRow{"-0", 0}, IntRow{"3a", 3},
-                    IntRow{"007", 7}, IntRow{"\xA3\xB3", 3},                // full-width 3
-                    IntRow{"\xA3\xAD\xA3\xB1\xA3\xB2", -12},               // full-width -12
-                    IntRow{"\xA1\xA1" "5", 5},                              // full-width space
+                    IntRow{"007", 7}, IntRow{"\xA3\xB3", 3},  // full-width 3
+                    IntRow{"\xA3\xAD\xA3\xB1\xA3\xB2", -12},  // full-width -12
+                    IntRow{"\xA1\xA1"
+                           "5",
+                           5},  // full-width space
                     IntRow{"99999999999", 2147483647}, IntRow{"-99999999999", -2147483648LL},
                     IntRow{"99999999999999999999", 2147483647}, IntRow{"- 1", 0}));
 
@@ -138,7 +145,8 @@ TEST(GbkText, ToInt64Saturates) {
 
 TEST(FatalError, MessageLayout) {
     EXPECT_EQ(fatal::BuildMessage(4, fatal::IndexBelowOneText(), {3, 7}),
-              "运行时出错!\r\n\r\n错误代码：4\r\n\r\n错误信息：数组成员引用下标必须大于等于1\r\n\r\n3, 7\r\n");
+              "运行时出错!"
+              "\r\n\r\n错误代码：4\r\n\r\n错误信息：数组成员引用下标必须大于等于1\r\n\r\n3, 7\r\n");
     EXPECT_EQ(fatal::BuildMessage(0, "", {1, 2}), "运行时出错!\r\n\r\n1, 2\r\n");
     EXPECT_EQ(fatal::BuildMessage(0, fatal::AllocationFailedText(1024), {5, 1}),
               "运行时出错!\r\n\r\n错误信息：分配 1024 字节内存失败!\r\n\r\n5, 1\r\n");

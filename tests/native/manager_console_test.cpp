@@ -34,8 +34,8 @@ TEST(ManagerConsole, WritesTheCheckedBuildSilently) {
     EXPECT_TRUE(WriteManagerConsole({true, false}, "D:\\Emu\\MEmu\\", builds, files).empty());
     EXPECT_TRUE(WriteManagerConsole({false, true}, "", builds, files).empty());
     ASSERT_EQ(files.writes.size(), 2u);
-    EXPECT_EQ(files.writes[0], std::make_pair(std::string("D:\\Emu\\MEmu\\MEmuConsole.exe"),
-                                              std::string("one")));
+    EXPECT_EQ(files.writes[0],
+              std::make_pair(std::string("D:\\Emu\\MEmu\\MEmuConsole.exe"), std::string("one")));
     EXPECT_EQ(files.writes[1], std::make_pair(std::string("MEmuConsole.exe"), std::string("two")));
 }
 

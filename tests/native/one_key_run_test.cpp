@@ -17,10 +17,11 @@ public:
     int discoveries = 0;
     int32_t selected = 0;
     std::string count_text = "3";
-    std::function<std::string(const std::string&)> reply = [](const std::string& line) {
+    std::function<std::optional<std::string>(const std::string&)> reply =
+        [](const std::string& line) -> std::optional<std::string> {
         return line.find("snapshot ") != std::string::npos
-                   ? std::string("Snapshot taken. UUID: x\r\n")
-                   : std::string("Machine has been successfully cloned\r\n");
+                   ? "Snapshot taken. UUID: x\r\n"
+                   : "Machine has been successfully cloned\r\n";
     };
     int stop_after_commands = -1;  // StopRequested turns true after this many commands
 
@@ -37,7 +38,7 @@ public:
     void MakeDirectoryCurrent(const std::string& folder) override { current_dir = folder; }
     int32_t SelectedVmIndex() override { return selected; }
     std::string CloneCountText() override { return count_text; }
-    std::string RunCommand(const std::string& line) override {
+    std::optional<std::string> RunCommand(const std::string& line) override {
         commands.push_back(line);
         directories_at_run.push_back(current_dir);
         current_dir = "elsewhere\\";  // a nested refresh may change it while a command runs
@@ -46,8 +47,7 @@ public:
     void AppendLog(const std::string& text) override { log.push_back(text); }
     void PumpPendingMessages() override { ++pumps; }
     bool StopRequested() override {
-        return stop_after_commands >= 0 &&
-               static_cast<int>(commands.size()) >= stop_after_commands;
+        return stop_after_commands >= 0 && static_cast<int>(commands.size()) >= stop_after_commands;
     }
 };
 
@@ -125,14 +125,16 @@ TEST(OneKeyRun, FailuresAreLoggedWithTheWholeOutputAndTheRunGoesOn) {
     FakeHost host;
     host.selected = -1;
     host.count_text = "2";
-    host.reply = [](const std::string&) { return std::string("error: no VM \"MEmu_-1\"\r\n"); };
+    host.reply = [](const std::string&) {
+        return std::optional<std::string>("error: no VM \"MEmu_-1\"\r\n");
+    };
     Dirs dirs;
     RunOneKey(host, dirs.ref());
     EXPECT_EQ(host.commands.size(), 3u);
     const std::vector<std::string> expected_log = {
-        "设置母盘失败！\r\n", "error: no VM \"MEmu_-1\"\r\n\r\n",
-        "快照设置失败！\r\n", "error: no VM \"MEmu_-1\"\r\n\r\n",
-        "快照设置失败！\r\n", "error: no VM \"MEmu_-1\"\r\n\r\n",
+        "设置母盘失败！\r\n",     "error: no VM \"MEmu_-1\"\r\n\r\n",
+        "快照设置失败！\r\n",     "error: no VM \"MEmu_-1\"\r\n\r\n",
+        "快照设置失败！\r\n",     "error: no VM \"MEmu_-1\"\r\n\r\n",
         "-------完成--------\r\n"};
     EXPECT_EQ(host.log, expected_log);
 }
@@ -140,17 +142,19 @@ TEST(OneKeyRun, FailuresAreLoggedWithTheWholeOutputAndTheRunGoesOn) {
 TEST(OneKeyRun, EmptyOutputFailureStillAppendsALineEnd) {
     FakeHost host;
     host.count_text = "0";
-    host.reply = [](const std::string&) { return std::string(); };
+    host.reply = [](const std::string&) { return std::optional<std::string>(""); };
     Dirs dirs;
     RunOneKey(host, dirs.ref());
-    EXPECT_EQ(host.log, (std::vector<std::string>{"设置母盘失败！\r\n", "\r\n",
-                                                  "-------完成--------\r\n"}));
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{"设置母盘失败！\r\n", "\r\n", "-------完成--------\r\n"}));
 }
 
 TEST(OneKeyRun, SuccessWordsArePlainSubstrings) {
     FakeHost host;
     host.count_text = "1";
-    host.reply = [](const std::string&) { return std::string("error: not taken, unsuccessfully"); };
+    host.reply = [](const std::string&) {
+        return std::optional<std::string>("error: not taken, unsuccessfully");
+    };
     Dirs dirs;
     RunOneKey(host, dirs.ref());
     EXPECT_EQ(host.log[0], "设置母盘成功！\r\n");
@@ -167,6 +171,22 @@ TEST(OneKeyRun, StopRequestEndsTheRunAfterTheCurrentCommand) {
     ASSERT_GE(host.log.size(), 2u);
     EXPECT_EQ(host.log[host.log.size() - 2], kStoppedLine);
     EXPECT_EQ(host.log.back(), "-------完成--------\r\n");
+}
+
+TEST(OneKeyRun, AbandonedCommandEndsTheRunWithoutJudgingIt) {
+    FakeHost host;
+    host.count_text = "5";
+    host.reply = [](const std::string& line) -> std::optional<std::string> {
+        if (line.find("MEmu_102") != std::string::npos) return std::nullopt;  // hung, stopped
+        return line.find("snapshot ") != std::string::npos ? "taken" : "successfully";
+    };
+    Dirs dirs;
+    RunOneKey(host, dirs.ref());
+    EXPECT_EQ(host.commands.size(), 3u);
+    const std::vector<std::string> expected_log = {"设置母盘成功！\r\n",
+                                                   "快照设置成功：MEmu_101\r\n", kAbandonedLine,
+                                                   kStoppedLine, "-------完成--------\r\n"};
+    EXPECT_EQ(host.log, expected_log);
 }
 
 TEST(OneKeyRun, EmptyInstallDirectoryIsRediscoveredOnce) {

@@ -7,16 +7,34 @@
 
 #include "support/app_driver.h"
 #include "support/sim_install.h"
+#include "win/unique_resource.h"
+#include "win/wide_text.h"
+
+#include <tlhelp32.h>
 
 namespace {
 
 const std::string kDone = "-------完成--------\r\n";
 
+// Ends the tool processes a hung-tool test leaves behind (the program never ends a child).
+void EndProcessesNamed(const wchar_t* name) {
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (lstrcmpiW(entry.szExeFile, name) != 0) continue;
+        UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        if (process) TerminateProcess(process.get(), 1);
+    }
+}
+
 std::string CloneLine(int number) {
     std::string n = std::to_string(number);
     return "MEmuManage.exe clonevm MEmu --name=\"MEmu_" + n +
            "\" --register --snapshot=\"SnapshotTest\" --options=Link --options=keepdisknames "
-           "--uuid={20200716-dddd-dddd-dddd-000000000" + n + "}";
+           "--uuid={20200716-dddd-dddd-dddd-000000000" +
+           n + "}";
 }
 
 class OneKeyRun : public testing::Test {
@@ -24,6 +42,7 @@ protected:
     void SetUp() override { Install(3); }
     void TearDown() override {
         app_.reset();
+        EndProcessesNamed(L"MEmuManage.exe");
         StopSimulatedVms(root_);
         DeleteInstallLocationValue();
     }
@@ -70,7 +89,8 @@ TEST_F(OneKeyRun, ThreeClonesOfTheFirstVmAreIssuedInOrderAndLogged) {
     EXPECT_EQ(ManageLines(), expected);
     const std::string tail =
         "设置母盘成功！\r\n快照设置成功：MEmu_101\r\n快照设置成功：MEmu_102\r\n"
-        "快照设置成功：MEmu_103\r\n" + kDone;
+        "快照设置成功：MEmu_103\r\n" +
+        kDone;
     ASSERT_GE(log.size(), tail.size());
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
     // No manager console build is bundled in the test build: said once, file left alone.
@@ -126,7 +146,7 @@ TEST_F(OneKeyRun, FailingSnapshotIsLoggedWithTheToolOutputAndClonesStillRun) {
     size_t next = log.find("快照设置", failed);
     ASSERT_NE(next, std::string::npos);
     std::string output = log.substr(failed + std::string("设置母盘失败！\r\n").size(),
-                                     next - failed - std::string("设置母盘失败！\r\n").size());
+                                    next - failed - std::string("设置母盘失败！\r\n").size());
     EXPECT_GE(output.size(), 4u);
     EXPECT_EQ(output.substr(output.size() - 4), "\r\n\r\n");
 }
@@ -146,7 +166,8 @@ TEST_F(OneKeyRun, SecondClickDuringARunStartsNoSecondRunAndCanStopIt) {
     EXPECT_LT(CloneCount(), 20u);
     EXPECT_EQ(ManageLines().front().find(" snapshot "), 14u);
     size_t snapshots = 0;
-    for (const auto& line : ManageLines()) snapshots += line.find(" snapshot ") != std::string::npos;
+    for (const auto& line : ManageLines())
+        snapshots += line.find(" snapshot ") != std::string::npos;
     EXPECT_EQ(snapshots, 1u);
     EXPECT_NE(log.find("已按要求停止"), std::string::npos);
     // Nothing goes on after the run ended.
@@ -194,6 +215,64 @@ TEST_F(OneKeyRun, RefreshDuringARunDoesNotDisturbIt) {
     std::string log = app_->Text(AppControl::kLog);
     EXPECT_EQ(log.find("快照设置失败"), std::string::npos);
     EXPECT_NE(log.find("快照设置成功：MEmu_104\r\n"), std::string::npos);
+}
+
+TEST_F(OneKeyRun, StopEndsARunWhoseToolHangs) {
+    SetSimSwitches(root_, "MEmuManage.exe clonevm hang\r\n");
+    StartApp();
+    app_->SetText(AppControl::kCount, "5");
+    app_->Click(AppControl::kOneKey);
+    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 1; }, 30000));
+    app_->Click(AppControl::kOneKey);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = app_->FindMessageBox()) != nullptr; }, 10000));
+    PostMessageW(box, WM_COMMAND, IDYES, 0);
+    ASSERT_TRUE(app_->WaitForLogEnding(kDone, 30000));
+    std::string log = app_->Text(AppControl::kLog);
+    EXPECT_NE(log.find("当前命令没有结束"), std::string::npos);
+    EXPECT_EQ(CloneCount(), 1u);
+}
+
+TEST_F(OneKeyRun, ClosingTheWindowWhileAToolHangsEndsTheProgram) {
+    SetSimSwitches(root_, "MEmuManage.exe clonevm hang\r\n");
+    StartApp();
+    app_->SetText(AppControl::kCount, "5");
+    app_->Click(AppControl::kOneKey);
+    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 1; }, 30000));
+    app_->Close();
+    EXPECT_EQ(app_->WaitForExit(30000), 0);
+    EXPECT_EQ(CloneCount(), 1u);
+}
+
+TEST_F(OneKeyRun, MissingToolIsLoggedWithTheInterpretersMessage) {
+    ASSERT_TRUE(DeleteFileW(WideFromGbk(root_ + "MEmuHyperv\\MEmuManage.exe").c_str()));
+    StartApp();
+    std::string log = RunAndWait("2");
+    // Every step fails with cmd.exe's own text, and the run still ends normally.
+    size_t failures = 0;
+    for (size_t at = log.find("失败！"); at != std::string::npos; at = log.find("失败！", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, 3u);
+    EXPECT_NE(log.find("MEmuManage"), std::string::npos);
+}
+
+TEST_F(OneKeyRun, InstallFolderRemovedAfterStartFailsEveryStepAndCompletes) {
+    StartApp();
+    EndProcessesNamed(L"MEmuHeadless.exe");
+    std::string hyperv = root_ + "MEmuHyperv\\";
+    for (const char* name : {"MEmuManage.exe", "MEmuHeadless.exe"})
+        DeleteFileW(WideFromGbk(hyperv + name).c_str());
+    ASSERT_TRUE(RemoveDirectoryW(WideFromGbk(hyperv).c_str()));
+    std::string log = RunAndWait("1");
+    EXPECT_NE(log.find("设置母盘失败！\r\n"), std::string::npos);
+    EXPECT_NE(log.find("快照设置失败！\r\n"), std::string::npos);
+}
+
+TEST_F(OneKeyRun, BinaryToolOutputIsLoggedUpToItsFirstZeroByte) {
+    SetSimSwitches(root_, "MEmuManage.exe snapshot binary\r\n");
+    StartApp();
+    std::string log = RunAndWait("0");
+    EXPECT_NE(log.find("设置母盘失败！\r\n"), std::string::npos);
 }
 
 }  // namespace

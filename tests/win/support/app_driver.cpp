@@ -3,7 +3,9 @@
 #include "support/win_test_support.h"
 #include "win/wide_text.h"
 
-std::string AppTitle() { return "Tarvex逍遥模拟器多开快照工具一键版"; }
+std::string AppTitle() {
+    return "Tarvex逍遥模拟器多开快照工具一键版";
+}
 
 AppDriver::~AppDriver() {
     if (Running()) {
@@ -46,7 +48,8 @@ bool AppDriver::Start(int expected_vms) {
 
 HWND AppDriver::Control(AppControl which) const {
     HWND child = GetWindow(window_, GW_CHILD);
-    for (int i = 1; child && i < static_cast<int>(which); ++i) child = GetWindow(child, GW_HWNDNEXT);
+    for (int i = 1; child && i < static_cast<int>(which); ++i)
+        child = GetWindow(child, GW_HWNDNEXT);
     return child;
 }
 
@@ -54,14 +57,14 @@ std::string AppDriver::Text(AppControl which) const {
     HWND control = Control(which);
     LRESULT length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    LRESULT got = SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    LRESULT got =
+        SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(got));
     return GbkFromWide(text);
 }
 
 void AppDriver::SetText(AppControl which, const std::string& gbk) {
-    SendMessageW(Control(which), WM_SETTEXT, 0,
-                 reinterpret_cast<LPARAM>(WideFromGbk(gbk).c_str()));
+    SendMessageW(Control(which), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(WideFromGbk(gbk).c_str()));
 }
 
 int AppDriver::ComboCount() const {
@@ -72,7 +75,9 @@ void AppDriver::SelectCombo(int index) {
     SendMessageW(Control(AppControl::kVmList), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-void AppDriver::Click(AppControl which) { PostMessageW(Control(which), BM_CLICK, 0, 0); }
+void AppDriver::Click(AppControl which) {
+    PostMessageW(Control(which), BM_CLICK, 0, 0);
+}
 
 bool AppDriver::WaitForLogEnding(const std::string& ending, int timeout_ms, size_t longer_than) {
     return WaitUntil(
@@ -112,7 +117,9 @@ HWND AppDriver::FindMessageBox() const {
     return search.found;
 }
 
-void AppDriver::Close() { PostMessageW(window_, WM_CLOSE, 0, 0); }
+void AppDriver::Close() {
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+}
 
 long AppDriver::WaitForExit(int timeout_ms) {
     if (WaitForSingleObject(process_.get(), static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0)

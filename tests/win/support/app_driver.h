@@ -10,14 +10,14 @@
 
 // Control positions in the window's child order (tab order), counted from 1.
 enum class AppControl : int {
-    kRadio722 = 2,   // 单选框2
-    kRadio721 = 3,   // 单选框1
-    kLog = 4,        // 编辑框_日志
-    kRefresh = 5,    // 按钮_刷新模拟器
-    kOneKey = 6,     // 按钮_一键生成快照
-    kCount = 8,      // 编辑框_数量
-    kVmList = 11,    // 组合框1
-    kInstallDir = 13 // 编辑框_模拟器目录
+    kRadio722 = 2,    // 单选框2
+    kRadio721 = 3,    // 单选框1
+    kLog = 4,         // 编辑框_日志
+    kRefresh = 5,     // 按钮_刷新模拟器
+    kOneKey = 6,      // 按钮_一键生成快照
+    kCount = 8,       // 编辑框_数量
+    kVmList = 11,     // 组合框1
+    kInstallDir = 13  // 编辑框_模拟器目录
 };
 
 class AppDriver {
