@@ -49,7 +49,7 @@ private:
     MainWindow& window_;
 };
 
-void RefreshVmList(MainWindow& window) {
+void FillVmList(MainWindow& window) {
     ProgramState& state = State();
     window.ClearCombo();
     state.control->ListVms(state.vms);
@@ -59,6 +59,25 @@ void RefreshVmList(MainWindow& window) {
         window.AddComboItem(vm.title, vm.index);
     }
     window.SelectComboItem(0);
+}
+
+// A click that arrives while a refresh is listing (its command pumps messages) does not start a
+// nested refresh, whose items the outer one would then append to: the running refresh lists
+// once more when it is done.
+bool g_refreshing = false;
+bool g_refresh_again = false;
+
+void RefreshVmList(MainWindow& window) {
+    if (g_refreshing) {
+        g_refresh_again = true;
+        return;
+    }
+    g_refreshing = true;
+    do {
+        g_refresh_again = false;
+        FillVmList(window);
+    } while (g_refresh_again);
+    g_refreshing = false;
 }
 
 void RequestStop() {
