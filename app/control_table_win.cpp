@@ -30,7 +30,7 @@ constexpr const char kNoticeText[] =
 const char* const kMainWindowTitle = "Tarvex逍遥模拟器多开快照工具一键版";
 
 // clang-format off
-const std::array<ControlSpec, kControlCount> kControlTable = {{
+const std::array<ControlRow, kControlCount> kControlTable = {{
     {Control::透明标签5, L"Static", kBannerLabel, 0, 8, 176, 352, 16,
      "多开快照技术——磁盘占用减少72%，游戏启动速度提升10倍", kRed},
     {Control::单选框2, L"Button", kRadio | WS_GROUP, 0, 278, 99, 80, 24, "版本7.2.2", kBlack},

@@ -7,7 +7,7 @@
 
 #include "app/main_window.h"
 
-struct ControlSpec {
+struct ControlRow {
     Control id;
     const wchar_t* window_class;
     DWORD style;  // WS_VISIBLE is added once every control exists
@@ -17,7 +17,7 @@ struct ControlSpec {
     COLORREF text_colour;          // used by labels and radio buttons
 };
 
-extern const std::array<ControlSpec, kControlCount> kControlTable;
+extern const std::array<ControlRow, kControlCount> kControlTable;
 
 inline constexpr int kMainWindowWidth = 380;
 inline constexpr int kMainWindowHeight = 392;

@@ -14,16 +14,16 @@ namespace {
 constexpr wchar_t kClassName[] = L"TarvexSnapshotToolWindow";
 constexpr int kFirstControlId = 1001;  // clear of IDOK and IDCANCEL, which the keyboard sends
 
-bool IsSingleLineEdit(const ControlSpec& spec) {
-    return std::wstring_view(spec.window_class) == L"Edit" && !(spec.style & ES_MULTILINE);
+bool IsSingleLineEdit(const ControlRow& row) {
+    return std::wstring_view(row.window_class) == L"Edit" && !(row.style & ES_MULTILINE);
 }
 
-bool IsComboBox(const ControlSpec& spec) {
-    return std::wstring_view(spec.window_class) == L"ComboBox";
+bool IsComboBox(const ControlRow& row) {
+    return std::wstring_view(row.window_class) == L"ComboBox";
 }
 
-bool IsEdit(const ControlSpec& spec) {
-    return std::wstring_view(spec.window_class) == L"Edit";
+bool IsEdit(const ControlRow& row) {
+    return std::wstring_view(row.window_class) == L"Edit";
 }
 
 HICON LoadAppIcon(HINSTANCE instance, int size_metric_x, int size_metric_y) {
@@ -123,20 +123,20 @@ bool MainWindow::CreateControls() {
 
     // Last row first, as the form is built; the z-order is put right below.
     for (int i = kControlCount - 1; i >= 0; --i) {
-        const ControlSpec& spec = kControlTable[static_cast<size_t>(i)];
-        int height = spec.height;
-        if (IsSingleLineEdit(spec)) height = std::max(height, min_edit_height);
+        const ControlRow& row = kControlTable[static_cast<size_t>(i)];
+        int height = row.height;
+        if (IsSingleLineEdit(row)) height = std::max(height, min_edit_height);
         // A combo box's height at creation is the height of its drop-down list part.
-        if (IsComboBox(spec)) height = std::max(height, kMinComboListHeight);
+        if (IsComboBox(row)) height = std::max(height, kMinComboListHeight);
         HWND control = CreateWindowExW(
-            spec.ex_style, spec.window_class, WideFromGbk(spec.text).c_str(), spec.style, spec.left,
-            spec.top, spec.width, height, hwnd(),
+            row.ex_style, row.window_class, WideFromGbk(row.text).c_str(), row.style, row.left,
+            row.top, row.width, height, hwnd(),
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, nullptr);
         if (!control) return false;
         controls_[static_cast<size_t>(i)] = control;
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         // Lift the 32K default so a long run's log is never cut; 0 means the system's maximum.
-        if (IsEdit(spec)) SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+        if (IsEdit(row)) SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
     }
 
     // Table order from the top of the z-order down: this is also the tab order.

@@ -49,25 +49,25 @@ std::string Sha256Hex(std::string_view bytes) {
     return hex;
 }
 
-bool MatchesSpec(std::string_view bytes, const ConsoleBuildSpec& spec) {
-    return bytes.size() == spec.size && Sha256Hex(bytes) == spec.sha256_hex;
+bool MatchesInfo(std::string_view bytes, const ConsoleBuildInfo& info) {
+    return bytes.size() == info.size && Sha256Hex(bytes) == info.sha256_hex;
 }
 
-std::optional<std::string_view> ResourceBuildStore::Bytes(const ConsoleBuildSpec& spec) {
-    HRSRC found = FindResourceW(nullptr, WideFromGbk(spec.resource).c_str(),
+std::optional<std::string_view> ResourceBuildStore::Bytes(const ConsoleBuildInfo& info) {
+    HRSRC found = FindResourceW(nullptr, WideFromGbk(info.resource).c_str(),
                                 MAKEINTRESOURCEW(10) /* RT_RCDATA */);
     if (!found) return std::nullopt;
     HGLOBAL loaded = LoadResource(nullptr, found);
     const void* data = loaded ? LockResource(loaded) : nullptr;
     if (!data) return std::nullopt;
     std::string_view bytes(static_cast<const char*>(data), SizeofResource(nullptr, found));
-    if (!MatchesSpec(bytes, spec)) return std::nullopt;
+    if (!MatchesInfo(bytes, info)) return std::nullopt;
     return bytes;
 }
 
-std::optional<std::string_view> MemoryBuildStore::Bytes(const ConsoleBuildSpec& spec) {
-    auto it = builds_.find(spec.version);
-    if (it == builds_.end() || !MatchesSpec(it->second, spec)) return std::nullopt;
+std::optional<std::string_view> MemoryBuildStore::Bytes(const ConsoleBuildInfo& info) {
+    auto it = builds_.find(info.version);
+    if (it == builds_.end() || !MatchesInfo(it->second, info)) return std::nullopt;
     return std::string_view(it->second);
 }
 

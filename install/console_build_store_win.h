@@ -10,21 +10,21 @@
 // Lower-case hex SHA-256 of the bytes (Windows CNG); empty when hashing is unavailable.
 std::string Sha256Hex(std::string_view bytes);
 
-// True when the bytes have exactly the spec's size and digest.
-bool MatchesSpec(std::string_view bytes, const ConsoleBuildSpec& spec);
+// True when the bytes have exactly the info's size and digest.
+bool MatchesInfo(std::string_view bytes, const ConsoleBuildInfo& info);
 
-// Builds embedded as RCDATA resources named by ConsoleBuildSpec::resource.
+// Builds embedded as RCDATA resources named by ConsoleBuildInfo::resource.
 class ResourceBuildStore : public ConsoleBuildStore {
 public:
-    std::optional<std::string_view> Bytes(const ConsoleBuildSpec& spec) override;
+    std::optional<std::string_view> Bytes(const ConsoleBuildInfo& info) override;
 };
 
-// Builds held in memory, checked against the spec passed in (tests use small builds with
+// Builds held in memory, checked against the info passed in (tests use small builds with
 // their own size and digest).
 class MemoryBuildStore : public ConsoleBuildStore {
 public:
     void Add(const std::string& version, std::string bytes) { builds_[version] = std::move(bytes); }
-    std::optional<std::string_view> Bytes(const ConsoleBuildSpec& spec) override;
+    std::optional<std::string_view> Bytes(const ConsoleBuildInfo& info) override;
 
 private:
     std::map<std::string, std::string> builds_;

@@ -6,17 +6,17 @@
 
 #include <cstdint>
 
-struct ConsoleBuildSpec {
+struct ConsoleBuildInfo {
     const char* version;     // "7.2.1"
     const char* resource;    // resource name of the bundled bytes
     uint64_t size;           // bytes
     const char* sha256_hex;  // lower-case hex digest
 };
 
-inline constexpr ConsoleBuildSpec kConsoleBuild721{
+inline constexpr ConsoleBuildInfo kConsoleBuild721{
     "7.2.1", "CONSOLE_7_2_1", 1575424,
     "1a9723589abb3d5aafa54301dde7cba61d6f0d63e298e3f74f6cbd1a8872f78f"};
-inline constexpr ConsoleBuildSpec kConsoleBuild722{
+inline constexpr ConsoleBuildInfo kConsoleBuild722{
     "7.2.2", "CONSOLE_7_2_2", 1575936,
     "1da3364fefc2420fa47139029818c2b033957b5e9b1bc8b8adec007893ecb394"};
 

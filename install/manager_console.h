@@ -12,7 +12,7 @@ class ConsoleBuildStore {
 public:
     virtual ~ConsoleBuildStore() = default;
     // The build's bytes when it is bundled and matches its size and digest; nothing otherwise.
-    virtual std::optional<std::string_view> Bytes(const ConsoleBuildSpec& spec) = 0;
+    virtual std::optional<std::string_view> Bytes(const ConsoleBuildInfo& info) = 0;
 };
 
 class FileReplacer {
@@ -31,11 +31,11 @@ struct ConsoleChoice {
 // Writes the checked build(s) to install_dir + "MEmuConsole.exe". Returns the log lines to
 // append: none when every write succeeded; one line for a build that is not bundled and one for
 // a write that failed (the old file stays in both cases).
-// The specs name what each radio button writes; tests pass small builds of their own.
+// The descriptions name what each radio button writes; tests pass small builds of their own.
 std::vector<std::string> WriteManagerConsole(ConsoleChoice choice, const std::string& install_dir,
                                              ConsoleBuildStore& builds, FileReplacer& files,
-                                             const ConsoleBuildSpec& spec_721 = kConsoleBuild721,
-                                             const ConsoleBuildSpec& spec_722 = kConsoleBuild722);
+                                             const ConsoleBuildInfo& info_721 = kConsoleBuild721,
+                                             const ConsoleBuildInfo& info_722 = kConsoleBuild722);
 
-std::string NotBundledLine(const ConsoleBuildSpec& spec);
-std::string WriteFailedLine(const ConsoleBuildSpec& spec);
+std::string NotBundledLine(const ConsoleBuildInfo& info);
+std::string WriteFailedLine(const ConsoleBuildInfo& info);

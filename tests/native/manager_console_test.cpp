@@ -9,8 +9,8 @@ namespace {
 class FakeBuilds : public ConsoleBuildStore {
 public:
     std::map<std::string, std::string> bundled;  // version -> bytes
-    std::optional<std::string_view> Bytes(const ConsoleBuildSpec& spec) override {
-        auto it = bundled.find(spec.version);
+    std::optional<std::string_view> Bytes(const ConsoleBuildInfo& info) override {
+        auto it = bundled.find(info.version);
         if (it == bundled.end()) return std::nullopt;
         return std::string_view(it->second);
     }

@@ -38,12 +38,12 @@ protected:
         ASSERT_TRUE(CreateDirectoryW(WideFromGbk(folder_).c_str(), nullptr));
         build721_ = std::string(300, '\x21') + "build 7.2.1";
         build722_ = std::string(400, '\x22') + "build 7.2.2";
-        spec721_ = {"7.2.1", "T721", build721_.size(), nullptr};
-        spec722_ = {"7.2.2", "T722", build722_.size(), nullptr};
+        info721_ = {"7.2.1", "T721", build721_.size(), nullptr};
+        info722_ = {"7.2.2", "T722", build722_.size(), nullptr};
         sha721_ = Sha256Hex(build721_);
         sha722_ = Sha256Hex(build722_);
-        spec721_.sha256_hex = sha721_.c_str();
-        spec722_.sha256_hex = sha722_.c_str();
+        info721_.sha256_hex = sha721_.c_str();
+        info722_.sha256_hex = sha722_.c_str();
         store_.Add("7.2.1", build721_);
         store_.Add("7.2.2", build722_);
     }
@@ -54,11 +54,11 @@ protected:
         RemoveDirectoryW(WideFromGbk(folder_).c_str());
     }
     std::vector<std::string> Write(bool radio1, bool radio2, const std::string& dir) {
-        return WriteManagerConsole({radio1, radio2}, dir, store_, files_, spec721_, spec722_);
+        return WriteManagerConsole({radio1, radio2}, dir, store_, files_, info721_, info722_);
     }
 
     std::string folder_, build721_, build722_, sha721_, sha722_;
-    ConsoleBuildSpec spec721_{}, spec722_{};
+    ConsoleBuildInfo info721_{}, info722_{};
     MemoryBuildStore store_;
     AtomicFileReplacer files_;
 };
@@ -103,7 +103,7 @@ TEST_F(ManagerConsoleWrite, LockedTargetStaysByteForByte) {
                                           GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
         auto log = Write(false, true, folder_);
-        EXPECT_EQ(log, std::vector<std::string>{WriteFailedLine(spec722_)});
+        EXPECT_EQ(log, std::vector<std::string>{WriteFailedLine(info722_)});
     }
     EXPECT_TRUE(ReadFileBytes(folder_ + "MEmuConsole.exe") == old);
 }
@@ -113,21 +113,21 @@ TEST_F(ManagerConsoleWrite, ReadOnlyTargetStaysByteForByte) {
     WriteFileBytes(folder_ + "MEmuConsole.exe", old);
     SetFileAttributesW(WideFromGbk(folder_ + "MEmuConsole.exe").c_str(), FILE_ATTRIBUTE_READONLY);
     auto log = Write(true, false, folder_);
-    EXPECT_EQ(log, std::vector<std::string>{WriteFailedLine(spec721_)});
+    EXPECT_EQ(log, std::vector<std::string>{WriteFailedLine(info721_)});
     EXPECT_TRUE(ReadFileBytes(folder_ + "MEmuConsole.exe") == old);
 }
 
 TEST_F(ManagerConsoleWrite, MissingFolderFailsWithALogLine) {
     auto log = Write(true, false, folder_ + "gone\\");
-    EXPECT_EQ(log, std::vector<std::string>{WriteFailedLine(spec721_)});
+    EXPECT_EQ(log, std::vector<std::string>{WriteFailedLine(info721_)});
 }
 
 TEST_F(ManagerConsoleWrite, BuildThatDoesNotMatchItsDigestIsNotWritten) {
     MemoryBuildStore wrong;
-    wrong.Add("7.2.2", build721_);  // other bytes than the 7.2.2 spec describes
+    wrong.Add("7.2.2", build721_);  // other bytes than the 7.2.2 info describes
     AtomicFileReplacer files;
-    auto log = WriteManagerConsole({false, true}, folder_, wrong, files, spec721_, spec722_);
-    EXPECT_EQ(log, std::vector<std::string>{NotBundledLine(spec722_)});
+    auto log = WriteManagerConsole({false, true}, folder_, wrong, files, info721_, info722_);
+    EXPECT_EQ(log, std::vector<std::string>{NotBundledLine(info722_)});
     EXPECT_FALSE(Exists(folder_ + "MEmuConsole.exe"));
 }
 
