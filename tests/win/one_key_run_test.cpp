@@ -76,6 +76,20 @@ protected:
         return app_->Text(AppControl::kLog);
     }
 
+    // Starts a run of `count` clones and waits until `clones` clone commands were issued.
+    void StartRunUntilClones(const std::string& count, size_t clones) {
+        app_->SetText(AppControl::kCount, count);
+        app_->Click(AppControl::kOneKey);
+        ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= clones; }, 30000));
+    }
+    // Clicks 一键生成快照 again during the run and answers the stop question.
+    void ClickAgainAndAnswer(int answer) {
+        app_->Click(AppControl::kOneKey);
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitUntil([&] { return (box = app_->FindMessageBox()) != nullptr; }, 10000));
+        PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(answer), 0);
+    }
+
     std::string root_;
     int vms_ = 0;
     std::unique_ptr<AppDriver> app_;
@@ -154,13 +168,8 @@ TEST_F(OneKeyRun, FailingSnapshotIsLoggedWithTheToolOutputAndClonesStillRun) {
 TEST_F(OneKeyRun, SecondClickDuringARunStartsNoSecondRunAndCanStopIt) {
     SetSimSwitches(root_, "MEmuManage.exe clonevm delay=700\r\n");
     StartApp();
-    app_->SetText(AppControl::kCount, "20");
-    app_->Click(AppControl::kOneKey);
-    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 2; }, 30000));
-    app_->Click(AppControl::kOneKey);
-    HWND box = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (box = app_->FindMessageBox()) != nullptr; }, 10000));
-    PostMessageW(box, WM_COMMAND, IDYES, 0);
+    StartRunUntilClones("20", 2);
+    ClickAgainAndAnswer(IDYES);
     ASSERT_TRUE(app_->WaitForLogEnding(kDone, 30000));
     std::string log = app_->Text(AppControl::kLog);
     EXPECT_LT(CloneCount(), 20u);
@@ -179,13 +188,8 @@ TEST_F(OneKeyRun, SecondClickDuringARunStartsNoSecondRunAndCanStopIt) {
 TEST_F(OneKeyRun, AnsweringNoLetsTheRunFinish) {
     SetSimSwitches(root_, "MEmuManage.exe clonevm delay=300\r\n");
     StartApp();
-    app_->SetText(AppControl::kCount, "4");
-    app_->Click(AppControl::kOneKey);
-    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 1; }, 30000));
-    app_->Click(AppControl::kOneKey);
-    HWND box = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (box = app_->FindMessageBox()) != nullptr; }, 10000));
-    PostMessageW(box, WM_COMMAND, IDNO, 0);
+    StartRunUntilClones("4", 1);
+    ClickAgainAndAnswer(IDNO);
     ASSERT_TRUE(app_->WaitForLogEnding(kDone, 30000));
     EXPECT_EQ(CloneCount(), 4u);
 }
@@ -193,9 +197,7 @@ TEST_F(OneKeyRun, AnsweringNoLetsTheRunFinish) {
 TEST_F(OneKeyRun, ClosingTheWindowStopsTheRunAndEndsNormally) {
     SetSimSwitches(root_, "MEmuManage.exe clonevm delay=700\r\n");
     StartApp();
-    app_->SetText(AppControl::kCount, "20");
-    app_->Click(AppControl::kOneKey);
-    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 2; }, 30000));
+    StartRunUntilClones("20", 2);
     app_->Close();
     EXPECT_EQ(app_->WaitForExit(30000), 0);
     size_t clones = CloneCount();
@@ -207,9 +209,7 @@ TEST_F(OneKeyRun, ClosingTheWindowStopsTheRunAndEndsNormally) {
 TEST_F(OneKeyRun, RefreshDuringARunDoesNotDisturbIt) {
     SetSimSwitches(root_, "MEmuManage.exe clonevm delay=400\r\n");
     StartApp();
-    app_->SetText(AppControl::kCount, "4");
-    app_->Click(AppControl::kOneKey);
-    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 1; }, 30000));
+    StartRunUntilClones("4", 1);
     app_->Click(AppControl::kRefresh);
     ASSERT_TRUE(app_->WaitForLogEnding(kDone, 30000));
     std::string log = app_->Text(AppControl::kLog);
@@ -220,13 +220,8 @@ TEST_F(OneKeyRun, RefreshDuringARunDoesNotDisturbIt) {
 TEST_F(OneKeyRun, StopEndsARunWhoseToolHangs) {
     SetSimSwitches(root_, "MEmuManage.exe clonevm hang\r\n");
     StartApp();
-    app_->SetText(AppControl::kCount, "5");
-    app_->Click(AppControl::kOneKey);
-    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 1; }, 30000));
-    app_->Click(AppControl::kOneKey);
-    HWND box = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (box = app_->FindMessageBox()) != nullptr; }, 10000));
-    PostMessageW(box, WM_COMMAND, IDYES, 0);
+    StartRunUntilClones("5", 1);
+    ClickAgainAndAnswer(IDYES);
     ASSERT_TRUE(app_->WaitForLogEnding(kDone, 30000));
     std::string log = app_->Text(AppControl::kLog);
     EXPECT_NE(log.find("当前命令没有结束"), std::string::npos);
@@ -236,9 +231,7 @@ TEST_F(OneKeyRun, StopEndsARunWhoseToolHangs) {
 TEST_F(OneKeyRun, ClosingTheWindowWhileAToolHangsEndsTheProgram) {
     SetSimSwitches(root_, "MEmuManage.exe clonevm hang\r\n");
     StartApp();
-    app_->SetText(AppControl::kCount, "5");
-    app_->Click(AppControl::kOneKey);
-    ASSERT_TRUE(WaitUntil([&] { return CloneCount() >= 1; }, 30000));
+    StartRunUntilClones("5", 1);
     app_->Close();
     EXPECT_EQ(app_->WaitForExit(30000), 0);
     EXPECT_EQ(CloneCount(), 1u);
