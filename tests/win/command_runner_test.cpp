@@ -60,6 +60,15 @@ TEST_F(CommandRunnerTest, LargeOutputArrivesWhole) {
     }
 }
 
+TEST_F(CommandRunnerTest, FiftyMegabytesArriveWhole) {
+    const size_t size = 50u * 1000 * 1000;
+    std::string output = RunCommand("test_child.exe flood:" + std::to_string(size));
+    ASSERT_EQ(output.size(), size);
+    for (size_t i = 0; i < output.size(); i += 1000003) {
+        ASSERT_EQ(output[i], static_cast<char>('0' + i % 10)) << i;
+    }
+}
+
 TEST_F(CommandRunnerTest, OutputWrittenJustBeforeExitIsKept) {
     for (int i = 0; i < 15; ++i) {
         ASSERT_EQ(RunCommand("test_child.exe out:LAST"), "LAST") << "run " << i;
