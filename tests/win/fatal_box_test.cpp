@@ -15,31 +15,10 @@
 
 namespace {
 
-struct BoxSearch {
-    DWORD process_id;
-    HWND found;
-};
-
-BOOL CALLBACK FindErrorBox(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<BoxSearch*>(param);
-    DWORD owner_pid = 0;
-    GetWindowThreadProcessId(window, &owner_pid);
-    wchar_t title[16] = {};
-    GetWindowTextW(window, title, 16);
-    if (owner_pid == search->process_id && std::wstring(title) == L"错误" &&
-        IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The box of `process`, or null once the process has ended or 30 seconds have passed.
 HWND WaitForErrorBox(HANDLE process, DWORD process_id) {
     for (int i = 0; i < 300; ++i) {
-        BoxSearch search{process_id, nullptr};
-        EnumWindows(FindErrorBox, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
+        if (HWND box = FindMessageBoxOf(process_id, L"错误")) return box;
         if (WaitForSingleObject(process, 100) == WAIT_OBJECT_0) return nullptr;
     }
     return nullptr;

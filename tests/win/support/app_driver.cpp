@@ -89,32 +89,8 @@ bool AppDriver::WaitForLogEnding(const std::string& ending, int timeout_ms, size
         timeout_ms);
 }
 
-namespace {
-
-struct BoxSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindBoxOfProcess(HWND w, LPARAM p) {
-    auto* search = reinterpret_cast<BoxSearch*>(p);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    wchar_t cls[64] = {};
-    GetClassNameW(w, cls, 64);
-    if (owner == search->pid && IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0) {
-        search->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 HWND AppDriver::FindMessageBox() const {
-    BoxSearch search{pid_, nullptr};
-    EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return FindMessageBoxOf(pid_);
 }
 
 void AppDriver::Close() {
