@@ -16,6 +16,8 @@
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
 
+#include <tlhelp32.h>
+
 namespace {
 
 const wchar_t kTitle[] = L"Tarvex逍遥模拟器多开快照工具一键版";
@@ -101,12 +103,34 @@ public:
             if (!window_ && WaitForSingleObject(process_.get(), 100) == WAIT_OBJECT_0) return;
         }
         WaitForInputIdle(process_.get(), 30000);
+        WaitForStartUpCommands();
     }
     ~RunningProgram() {
         if (!process_ || WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) return;
         if (window_) PostMessageW(window_, WM_CLOSE, 0, 0);
         if (WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0)
             TerminateProcess(process_.get(), 1);
+    }
+
+    // The window is visible while its created event still lists VMs through a command, in a
+    // nested message pump where sent messages overtake posted keys. Tests start once the
+    // program has no child process left.
+    void WaitForStartUpCommands() const {
+        for (int quiet = 0, i = 0; quiet < 3 && i < 300; ++i) {
+            quiet = HasChildProcess() ? 0 : quiet + 1;
+            Sleep(100);
+        }
+        Settle();
+    }
+    bool HasChildProcess() const {
+        UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+             more = Process32NextW(snapshot.get(), &entry)) {
+            if (entry.th32ParentProcessID == process_id_) return true;
+        }
+        return false;
     }
 
     HWND window() const { return window_; }
@@ -316,7 +340,12 @@ TEST(ProgramWindow, EnterBreaksALineInTheLogAndEscapeDoesNotClose) {
     const std::wstring before = WindowText(log);
     SendMessageW(log, EM_SETSEL, before.size(), before.size());
     PostMessageW(log, WM_KEYDOWN, VK_RETURN, 1);
-    program.Settle();
+    // The start-up listing may still be running in a nested message pump, where sent messages
+    // overtake posted ones: give the key its turn instead of trusting one settle.
+    for (int i = 0; i < 50 && WindowText(log) == before; ++i) {
+        program.Settle();
+        Sleep(100);
+    }
     EXPECT_EQ(WindowText(log), before + L"\r\n");
     // Escape in the log neither closes the window nor changes the text.
     program.PressKey(log, VK_ESCAPE);
