@@ -14,20 +14,25 @@ std::optional<std::string> RunInToolsDirectory(OneKeyRunHost& host, const std::s
     return host.RunCommand(line);
 }
 
-// Logs one step: the success line when the output holds the success word, else the failure
-// line followed by the whole output. False when the command was abandoned.
-bool LogStep(OneKeyRunHost& host, const std::optional<std::string>& output,
+// Runs one step in the tools folder and logs it: the success line when the output holds the
+// success word, else the failure line followed by the whole output. False when the command
+// was abandoned.
+bool RunStep(OneKeyRunHost& host, const std::string& tools_dir, const std::string& line,
              const char* success_word, const std::string& success_line, const char* failure_line) {
+    const std::optional<std::string> output = RunInToolsDirectory(host, tools_dir, line);
     if (!output) {
         host.AppendLog(kAbandonedLine);
+        host.StepDone(line, nullptr, false);
         return false;
     }
-    if (gbk::Contains(*output, success_word)) {
+    const bool ok = gbk::Contains(*output, success_word);
+    if (ok) {
         host.AppendLog(success_line);
     } else {
         host.AppendLog(failure_line);
         host.AppendLog(*output + "\r\n");
     }
+    host.StepDone(line, &*output, ok);
     return true;
 }
 
@@ -39,14 +44,14 @@ void PrepareToolsDirectory(OneKeyRunHost& host, RunDirectories dirs) {
     host.MakeDirectoryCurrent(dirs.tools_dir);
 }
 
-void RunOneKey(OneKeyRunHost& host, RunDirectories dirs) {
+void RunOneKey(OneKeyRunHost& host, RunDirectories dirs, const CloneNumbering& numbering) {
     PrepareToolsDirectory(host, dirs);
     // Copies: the program-wide texts may be replaced by nested events while a command runs.
     const std::string tools_dir = dirs.tools_dir;
     const std::string master = MasterName(host.SelectedVmIndex());
 
-    bool stopped = !LogStep(host, RunInToolsDirectory(host, tools_dir, SnapshotCommand(master)),
-                            "taken", kSnapshotOkLine, kSnapshotFailedLine);
+    bool stopped = !RunStep(host, tools_dir, SnapshotCommand(master), "taken", kSnapshotOkLine,
+                            kSnapshotFailedLine);
     host.PumpPendingMessages();
 
     const int64_t count = gbk::ToInt(host.CloneCountText());
@@ -55,8 +60,8 @@ void RunOneKey(OneKeyRunHost& host, RunDirectories dirs) {
             stopped = true;
             break;
         }
-        const std::string number = CloneNumber(i);
-        stopped = !LogStep(host, RunInToolsDirectory(host, tools_dir, CloneCommand(master, number)),
+        const std::string number = CloneNumberAt(numbering, i);
+        stopped = !RunStep(host, tools_dir, CloneCommand(master, number, numbering.pad_uuid),
                            "successfully", kCloneOkPrefix + number + "\r\n", kCloneFailedLine);
         host.PumpPendingMessages();
     }

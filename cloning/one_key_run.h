@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "cloning/clone_commands.h"
+
 class OneKeyRunHost {
 public:
     virtual ~OneKeyRunHost() = default;
@@ -27,6 +29,10 @@ public:
     virtual void PumpPendingMessages() = 0;
     // True once the user asked to stop the run (or closed the window).
     virtual bool StopRequested() = 0;
+    // Told after each tool command has been judged: its line, its output (null when it was
+    // abandoned) and whether the success word was found.
+    virtual void StepDone(const std::string& /*line*/, const std::string* /*output*/, bool /*ok*/) {
+    }
 };
 
 // Program-wide directories the run reads and writes.
@@ -40,8 +46,8 @@ struct RunDirectories {
 void PrepareToolsDirectory(OneKeyRunHost& host, RunDirectories dirs);
 
 // The whole run. Every requested clone is attempted unless the user asks to stop; the run
-// always ends with the completion line.
-void RunOneKey(OneKeyRunHost& host, RunDirectories dirs);
+// always ends with the completion line. The window numbers its clones from 101.
+void RunOneKey(OneKeyRunHost& host, RunDirectories dirs, const CloneNumbering& numbering = {});
 
 // Log texts of the run.
 inline constexpr const char* kSnapshotOkLine = "设置母盘成功！\r\n";

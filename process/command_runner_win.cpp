@@ -100,6 +100,10 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
                           bool* abandoned) {
     std::string output;
     for (;;) {
+        if (abandon && abandon()) {
+            if (abandoned) *abandoned = true;
+            return output;
+        }
         DWORD available = BytesAvailable(read_end);
         const bool got_data = available > 0;
         if (got_data) {
@@ -115,10 +119,6 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
             // Unsigned difference: correct across a wrap of the tick count.
             if (timeout_ms >= 1 && GetTickCount() - start_tick >= static_cast<DWORD>(timeout_ms))
                 return output;
-            if (abandon && abandon()) {
-                if (abandoned) *abandoned = true;
-                return output;
-            }
         }
         PumpIfInputPending();
         if (got_data) {
@@ -166,7 +166,7 @@ std::string RunCommand(const std::string& command, int timeout_ms, OutputCallbac
 }
 
 std::string RunCommandUntil(const std::string& command, const std::function<bool()>& abandon,
-                            bool* abandoned) {
+                            bool* abandoned, int timeout_ms) {
     if (abandoned) *abandoned = false;
-    return Run(command, 0, nullptr, false, abandon, abandoned);
+    return Run(command, timeout_ms, nullptr, false, abandon, abandoned);
 }

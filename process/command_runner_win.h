@@ -15,11 +15,12 @@ using OutputCallback = int(__stdcall*)(const char* chunk);
 std::string RunCommand(const std::string& command, int timeout_ms = 0,
                        OutputCallback callback = nullptr, bool strip_line_ends = false);
 
-// As RunCommand without time-out, callback or strip flag, except that it also stops waiting
-// once `abandon` returns true; like the time-out, this is checked only on polls that find no
-// data. The child goes on unobserved. *abandoned tells whether that happened.
+// As RunCommand with a time-out but no callback or strip flag, except that it also stops
+// waiting once `abandon` returns true. Unlike the time-out, which is consulted only on polls
+// that find no data, `abandon` is asked on every poll, so a tool that never stops writing is
+// given up too. The child goes on unobserved. *abandoned tells whether that happened.
 std::string RunCommandUntil(const std::string& command, const std::function<bool()>& abandon,
-                            bool* abandoned);
+                            bool* abandoned, int timeout_ms = 0);
 
 class WinCommandRunner : public CommandRunner {
 public:

@@ -46,6 +46,15 @@ public:
     }
     void AppendLog(const std::string& text) override { log.push_back(text); }
     void PumpPendingMessages() override { ++pumps; }
+    struct Step {
+        std::string line;
+        bool has_output;
+        bool ok;
+    };
+    std::vector<Step> steps;
+    void StepDone(const std::string& line, const std::string* output, bool ok) override {
+        steps.push_back({line, output != nullptr, ok});
+    }
     bool StopRequested() override {
         return stop_after_commands >= 0 && static_cast<int>(commands.size()) >= stop_after_commands;
     }
@@ -226,6 +235,43 @@ TEST(CloneCommands, CloneNumbersAndUuids) {
               std::string::npos);
     EXPECT_NE(CloneCommand("MEmu", "1000").find("{20200716-dddd-dddd-dddd-0000000001000}"),
               std::string::npos);
+
+    // Padded uuids: the same line as the window's for 101 to 999, a 12-digit group beyond.
+    struct Row {
+        const char* number;
+        const char* uuid;
+    };
+    const Row rows[] = {{"1", "{20200716-dddd-dddd-dddd-000000000001}"},
+                        {"101", "{20200716-dddd-dddd-dddd-000000000101}"},
+                        {"1000", "{20200716-dddd-dddd-dddd-000000001000}"},
+                        {"999999999999", "{20200716-dddd-dddd-dddd-999999999999}"}};
+    for (const Row& row : rows) {
+        const std::string line = CloneCommand("MEmu_2", row.number, /*pad_uuid=*/true);
+        EXPECT_NE(line.find(std::string("--name=\"MEmu_") + row.number + "\""), std::string::npos);
+        EXPECT_EQ(line.substr(line.rfind('{')), row.uuid) << row.number;
+    }
+    EXPECT_EQ(CloneCommand("MEmu", "999", true), CloneCommand("MEmu", "999"));
+    EXPECT_EQ(CloneNumberAt({}, 1), "101");
+    EXPECT_EQ(CloneNumberAt({121, true}, 20), "140");
+}
+
+TEST(OneKeyRun, NumberingFromAFirstNumberReportsEveryStep) {
+    FakeHost host;
+    host.count_text = "2";
+    host.reply = [](const std::string& line) -> std::optional<std::string> {
+        if (line.find("MEmu_122") != std::string::npos) return std::nullopt;  // abandoned
+        return line.find("snapshot ") != std::string::npos ? "no\r\n" : "successfully\r\n";
+    };
+    Dirs dirs;
+    RunOneKey(host, dirs.ref(), {121, true});
+
+    ASSERT_EQ(host.steps.size(), 3u);
+    EXPECT_FALSE(host.steps[0].ok);
+    EXPECT_TRUE(host.steps[1].ok);
+    EXPECT_NE(host.steps[1].line.find("--name=\"MEmu_121\""), std::string::npos);
+    EXPECT_FALSE(host.steps[2].has_output);
+    EXPECT_EQ(host.log[2], "快照设置成功：MEmu_121\r\n");
+    EXPECT_EQ(host.log.back(), "-------完成--------\r\n");
 }
 
 }  // namespace
