@@ -30,14 +30,23 @@ std::string WinControlPlatform::Run(const std::string& command, int timeout_ms) 
 }
 
 void WinControlPlatform::StartDetached(const std::string& command) {
+    StartDetachedLine(command, /*apart_from_console=*/false);
+}
+
+void WinControlPlatform::StartDetachedLine(const std::string& command, bool apart_from_console) {
     std::wstring line = WideFromGbk(command);  // CreateProcessW may write into the line
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
+    DWORD flags = 0;
+    if (apart_from_console) {
+        startup.dwFlags |= STARTF_USESTDHANDLES;  // all three null
+        flags = CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP;
+    }
     PROCESS_INFORMATION started{};
     // No application name: the system's search order finds the bare tool name.
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
                         &startup, &started)) {
         return;  // not reported: a detached start has no result
     }

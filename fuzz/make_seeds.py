@@ -58,6 +58,14 @@ SEEDS = {
         "no-end": marker_options() + b"MEmu_5\0MEmu_\0 --\0\x00MEmu_5\n\x00",
     },
     "fuzz_command_line": {},
+    "fuzz_farm_args": {
+        "clone": b"--json\0clone\0--master\0002\0--count=20\0--first\0121\0--console\0007.2.1",
+        "texts": b"text\0" b"1\0a&echo \"x\"^(%PATH%)|<>!" + BACKSLASH_TRAIL,
+        "adb": b"adb\0" b"3\0shell\0ls -l\0--\0\"a b\\\"\0" + gbk("中文"),
+        "paths": b"--deadline=0.5\0screenshot\0" b"2\0My Shots\\" + gbk("截图") + b".png",
+        "bad": b"tap\0" b"1\0-5\0" b"99999999999\0--wait\0--\0--json",
+        "install": b"install\0" b"4\0-p\0com.example\0--install-dir\0D:\\Emu",
+    },
 }
 
 

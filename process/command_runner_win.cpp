@@ -11,6 +11,8 @@
 
 namespace {
 
+DWORD g_creation_flags = 0;
+
 // The command interpreter by its full path in the system folder: the program runs elevated,
 // and a bare "cmd.exe" would be looked up in the program's own folder first.
 std::wstring InterpreterPath() {
@@ -41,8 +43,8 @@ UniqueHandle StartInterpreter(const std::string& command, HANDLE write_end) {
     startup.hStdError = write_end;
 
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(application.c_str(), writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!CreateProcessW(application.c_str(), writable.data(), nullptr, nullptr, TRUE,
+                        g_creation_flags, nullptr, nullptr, &startup, &info)) {
         return {};
     }
     UniqueHandle thread(info.hThread);
@@ -159,6 +161,10 @@ std::string Run(const std::string& command, int timeout_ms, OutputCallback callb
 }
 
 }  // namespace
+
+void SetCommandsInOwnProcessGroup(bool own_group) {
+    g_creation_flags = own_group ? CREATE_NEW_PROCESS_GROUP : 0;
+}
 
 std::string RunCommand(const std::string& command, int timeout_ms, OutputCallback callback,
                        bool strip_line_ends) {

@@ -22,6 +22,11 @@ std::string RunCommand(const std::string& command, int timeout_ms = 0,
 std::string RunCommandUntil(const std::string& command, const std::function<bool()>& abandon,
                             bool* abandoned, int timeout_ms = 0);
 
+// For console programs: every command starts in a process group of its own, so Ctrl+C in the
+// program's console reaches the program alone (which stops after the current command) rather
+// than the tool in the middle of its work. The window has no console and leaves this off.
+void SetCommandsInOwnProcessGroup(bool own_group);
+
 class WinCommandRunner : public CommandRunner {
 public:
     std::string Run(const std::string& command, int timeout_ms = 0) override {

@@ -22,6 +22,7 @@ have xdotool || need+=(xdotool)
 have clang++ || need+=(clang)
 [ -d /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux ] || need+=(libclang-rt-14-dev)
 have python3 || need+=(python3)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"

@@ -19,6 +19,8 @@ headless_session() {  # runs inside xvfb-run
   local status=0
   "$root/scripts/wine-run" run_demo.exe | tee "$out/log.txt" || status=$?
   import -window root "$out/2-after-run.png" 2>/dev/null || true
+  echo "MEmuFarm list (the console companion, against the same simulated emulator):"
+  "$root/scripts/wine-run" MEmuFarm.exe list | tee "$out/farm-list.txt" || status=$?
   "$root/scripts/wine-run" run_demo.exe close >/dev/null 2>&1 || true
   wait "$app" || true
   return "$status"
@@ -31,7 +33,7 @@ fi
 
 bash scripts/deps.sh
 cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
-cmake --build build/win64 --target MEmuSnapshotTool sim_tools run_demo
+cmake --build build/win64 --target MEmuSnapshotTool MEmuFarm sim_tools run_demo
 mkdir -p "$out"
 export WINEPREFIX="$out/prefix"
 bash scripts/sim-prefix.sh "$WINEPREFIX" 3

@@ -2,30 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include "fake_console_builds.h"
 
 namespace {
-
-class FakeBuilds : public ConsoleBuildStore {
-public:
-    std::map<std::string, std::string> bundled;  // version -> bytes
-    std::optional<std::string_view> Bytes(const ConsoleBuildInfo& info) override {
-        auto it = bundled.find(info.version);
-        if (it == bundled.end()) return std::nullopt;
-        return std::string_view(it->second);
-    }
-};
-
-class FakeFiles : public FileReplacer {
-public:
-    bool fail = false;
-    std::vector<std::pair<std::string, std::string>> writes;
-    bool ReplaceWhole(const std::string& path, std::string_view bytes) override {
-        if (fail) return false;
-        writes.emplace_back(path, std::string(bytes));
-        return true;
-    }
-};
 
 TEST(ManagerConsole, WritesTheCheckedBuildSilently) {
     FakeBuilds builds;
