@@ -149,8 +149,9 @@ TEST_F(FarmTest, EachRunModeOfTheControlVerbs) {
     EXPECT_EQ(LastJournalLine(), "memuc.exe memuc remove -i 2");
     EXPECT_EQ(RunFarm({"remove", "2"}).code, 1u);
 
-    // Captured with a time-out: memuc answers only after 4 s, the wait ends after 1 s.
-    SetSimSwitches(root_, "memuc.exe start delay=4000\r\n");
+    // Captured with a time-out: memuc answers only after 4 s, the wait ends after 1 s. (It then
+    // fails rather than start a VM after the test has ended.)
+    SetSimSwitches(root_, "memuc.exe start delay=4000\r\nmemuc.exe start fail\r\n");
     const FarmResult timed = RunFarm({"start", "1", "--wait", "--timeout", "1000"});
     EXPECT_EQ(timed.code, 1u);
     EXPECT_LT(timed.milliseconds, 3500u);
