@@ -28,6 +28,22 @@ enum Option : unsigned {
     kPackage = 1u << 7,
 };
 
+// Options that take a whole number within a range.
+struct IntegerOption {
+    const char* name;
+    Option bit;
+    int64_t low;
+    int64_t high;
+    const char* what;  // for the message: "--count must be <what>"
+};
+
+constexpr IntegerOption kIntegerOptions[] = {
+    {"--timeout", kTimeout, 0, INT32_MAX, "a whole number of milliseconds from 0 to 2147483647"},
+    {"--master", kMaster, 0, INT32_MAX, "a VM index from 0 to 2147483647"},
+    {"--count", kCount, 0, INT32_MAX, "a whole number from 0 to 2147483647"},
+    {"--first", kFirst, 1, kLastCloneNumber, "a clone number from 1 to 999999999999"},
+};
+
 struct CommandSpec {
     const char* name;
     Verb verb;
@@ -281,6 +297,25 @@ private:
         return true;
     }
 
+    void Store(Option bit, int64_t number) {
+        switch (bit) {
+            case kTimeout:
+                request_.timeout_ms = static_cast<int32_t>(number);
+                break;
+            case kMaster:
+                request_.master = static_cast<int32_t>(number);
+                break;
+            case kCount:
+                request_.count = number;
+                break;
+            case kFirst:
+                request_.first = number;
+                break;
+            default:
+                break;
+        }
+    }
+
     bool TakeOption(const std::string& arg) {
         std::string name = arg;
         std::optional<std::string> inline_value;
@@ -319,43 +354,13 @@ private:
         }
         if (name == "--wait" && (allowed & kWait)) return flag(&request_.wait);
         if (name == "--dry-run" && (allowed & kDryRun)) return flag(&request_.dry_run);
-        if (name == "--timeout" && (allowed & kTimeout)) {
-            if (!Once(seen_, kTimeout, name) || !TakeValue(name, inline_value, &value))
+        for (const IntegerOption& option : kIntegerOptions) {
+            if (name != option.name || !(allowed & option.bit)) continue;
+            if (!Once(seen_, option.bit, name) || !TakeValue(name, inline_value, &value))
                 return false;
-            auto ms = ParseInteger(value, 0, INT32_MAX);
-            if (!ms)
-                return Fail(
-                    "--timeout must be a whole number of milliseconds from 0 to "
-                    "2147483647, not " +
-                    Quoted(value));
-            request_.timeout_ms = static_cast<int32_t>(*ms);
-            return true;
-        }
-        if (name == "--master" && (allowed & kMaster)) {
-            if (!Once(seen_, kMaster, name) || !TakeValue(name, inline_value, &value)) return false;
-            auto index = ParseInteger(value, 0, INT32_MAX);
-            if (!index)
-                return Fail("--master must be a VM index from 0 to 2147483647, not " +
-                            Quoted(value));
-            request_.master = static_cast<int32_t>(*index);
-            return true;
-        }
-        if (name == "--count" && (allowed & kCount)) {
-            if (!Once(seen_, kCount, name) || !TakeValue(name, inline_value, &value)) return false;
-            auto count = ParseInteger(value, 0, INT32_MAX);
-            if (!count)
-                return Fail("--count must be a whole number from 0 to 2147483647, not " +
-                            Quoted(value));
-            request_.count = *count;
-            return true;
-        }
-        if (name == "--first" && (allowed & kFirst)) {
-            if (!Once(seen_, kFirst, name) || !TakeValue(name, inline_value, &value)) return false;
-            auto first = ParseInteger(value, 1, kLastCloneNumber);
-            if (!first)
-                return Fail("--first must be a clone number from 1 to 999999999999, not " +
-                            Quoted(value));
-            request_.first = *first;
+            const std::optional<int64_t> number = ParseInteger(value, option.low, option.high);
+            if (!number) return Fail(name + " must be " + option.what + ", not " + Quoted(value));
+            Store(option.bit, *number);
             return true;
         }
         if (name == "--console" && (allowed & kConsole)) {
