@@ -46,6 +46,7 @@ public:
 
     uint32_t pid() const { return pid_; }
     HANDLE handle() const { return process_.get(); }
+    bool Ended() const { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
 
 private:
     UniqueHandle process_;
@@ -209,22 +210,22 @@ TEST_F(InstanceScannerTest, ReadsProcessOfTheOtherBitness) {
     ASSERT_TRUE(CopyFileW(other.c_str(), OtherBitnessPath().c_str(), FALSE));
     const std::string line = "MEmuHeadless.exe --comment MEmu_6 --startvm 逍遥 sleep:60000";
     processes_.push_back(std::make_unique<FakeHeadless>(OtherBitnessPath(), line));
-    const uint32_t pid = processes_.back()->pid();
-    if (!this_is_32_bit && pid == 0)
-        GTEST_SKIP() << "32-bit programs cannot run here (no 32-bit Wine)";
-    ASSERT_NE(pid, 0u);
-    EXPECT_NE(IsWow64(processes_.back()->handle()), this_is_32_bit);
+    const FakeHeadless& child = *processes_.back();
+    WaitUntilReadable(child.pid());
+    if (!this_is_32_bit && (child.pid() == 0 || child.Ended()))
+        GTEST_SKIP() << "32-bit programs do not run here (no 32-bit Wine)";
+    ASSERT_NE(child.pid(), 0u);
+    EXPECT_NE(IsWow64(child.handle()), this_is_32_bit);
 
     if (this_is_32_bit &&
         !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtWow64QueryInformationProcess64")) {
-        // 32-bit Wine: the 64-bit process reads as an unreadable command line.
-        EXPECT_EQ(source_.ReadCommandLine(pid), "");
+        // The 64-bit process reads as an unreadable command line.
+        EXPECT_EQ(source_.ReadCommandLine(child.pid()), "");
         GTEST_SKIP() << "ntdll.dll has no NtWow64QueryInformationProcess64 (as under 32-bit "
                         "Wine): a 64-bit process's command line cannot be read from here";
     }
-    WaitUntilReadable(pid);
-    EXPECT_EQ(source_.ReadCommandLine(pid), line);
-    EXPECT_EQ(FindHeadlessPid(source_, 6), pid);
+    EXPECT_EQ(source_.ReadCommandLine(child.pid()), line);
+    EXPECT_EQ(FindHeadlessPid(source_, 6), child.pid());
 }
 
 }  // namespace
