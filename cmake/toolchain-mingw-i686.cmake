@@ -1,5 +1,5 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64. Compiled and linked here; 32-bit
-# Wine cannot run on these machines, so its tests are built but not executed.
+# Cross build for 32-bit Windows with Debian's mingw-w64 (posix threads: GoogleTest needs them).
+# Its tests run under 32-bit Wine, in a prefix made with both Wine builds installed.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -9,3 +9,4 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run --32)

@@ -2,6 +2,30 @@
 
 #include <vector>
 
+namespace {
+
+// The text a command-line descriptor points to, read by `read(buffer, size)`: empty when the
+// length, a signed 16-bit byte count, is not above 0. A failed read leaves zeros, which end the
+// text at once; an odd byte count loses its last byte; the text ends at its first zero unit,
+// as a zero-terminated conversion would end it.
+template <typename ReadFn>
+std::u16string ReadText(uint16_t length, ReadFn read) {
+    const auto byte_count = static_cast<int16_t>(length);
+    if (byte_count <= 0) return {};
+    std::u16string units(static_cast<size_t>(byte_count) / 2, u'\0');
+    if (units.empty()) return {};
+    std::vector<char> bytes(static_cast<size_t>(byte_count), '\0');
+    read(bytes.data(), bytes.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                         (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    }
+    units.resize(units.find(u'\0') == std::u16string::npos ? units.size() : units.find(u'\0'));
+    return units;
+}
+
+}  // namespace
+
 namespace layout64 {
 
 std::u16string ReadCommandLineUnits(ProcessMemory& memory) {
@@ -17,21 +41,30 @@ std::u16string ReadCommandLineUnits(ProcessMemory& memory) {
 
     const UnicodeString& line = paths.command_line;
     if (static_cast<int64_t>(line.buffer) <= 0) return {};
-    const auto byte_count = static_cast<int16_t>(line.length);
-    if (byte_count <= 0) return {};
-
-    // A failed read leaves zeros, which end the text at once.
-    std::u16string units(static_cast<size_t>(byte_count) / 2, u'\0');
-    if (units.empty()) return {};
-    std::vector<char> bytes(static_cast<size_t>(byte_count), '\0');
-    memory.Read(line.buffer, bytes.data(), bytes.size());
-    for (size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                         (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-    }
-    // The text ends at its first zero unit, as a zero-terminated conversion would end it.
-    units.resize(units.find(u'\0') == std::u16string::npos ? units.size() : units.find(u'\0'));
-    return units;
+    return ReadText(line.length,
+                    [&](char* buffer, size_t size) { memory.Read(line.buffer, buffer, size); });
 }
 
 }  // namespace layout64
+
+namespace layout32 {
+
+std::u16string ReadCommandLineUnits(ProcessMemory& memory) {
+    ProcessBasicInformation basic = {};
+    if (!memory.QueryBasicInformation(basic)) return {};
+
+    PebHead peb = {};
+    if (!memory.Read(basic.peb_base_address, &peb, sizeof(peb))) return {};
+
+    ParametersPaths paths = {};
+    if (!memory.Read(peb.process_parameters + kParametersPathsOffset, &paths, sizeof(paths)))
+        return {};
+
+    const UnicodeString& line = paths.command_line;
+    if (line.buffer == 0) return {};
+    return ReadText(line.length, [&](char* buffer, size_t size) {
+        memory.Read(line.buffer, buffer, static_cast<uint32_t>(size));
+    });
+}
+
+}  // namespace layout32

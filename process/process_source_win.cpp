@@ -25,13 +25,13 @@ void EnableDebugPrivilege() {
     rtl_adjust_privilege.Get()(kDebugPrivilege, TRUE, FALSE, &was_enabled);
 }
 
-#if defined(_WIN64)
-
 using NtQueryInformationProcessFn = NtStatus(NTAPI*)(HANDLE process, ULONG information_class,
                                                      void* information, ULONG length,
                                                      ULONG* return_length);
 SystemFunction<NtQueryInformationProcessFn> nt_query_information_process(
     "ntdll.dll", "NtQueryInformationProcess");
+
+#if defined(_WIN64)
 
 // The 64-bit build reads the 64-bit structures directly.
 class NativeMemory : public layout64::ProcessMemory {
@@ -69,7 +69,26 @@ SystemFunction<NtWow64QueryInformationProcess64Fn> nt_wow64_query_information_pr
 SystemFunction<NtWow64ReadVirtualMemory64Fn> nt_wow64_read_virtual_memory64(
     "ntdll.dll", "NtWow64ReadVirtualMemory64");
 
-// The 32-bit build on 64-bit Windows reaches the 64-bit structures through the WoW64
+// A 32-bit target (every process on 32-bit Windows, WoW64 processes on 64-bit Windows): the
+// 32-bit structures, read directly.
+class NativeMemory : public layout32::ProcessMemory {
+public:
+    explicit NativeMemory(HANDLE process) : process_(process) {}
+
+    bool QueryBasicInformation(layout32::ProcessBasicInformation& info) override {
+        return nt_query_information_process.Get()(process_, kBasicInformationClass, &info,
+                                                  sizeof(info), nullptr) == 0;
+    }
+    bool Read(uint32_t address, void* buffer, uint32_t size) override {
+        return ReadProcessMemory(process_, reinterpret_cast<const void*>(address), buffer, size,
+                                 nullptr) != FALSE;
+    }
+
+private:
+    HANDLE process_;
+};
+
+// A 64-bit target on 64-bit Windows: the 64-bit structures, reached through the WoW64
 // services.
 class Wow64Memory : public layout64::ProcessMemory {
 public:
@@ -90,11 +109,24 @@ private:
     NtWow64ReadVirtualMemory64Fn read_;
 };
 
+// The layout follows the target's bitness as the platform reports it: on 32-bit Windows no
+// process runs under WoW64 and all are 32-bit; on 64-bit Windows (where this build itself runs
+// under WoW64) a process that does not is 64-bit.
 std::u16string ReadUnits(HANDLE process) {
+    BOOL self_wow64 = FALSE;
+    BOOL target_wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &self_wow64) ||
+        !IsWow64Process(process, &target_wow64)) {
+        return {};
+    }
+    if (!self_wow64 || target_wow64) {
+        NativeMemory memory(process);
+        return layout32::ReadCommandLineUnits(memory);
+    }
     auto query = nt_wow64_query_information_process64.TryGet();
     auto read = nt_wow64_read_virtual_memory64.TryGet();
-    // 32-bit Windows has no WoW64 services: the command line cannot be read this way, which
-    // counts as an unreadable command line rather than an internal fault.
+    // Without the WoW64 services (32-bit Wine has none) a 64-bit process's command line cannot
+    // be read: it counts as unreadable, not as an internal fault.
     if (!query || !read) return {};
     Wow64Memory memory(process, query, read);
     return layout64::ReadCommandLineUnits(memory);

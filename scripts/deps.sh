@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs, when missing, what building and testing need on a fresh Debian machine.
+# Installs, when missing, what building and testing need on a fresh Debian machine; and,
+# when the machine runs 32-bit x86 programs, 32-bit Wine for the i686 build's tests.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -29,4 +31,16 @@ if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+# 32-bit Wine beside wine64 (Debian's wine32:i386, from the i386 architecture), only where
+# 32-bit programs run; elsewhere the test command reports the i686 tests as not run.
+if [ ! -x /usr/lib/wine/wine ] && scripts/check-32bit.sh >/dev/null; then
+  echo "Installing: wine32:i386"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends wine32:i386
 fi

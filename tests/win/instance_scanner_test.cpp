@@ -1,5 +1,6 @@
-// The running-instance scanner against real processes: copies of tools/test_child.exe named
-// MEmuHeadless.exe, started with headless-style command lines.
+// The running-instance scanner against real processes: copies of tools/test_child.exe (and of
+// its build for the other bitness) named MEmuHeadless.exe, started with headless-style command
+// lines, and the simulated emulator's own headless process.
 #include "process/process_source_win.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/sim_install.h"
 #include "support/win_test_support.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -43,6 +45,8 @@ public:
     FakeHeadless& operator=(const FakeHeadless&) = delete;
 
     uint32_t pid() const { return pid_; }
+    HANDLE handle() const { return process_.get(); }
+    bool Ended() const { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
 
 private:
     UniqueHandle process_;
@@ -70,12 +74,15 @@ protected:
         processes_.clear();
         DeleteFileW(HeadlessPath().c_str());
         DeleteFileW(LowerCasePath().c_str());
+        DeleteFileW(OtherBitnessPath().c_str());
+        RemoveDirectoryW((folder_ + L"\\other").c_str());
         RemoveDirectoryW((folder_ + L"\\lower").c_str());
         RemoveDirectoryW(folder_.c_str());
     }
 
     std::wstring HeadlessPath() const { return folder_ + L"\\MEmuHeadless.exe"; }
     std::wstring LowerCasePath() const { return folder_ + L"\\lower\\memuheadless.exe"; }
+    std::wstring OtherBitnessPath() const { return folder_ + L"\\other\\MEmuHeadless.exe"; }
 
     // Starts a headless process with `arguments` after the program name and, when its command
     // line is meant to be readable, waits until it is; returns its pid.
@@ -83,8 +90,11 @@ protected:
                    bool readable = true) {
         const std::wstring path = lower_case_name ? LowerCasePath() : HeadlessPath();
         const std::string name = lower_case_name ? "memuheadless.exe" : "MEmuHeadless.exe";
-        processes_.push_back(
-            std::make_unique<FakeHeadless>(path, name + " " + arguments + " sleep:60000"));
+        return StartProgram(path, name + " " + arguments + " sleep:60000", readable);
+    }
+    uint32_t StartProgram(const std::wstring& path, const std::string& command_line,
+                          bool readable = true) {
+        processes_.push_back(std::make_unique<FakeHeadless>(path, command_line));
         const uint32_t pid = processes_.back()->pid();
         EXPECT_NE(pid, 0u);
         if (readable) WaitUntilReadable(pid);
@@ -164,6 +174,58 @@ TEST_F(InstanceScannerTest, VeryLongCommandLineReadsAsEmpty) {
     EXPECT_EQ(source_.ReadCommandLine(pid), "");
     EXPECT_EQ(FindHeadlessPid(source_, 9), 0u);
     EXPECT_EQ(FindHeadlessPid(source_, 0), pid);
+}
+
+// Whether `process` runs under WoW64 (a 32-bit process on 64-bit Windows).
+bool IsWow64(HANDLE process) {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(process, &wow64) && wow64;
+}
+
+TEST_F(InstanceScannerTest, FindsSimulatedHeadlessProcessByVmNumber) {
+    // The simulated emulator's headless process, of this build's bitness (32-bit beside the
+    // i686 build), installed under a Chinese folder name and started with a Chinese VM name.
+    const std::string root = MakeTempFolder("扫描");
+    ASSERT_FALSE(InstallSimulatedEmulator(root, 5).empty());
+    DeleteInstallLocationValue();
+    const std::string exe = root + "MEmuHyperv\\MEmuHeadless.exe";
+    const std::string line = "\"" + exe + "\" --comment MEmu_4 --startvm 逍遥_4 --vrde config";
+    uint32_t pid = StartProgram(WideFromGbk(exe), line);
+    ASSERT_NE(pid, 0u);
+    EXPECT_EQ(IsWow64(processes_.back()->handle()), IsWow64(GetCurrentProcess()));
+    EXPECT_EQ(source_.ReadCommandLine(pid), line);
+    EXPECT_EQ(FindHeadlessPid(source_, 4), pid);
+    EXPECT_EQ(HeadlessProcessIndex(source_).Find(4), pid);
+}
+
+TEST_F(InstanceScannerTest, ReadsProcessOfTheOtherBitness) {
+    // Beside the i686 build: a 64-bit process, read through the WoW64 services. Beside the
+    // x86_64 build: a 32-bit process.
+    const bool this_is_32_bit = sizeof(void*) == 4;
+    if (this_is_32_bit && !IsWow64(GetCurrentProcess()))
+        GTEST_SKIP() << "32-bit Windows runs no 64-bit process";
+    const std::wstring other =
+        WideFromGbk(BinDir() + (this_is_32_bit ? "test_child64.exe" : "test_child32.exe"));
+    CreateDirectoryW((folder_ + L"\\other").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(other.c_str(), OtherBitnessPath().c_str(), FALSE));
+    const std::string line = "MEmuHeadless.exe --comment MEmu_6 --startvm 逍遥 sleep:60000";
+    processes_.push_back(std::make_unique<FakeHeadless>(OtherBitnessPath(), line));
+    const FakeHeadless& child = *processes_.back();
+    WaitUntilReadable(child.pid());
+    if (!this_is_32_bit && (child.pid() == 0 || child.Ended()))
+        GTEST_SKIP() << "32-bit programs do not run here (no 32-bit Wine)";
+    ASSERT_NE(child.pid(), 0u);
+    EXPECT_NE(IsWow64(child.handle()), this_is_32_bit);
+
+    if (this_is_32_bit &&
+        !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtWow64QueryInformationProcess64")) {
+        // The 64-bit process reads as an unreadable command line.
+        EXPECT_EQ(source_.ReadCommandLine(child.pid()), "");
+        GTEST_SKIP() << "ntdll.dll has no NtWow64QueryInformationProcess64 (as under 32-bit "
+                        "Wine): a 64-bit process's command line cannot be read from here";
+    }
+    EXPECT_EQ(source_.ReadCommandLine(child.pid()), line);
+    EXPECT_EQ(FindHeadlessPid(source_, 6), child.pid());
 }
 
 }  // namespace

@@ -156,11 +156,18 @@ public:
         return info.hwndFocus;
     }
 
-    // Lets the program's message loop take what was posted to it.
+    // Returns once the program has handled what was posted to it, and what that posted in
+    // turn (the characters of a key): a marker posted behind it, the install folder box's
+    // modified flag (no test types there, the program never reads it), is seen set, twice.
+    // A sent message is no such barrier: under Wine the program's thread answers sent
+    // messages while it waits inside the handling of an earlier posted one.
     void Settle() const {
-        SendMessageW(window_, WM_NULL, 0, 0);
-        WaitForInputIdle(process_.get(), 5000);
-        SendMessageW(window_, WM_NULL, 0, 0);
+        HWND marker = Child(Control::编辑框_模拟器目录);
+        for (int round = 0; round < 2; ++round) {
+            SendMessageW(marker, EM_SETMODIFY, FALSE, 0);
+            PostMessageW(marker, EM_SETMODIFY, TRUE, 0);
+            for (int i = 0; i < 1000 && !SendMessageW(marker, EM_GETMODIFY, 0, 0); ++i) Sleep(5);
+        }
     }
 
     // A key as the keyboard would deliver it, through the program's message loop.
