@@ -35,7 +35,7 @@ fi
 
 # 32-bit Wine beside wine64 (Debian's wine32:i386, from the i386 architecture), only where
 # 32-bit programs run; elsewhere the test command reports the i686 tests as not run.
-if [ ! -x /usr/lib/wine/wine ] && scripts/check-32bit.sh >/dev/null; then
+if [ ! -x /usr/lib/wine/wine ] && "$(dirname "$0")/check-32bit.sh" >/dev/null; then
   echo "Installing: wine32:i386"
   export DEBIAN_FRONTEND=noninteractive
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
