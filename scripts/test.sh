@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything (native, Windows x86_64, Windows i686) and runs every test:
-# native unit tests, then the Windows-side tests under 64-bit Wine on a virtual display.
+# native unit tests, then the Windows-side tests under 64-bit Wine on a virtual display, then
+# the release package's checks.
 # Ends with one summary line: "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -56,6 +57,21 @@ if build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.
 else
   echo "x86_64 build failed"; failed=$((failed + 1))
 fi
+
+# ---- Release package: built from scratch in its own trees, then checked: listing, checksums,
+# ---- texts, import tables, no time stamps or build paths, the same program bytes as the
+# ---- Windows builds above, the same archive when written again.
+echo "== release package"
+rm -rf build/package
+if bash scripts/package.sh >build/package.log 2>&1; then
+  python3 scripts/check_package.py 2>&1 | tee build/package-check.log
+  passed=$((passed + $(grep -c '^package ok' build/package-check.log)))
+  failed=$((failed + $(grep -c '^package FAILED' build/package-check.log)))
+else
+  tail -n 30 build/package.log
+  echo "packaging failed"; failed=$((failed + 1))
+fi
+# ---- end of the release package section
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing (short runs)"
