@@ -129,7 +129,7 @@ void OnOneKeyClicked(MainWindow& window) {
     g_run.active = true;
 
     ProgramState& state = State();
-    ResourceBuildStore builds;
+    ProgramBuildStore builds;
     AtomicFileReplacer files;
     const ConsoleChoice choice{window.IsChecked(Control::单选框1),
                                window.IsChecked(Control::单选框2)};

@@ -6,11 +6,20 @@
 
 #include "app/fault_sites.h"
 #include "app/integer_input.h"
+#include "win/system_function.h"
 #include "win/wide_text.h"
 
 namespace {
 
 constexpr UINT_PTR kSubclassId = 1;
+
+// The common controls' subclassing, looked up at run time like the rest of comctl32.dll (see
+// SystemLibrary for where it comes from).
+SystemFunction<decltype(&SetWindowSubclass)> set_window_subclass("comctl32.dll",
+                                                                 "SetWindowSubclass");
+SystemFunction<decltype(&RemoveWindowSubclass)> remove_window_subclass("comctl32.dll",
+                                                                       "RemoveWindowSubclass");
+SystemFunction<decltype(&DefSubclassProc)> def_subclass_proc("comctl32.dll", "DefSubclassProc");
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
@@ -39,17 +48,17 @@ LRESULT CALLBACK IntegerEditProcedure(HWND edit, UINT message, WPARAM wparam, LP
                 if (!IsIntegerInputCharacter(static_cast<unsigned int>(wparam))) return 0;
                 break;
             case WM_KILLFOCUS: {
-                LRESULT result = DefSubclassProc(edit, message, wparam, lparam);
+                LRESULT result = def_subclass_proc.Get()(edit, message, wparam, lparam);
                 Normalise(edit);
                 return result;
             }
             case WM_NCDESTROY:
-                RemoveWindowSubclass(edit, IntegerEditProcedure, kSubclassId);
+                remove_window_subclass.Get()(edit, IntegerEditProcedure, kSubclassId);
                 break;
             default:
                 break;
         }
-        return DefSubclassProc(edit, message, wparam, lparam);
+        return def_subclass_proc.Get()(edit, message, wparam, lparam);
     } catch (...) {
         fatal::Raise(fatal::kNoCode, std::string(), fault_site::kIntegerEditProcedure);
     }
@@ -58,5 +67,9 @@ LRESULT CALLBACK IntegerEditProcedure(HWND edit, UINT message, WPARAM wparam, LP
 }  // namespace
 
 bool MakeIntegerEdit(HWND edit) {
-    return SetWindowSubclass(edit, IntegerEditProcedure, kSubclassId, 0) != FALSE;
+    // All three or none: a subclass that could not be removed or passed on is not installed.
+    if (!set_window_subclass.TryGet() || !remove_window_subclass.TryGet() ||
+        !def_subclass_proc.TryGet())
+        return false;
+    return set_window_subclass.Get()(edit, IntegerEditProcedure, kSubclassId, 0) != FALSE;
 }

@@ -14,31 +14,28 @@
 #include "control/control_factory_win.h"
 #include "process/waits_win.h"
 #include "text/fatal_error.h"
+#include "win/dll_search.h"
+#include "win/program_folder.h"
+#include "win/system_function.h"
 
 namespace {
-
-// Full path of the program's own file, however long.
-std::wstring ProgramPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 // The program folder becomes the current directory. The folder is kept with its trailing
 // backslash, so a program in a drive's root makes that root current ("C:" alone would name
 // the drive's last directory instead).
 void MakeProgramFolderCurrent() {
-    const std::wstring path = ProgramPath();
-    const size_t last_backslash = path.find_last_of(L'\\');
-    if (last_backslash == std::wstring::npos) return;
-    SetCurrentDirectoryW(path.substr(0, last_backslash + 1).c_str());
+    const std::wstring folder = ProgramFolder();
+    if (!folder.empty()) SetCurrentDirectoryW(folder.c_str());
+}
+
+// The standard controls, drawn by the common controls version 6 the manifest asks for. The
+// library is looked up at run time (it is not one Windows always maps from the system folder);
+// see SystemLibrary for where it comes from.
+void InitStandardControls() {
+    static SystemFunction<decltype(&InitCommonControlsEx)> init_common_controls(
+        "comctl32.dll", "InitCommonControlsEx");
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    if (auto init = init_common_controls.TryGet()) init(&controls);
 }
 
 // Tab and Shift+Tab move between the tab stops; Enter still breaks lines in the log box,
@@ -63,14 +60,14 @@ bool FilterDialogKeys(MSG* message) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    LoadDllsFromSystemFolderOnly();
     InstallFatalBox();
 
     // 1. Runtime: OLE for this thread (the shortcut reading uses automation objects), the
     //    program folder as the current directory, the standard controls.
     OleInitialize(nullptr);
     MakeProgramFolderCurrent();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    InitStandardControls();
 
     // 2. Program-wide state. Building the control object runs install-location discovery and
     //    makes the emulator's folder current when it finds one.

@@ -69,10 +69,11 @@ bool ConsoleStep(const FarmRequest& r, FarmServices& s, const std::string& insta
     std::string message;
     bool ok = false;
     if (r.dry_run) {
-        ok = s.builds.Bytes(*info).has_value();
+        const ConsoleBuild found = s.builds.Find(*info);
+        ok = found.bytes.has_value();
         message = ok ? std::string("MEmuConsole.exe: would write the ") + info->version +
                            " build to " + target + "\r\n"
-                     : NotBundledLine(*info);
+                     : MissingBuildLine(found, *info);
     } else {
         const ConsoleChoice choice{r.console == ConsoleVersion::k721,
                                    r.console == ConsoleVersion::k722};

@@ -16,6 +16,7 @@
 #include "cli/system_facts_win.h"
 #include "install/console_build_store_win.h"
 #include "process/command_runner_win.h"
+#include "win/dll_search.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ void KeepStandardHandlesToOurselves() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    LoadDllsFromSystemFolderOnly();
     const ULONGLONG start_tick = GetTickCount64();
     WinFarmConsole console;
 
@@ -98,7 +100,7 @@ int wmain(int argc, wchar_t** argv) {
     ConsolePlatform platform(deadline_tick);
     RecordingPlatform recorder(platform);
     EmulatorControl control(recorder);
-    ResourceBuildStore builds;
+    ProgramBuildStore builds;
     AtomicFileReplacer files;
     FarmServices services{platform, recorder, control, builds, files, console};
     return RunFarm(request, services);

@@ -1,6 +1,7 @@
 # Bundles the manager console builds a user supplied in data/ (they are the emulator maker's
-# program and are not part of this repository). A file is embedded only when its size and
-# SHA-256 match; otherwise the program says at run time that the build is not included.
+# program and are not part of this repository; the release package never embeds them, it is
+# built with BUNDLE_CONSOLE_BUILDS=OFF). A file is embedded only when its size and SHA-256
+# match; otherwise the program looks for it beside itself at run time.
 #
 # Produces ${CONSOLE_BUILDS_RC}: an .rc file to add to the program's sources.
 
@@ -16,7 +17,9 @@ foreach(entry
   list(GET entry 3 expected_sha)
   set(file ${CMAKE_SOURCE_DIR}/data/MEmuConsole-${version}.exe)
   set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
-  if(EXISTS ${file})
+  if(NOT BUNDLE_CONSOLE_BUILDS)
+    message(STATUS "Manager console ${version}: not bundled (BUNDLE_CONSOLE_BUILDS is off)")
+  elseif(EXISTS ${file})
     file(SIZE ${file} size)
     file(SHA256 ${file} sha)
     if(size EQUAL expected_size AND sha STREQUAL expected_sha)

@@ -4,19 +4,32 @@ namespace {
 
 void WriteOne(const ConsoleBuildInfo& info, const std::string& target, ConsoleBuildStore& builds,
               FileReplacer& files, std::vector<std::string>& log) {
-    std::optional<std::string_view> bytes = builds.Bytes(info);
-    if (!bytes) {
-        log.push_back(NotBundledLine(info));
+    const ConsoleBuild found = builds.Find(info);
+    if (!found.bytes) {
+        log.push_back(MissingBuildLine(found, info));
         return;
     }
-    if (!files.ReplaceWhole(target, *bytes)) log.push_back(WriteFailedLine(info));
+    if (!files.ReplaceWhole(target, *found.bytes)) log.push_back(WriteFailedLine(info));
 }
 
 }  // namespace
 
+std::string SideFileName(const ConsoleBuildInfo& info) {
+    return std::string("MEmuConsole-") + info.version + ".exe";
+}
+
 std::string NotBundledLine(const ConsoleBuildInfo& info) {
     return std::string("本程序未包含版本") + info.version +
            "的多开管理器，MEmuConsole.exe 保持原样。\r\n";
+}
+
+std::string SideFileRefusedLine(const ConsoleBuildInfo& info) {
+    return "程序旁的" + SideFileName(info) + "不是版本" + info.version +
+           "的多开管理器（大小或校验值不符，或无法读取），MEmuConsole.exe 保持原样。\r\n";
+}
+
+std::string MissingBuildLine(const ConsoleBuild& found, const ConsoleBuildInfo& info) {
+    return found.side_file_refused ? SideFileRefusedLine(info) : NotBundledLine(info);
 }
 
 std::string WriteFailedLine(const ConsoleBuildInfo& info) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything (native, Windows x86_64, Windows i686) and runs every test:
 # native unit tests, then the Windows-side tests on a virtual display, under 64-bit Wine for
-# the x86_64 build and under 32-bit Wine for the i686 build.
+# the x86_64 build and under 32-bit Wine for the i686 build, then the release package's checks.
 # Ends with one summary line: "tests: N passed, N failed", plus ", N not run" when a machine
 # that cannot run 32-bit programs leaves the i686 tests out.
 set -uo pipefail
@@ -87,6 +87,21 @@ else
   WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null
   rm -rf "$WINEPREFIX"
 fi
+
+# ---- Release package: built from scratch in its own trees, then checked: listing, checksums,
+# ---- texts, import tables, no time stamps or build paths, the same program bytes as the
+# ---- Windows builds above, the same archive when written again.
+echo "== release package"
+rm -rf build/package
+if bash scripts/package.sh >build/package.log 2>&1; then
+  python3 scripts/check_package.py 2>&1 | tee build/package-check.log
+  passed=$((passed + $(grep -c '^package ok' build/package-check.log)))
+  failed=$((failed + $(grep -c '^package FAILED' build/package-check.log)))
+else
+  tail -n 30 build/package.log
+  echo "packaging failed"; failed=$((failed + 1))
+fi
+# ---- end of the release package section
 
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing (short runs)"

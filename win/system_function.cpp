@@ -19,20 +19,36 @@ std::wstring SystemFolderPath(const std::wstring& file) {
     return path + file;
 }
 
+// True when the program's manifest binds the library to a side-by-side assembly (the common
+// controls, version 6): loaded by name, it then comes from the assembly store (WinSxS) through
+// the activation context, before any folder is searched. By its system folder path it would
+// be the older copy there instead.
+bool RedirectedToAssembly(const std::wstring& name) {
+    ACTCTX_SECTION_KEYED_DATA data = {};
+    data.cbSize = sizeof data;
+    return FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                    name.c_str(), &data) != FALSE;
+}
+
 }  // namespace
 
 HMODULE SystemLibrary(const char* library) {
     std::wstring name = WideFromGbk(library);
-    if (name.empty()) return nullptr;
+    if (name.empty() || name.find_first_of(L"\\/:") != std::wstring::npos) return nullptr;
     // ntdll.dll and kernel32.dll are mapped into every process from the system folder.
     if (lstrcmpiW(name.c_str(), L"ntdll.dll") == 0 ||
         lstrcmpiW(name.c_str(), L"kernel32.dll") == 0) {
         if (HMODULE loaded = GetModuleHandleW(name.c_str())) return loaded;
     }
-    if (HMODULE module = LoadLibraryExW(name.c_str(), nullptr, kSearchSystem32)) return module;
+    const bool by_name = RedirectedToAssembly(name);
+    const std::wstring target = by_name ? name : SystemFolderPath(name);
+    if (target.empty()) return nullptr;
+    if (HMODULE module = LoadLibraryExW(target.c_str(), nullptr, kSearchSystem32)) return module;
     if (GetLastError() != ERROR_INVALID_PARAMETER) return nullptr;
-    std::wstring path = SystemFolderPath(name);
-    return path.empty() ? nullptr : LoadLibraryW(path.c_str());
+    // Windows 7 without its loader update: a full path, whose own imports are then searched
+    // for from its folder first; a redirected name still resolves through the activation
+    // context.
+    return LoadLibraryExW(target.c_str(), nullptr, by_name ? 0 : LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void* TryResolveSystemFunction(const char* library, const char* function) {

@@ -1,9 +1,11 @@
 // System functions looked up by library and function name at their first use.
 //
-// Libraries are loaded only from the system folder, never from the program's own folder or
-// the current directory (the program runs elevated). A function that must exist ends the
-// program through the fatal runtime error when it is missing; TryGet() lets a caller choose
-// another way instead.
+// Libraries are loaded by their full path in the system folder, never from the program's own
+// folder or the current directory (the program runs elevated). The one exception is a library
+// the manifest binds to a side-by-side assembly (the common controls, version 6): it is loaded
+// by name, which the activation context resolves to the assembly store. A function that must exist
+// ends the program through the fatal runtime error when it is missing; TryGet() lets a caller
+// choose another way instead.
 #pragma once
 
 #include <windows.h>
@@ -13,7 +15,8 @@
 // The position pair shown by the fatal error box for a missing system function.
 inline constexpr fatal::Site kMissingSystemFunctionSite{601, 1};
 
-// The module, already loaded or loaded from the system folder; null when it cannot be found.
+// The module, already loaded or loaded from the system folder (or its assembly); null when it
+// cannot be found. `library` is a file name, never a path.
 // A module loaded here stays loaded for the rest of the process, so resolved addresses stay
 // valid.
 HMODULE SystemLibrary(const char* library);

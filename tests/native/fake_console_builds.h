@@ -1,20 +1,23 @@
-// Manager console builds and file writes for tests: builds held by version, writes recorded.
+// Manager console builds and file writes for tests: builds held by version, side files held by
+// name, writes recorded.
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "install/manager_console.h"
+#include "install/side_file_builds.h"
 
 class FakeBuilds : public ConsoleBuildStore {
 public:
     std::map<std::string, std::string> bundled;  // version -> bytes
-    std::optional<std::string_view> Bytes(const ConsoleBuildInfo& info) override {
+    ConsoleBuild Find(const ConsoleBuildInfo& info) override {
         auto it = bundled.find(info.version);
-        if (it == bundled.end()) return std::nullopt;
-        return std::string_view(it->second);
+        if (it == bundled.end()) return {};
+        return {std::string_view(it->second)};
     }
 };
 
@@ -28,3 +31,23 @@ public:
         return true;
     }
 };
+
+class FakeFolder : public FolderReader {
+public:
+    std::map<std::string, std::string> files;  // name -> bytes
+    std::set<std::string> unreadable;          // names that exist but cannot be read
+    uint64_t last_limit = 0;
+    Result ReadAtMost(const std::string& name, uint64_t max_bytes, std::string& bytes) override {
+        last_limit = max_bytes;
+        if (unreadable.count(name)) return Result::kUnreadable;
+        auto it = files.find(name);
+        if (it == files.end()) return Result::kAbsent;
+        bytes = it->second.substr(0, max_bytes);
+        return Result::kRead;
+    }
+};
+
+// The fakes' check: a build's "digest" is its bytes themselves.
+inline bool FakeMatches(std::string_view bytes, const ConsoleBuildInfo& info) {
+    return bytes.size() == info.size && bytes == info.sha256_hex;
+}

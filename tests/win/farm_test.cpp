@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cmd_escape.h"
+#include "install/manager_console.h"
 #include "support/sim_install.h"
 #include "support/win_test_support.h"
 #include "win/unique_resource.h"
@@ -40,9 +41,12 @@ UniqueFileHandle InheritableFile(const std::wstring& path) {
                                         0, nullptr));
 }
 
-// Runs MEmuFarm.exe with the arguments (GBK), standard output and error into files, so that
-// a tool it leaves running cannot hold the test up.
-FarmResult RunFarm(const std::vector<std::string>& args, DWORD limit_ms = 60000) {
+// Runs MEmuFarm.exe (the built one, or the one in `program_dir`) with the arguments (GBK),
+// standard output and error into files, so that a tool it leaves running cannot hold the test
+// up. It starts in `current_dir` when one is given.
+FarmResult RunFarm(const std::vector<std::string>& args, DWORD limit_ms = 60000,
+                   const std::string& program_dir = BinDir(),
+                   const std::string& current_dir = std::string()) {
     std::string line = "MEmuFarm.exe";
     for (const std::string& arg : args) {
         line += ' ';
@@ -61,10 +65,11 @@ FarmResult RunFarm(const std::vector<std::string>& args, DWORD limit_ms = 60000)
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
         PROCESS_INFORMATION info = {};
-        const std::wstring exe = WideFromGbk(BinDir() + "MEmuFarm.exe");
+        const std::wstring exe = WideFromGbk(program_dir + "MEmuFarm.exe");
+        const std::wstring folder = WideFromGbk(current_dir);
         const ULONGLONG start = GetTickCount64();
         if (!CreateProcessW(exe.c_str(), wide_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                            nullptr, nullptr, &startup, &info))
+                            nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info))
             return result;
         UniqueHandle process(info.hProcess), thread(info.hThread);
         if (WaitForSingleObject(process.get(), limit_ms) == WAIT_OBJECT_0)
@@ -185,6 +190,36 @@ TEST_F(FarmTest, MissingEmulatorAndPassedDeadline) {
     EXPECT_EQ(hung.code, 4u);
     EXPECT_LT(hung.milliseconds, 8000u);
     EXPECT_TRUE(Contains(hung.err, "waiting for: memuc.exe memuc listvms")) << hung.err;
+}
+
+// The manager console build is looked for beside the program's own file, never in the current
+// directory; a file there that is not the build is refused and MEmuConsole.exe left as it was.
+TEST_F(FarmTest, ConsoleBuildIsTakenFromBesideTheProgramOnly) {
+    const std::string program_dir = MakeTempFolder("farm-program");
+    const std::string current_dir = MakeTempFolder("farm-current");
+    ASSERT_TRUE(CopyFileW(WideFromGbk(BinDir() + "MEmuFarm.exe").c_str(),
+                          WideFromGbk(program_dir + "MEmuFarm.exe").c_str(), FALSE));
+    // The JSON document carries the log line as UTF-8.
+    auto message = [](const std::string& line) {
+        return "\"message\":\"" + Utf8FromWide(WideFromGbk(line.substr(0, line.size() - 2))) + "\"";
+    };
+    const std::vector<std::string> clone = {"--json",  "clone", "--master",  "0",
+                                            "--count", "1",     "--console", "7.2.2"};
+    ASSERT_TRUE(sim::WriteFileBytes(current_dir + "MEmuConsole-7.2.2.exe", "not the build"));
+    std::vector<std::string> dry = clone;
+    dry.push_back("--dry-run");
+    const FarmResult in_current = RunFarm(dry, 60000, program_dir, current_dir);
+    EXPECT_TRUE(Contains(in_current.out, message(NotBundledLine(kConsoleBuild722))))
+        << in_current.out;
+
+    ASSERT_TRUE(sim::WriteFileBytes(program_dir + "MEmuConsole-7.2.2.exe", "not the build"));
+    const std::string console = root_ + "MEmu\\MEmuConsole.exe";
+    ASSERT_TRUE(sim::WriteFileBytes(console, "the old manager"));
+    const FarmResult beside = RunFarm(clone, 60000, program_dir, current_dir);
+    EXPECT_EQ(beside.code, 1u);
+    EXPECT_TRUE(Contains(beside.out, message(SideFileRefusedLine(kConsoleBuild722)))) << beside.out;
+    std::string bytes;
+    EXPECT_TRUE(sim::ReadFileBytes(console, &bytes) && bytes == "the old manager");
 }
 
 struct TextRow {

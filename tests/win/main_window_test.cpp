@@ -1,6 +1,7 @@
 // The main window, checked two ways: the real program started as a child process (layout, tab
 // order, keyboard, integer input, closing, a screenshot), and a MainWindow built inside this
-// test process (the operations other code calls, the events, the close request).
+// test process (the operations other code calls, the events, the close request). Also what
+// both program files carry: icon, manifests, version information.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app_version.h"
 #include "support/win_test_support.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -192,10 +194,33 @@ private:
     HWND window_ = nullptr;
 };
 
-TEST(ProgramWindow, HasTheTitleSizePlacementAndFrame) {
+// Every comctl32.dll the process has loaded, as full paths.
+std::vector<std::wstring> CommonControlsModules(DWORD process_id) {
+    std::vector<std::wstring> paths;
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_id));
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32FirstW(snapshot.get(), &entry); more;
+         more = Module32NextW(snapshot.get(), &entry)) {
+        if (lstrcmpiW(entry.szModule, L"comctl32.dll") == 0) paths.push_back(entry.szExePath);
+    }
+    return paths;
+}
+
+TEST(ProgramWindow, HasTheTitleSizePlacementFrameAndVersion6Controls) {
     RunningProgram program;
     HWND window = program.window();
     ASSERT_NE(window, nullptr) << "the program's window did not appear";
+
+    // The common controls come from the assembly store, as the manifest asks (a load by the
+    // system folder path would give the older, unthemed copy).
+    const std::vector<std::wstring> controls =
+        CommonControlsModules(GetProcessId(program.process()));
+    EXPECT_FALSE(controls.empty());
+    for (std::wstring path : controls) {
+        CharLowerW(path.data());
+        EXPECT_NE(path.find(L"\\winsxs\\"), std::wstring::npos) << GbkFromWide(path);
+    }
 
     RECT r{};
     GetWindowRect(window, &r);
@@ -253,6 +278,60 @@ TEST(ProgramFile, CarriesTheIconAndTheManifest) {
         static_cast<const char*>(LockResource(LoadResource(exe.get(), manifest))),
         SizeofResource(exe.get(), manifest));
     EXPECT_NE(text.find("level=\"requireAdministrator\""), std::string::npos);
+    EXPECT_NE(
+        text.find("<gdiScaling xmlns=\"http://schemas.microsoft.com/SMI/2017/WindowsSettings\">"
+                  "true</gdiScaling>"),
+        std::string::npos);
+}
+
+std::string ManifestOf(const std::string& program) {
+    UniqueModule exe(LoadLibraryExW(WideFromGbk(BinDir() + program).c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    HRSRC found =
+        exe ? FindResourceW(exe.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) : nullptr;
+    if (!found) return {};
+    return std::string(static_cast<const char*>(LockResource(LoadResource(exe.get(), found))),
+                       SizeofResource(exe.get(), found));
+}
+
+// Both programs carry the project's version, read back as Explorer's Properties reads it; the
+// console companion runs with the caller's rights.
+TEST(ProgramFile, BothProgramsCarryTheVersionInformation) {
+    for (const char* program : {"MEmuSnapshotTool", "MEmuFarm"}) {
+        SCOPED_TRACE(program);
+        const std::wstring path = WideFromGbk(BinDir() + program + ".exe");
+        DWORD ignored = 0;
+        std::vector<BYTE> data(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+        ASSERT_FALSE(data.empty());
+        ASSERT_TRUE(
+            GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+        auto text = [&](const wchar_t* name) {
+            void* value = nullptr;
+            UINT length = 0;
+            const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+            if (!VerQueryValueW(data.data(), key.c_str(), &value, &length) || length == 0)
+                return std::string();
+            return GbkFromWide(static_cast<const wchar_t*>(value));
+        };
+        EXPECT_EQ(text(L"FileVersion"), APP_VERSION);
+        EXPECT_EQ(text(L"ProductVersion"), APP_VERSION);
+        EXPECT_EQ(text(L"OriginalFilename"), std::string(program) + ".exe");
+        EXPECT_EQ(text(L"ProductName"), "MEmu snapshot tool");
+        EXPECT_NE(text(L"FileDescription"), "");
+        EXPECT_EQ(text(L"CompanyName"), "");
+
+        void* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", &fixed, &length));
+        const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+        char numbers[64];
+        std::snprintf(numbers, sizeof numbers, "%lu.%lu.%lu",
+                      static_cast<unsigned long>(HIWORD(info->dwFileVersionMS)),
+                      static_cast<unsigned long>(LOWORD(info->dwFileVersionMS)),
+                      static_cast<unsigned long>(HIWORD(info->dwFileVersionLS)));
+        EXPECT_EQ(std::string(numbers), APP_VERSION);
+    }
+    EXPECT_NE(ManifestOf("MEmuFarm.exe").find("level=\"asInvoker\""), std::string::npos);
 }
 
 TEST(ProgramWindow, ControlsMatchTheLayoutInTabAndZOrder) {

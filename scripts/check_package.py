@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Checks the release package written by scripts/package.sh.
+
+usage: check_package.py   (from the repository root, after package.sh and the test builds)
+
+One line per check: "package ok: NAME" or "package FAILED: NAME: why". Checks the archive's
+listing, its checksums and texts, the programs' import tables (only libraries Windows always
+maps from its system folder), that the programs carry no time stamp or build path, that they
+are byte for byte the programs of the test command's own build trees (built in other folders
+at another time), and that writing the archive again gives the same bytes.
+"""
+import glob
+import hashlib
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ARCHES = {"win32": "i686", "win64": "x86_64"}
+PROGRAMS = ("MEmuSnapshotTool.exe", "MEmuFarm.exe")
+GUIDE = "使用说明.txt"
+# Libraries in Windows' KnownDLLs from Windows 7 on, plus ntdll, which every process maps
+# from the system folder first.
+KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imm32.dll", "kernel32.dll",
+              "msvcrt.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
+              "shell32.dll", "shlwapi.dll", "user32.dll", "ws2_32.dll"}
+
+failures = 0
+
+
+def report(name, problems):
+    global failures
+    if problems:
+        failures += 1
+        print("package FAILED: %s: %s" % (name, "; ".join(problems)))
+    else:
+        print("package ok: " + name)
+
+
+def version():
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as f:
+        return re.search(r"project\(\S+ VERSION (\S+)", f.read()).group(1)
+
+
+def imports(arch, data):
+    with tempfile.NamedTemporaryFile(suffix=".exe") as exe:
+        exe.write(data)
+        exe.flush()
+        dump = subprocess.run([arch + "-w64-mingw32-objdump", "-p", exe.name],
+                              capture_output=True, text=True, check=True).stdout
+    return [m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)]
+
+
+def pe_time_stamp(data):
+    offset = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<I", data, offset + 8)[0]
+
+
+def main():
+    ver = version()
+    path = os.path.join(ROOT, "dist", "MEmuSnapshotTool-%s.zip" % ver)
+    if not os.path.isfile(path):
+        report("archive", ["no " + path])
+        return
+    archive = zipfile.ZipFile(path, metadata_encoding="gbk")
+    names = [i.filename for i in archive.infolist()]
+    programs = ["%s/%s" % (folder, p) for folder in ARCHES for p in PROGRAMS]
+    expected = [GUIDE, "LICENSE.txt", "SHA256SUMS"] + programs
+    report("listing", [] if names == expected else ["%s, expected %s" % (names, expected)])
+    if names != expected:
+        return
+    files = {name: archive.read(name) for name in names}
+
+    problems = []
+    sums = files["SHA256SUMS"].decode("ascii").splitlines()
+    listed = dict(reversed(line.split("  ", 1)) for line in sums)
+    if sorted(listed) != sorted(programs):
+        problems.append("lists %s" % sorted(listed))
+    for name, digest in listed.items():
+        if name in files and hashlib.sha256(files[name]).hexdigest() != digest:
+            problems.append(name + " does not match its sum")
+    report("checksums", problems)
+
+    problems = []
+    for name in (GUIDE, "LICENSE.txt"):
+        text = files[name]
+        if text.replace(b"\r\n", b"").count(b"\n") or text.replace(b"\r\n", b"").count(b"\r"):
+            problems.append(name + " has line ends other than CR LF")
+    guide = files[GUIDE].decode("gbk")
+    if ver not in guide or "MEmuConsole-7.2.2.exe" not in guide:
+        problems.append(GUIDE + " lacks the version or the side file names")
+    if not files["LICENSE.txt"].startswith(b"MIT License"):
+        problems.append("LICENSE.txt is not the MIT license")
+    report("texts", problems)
+
+    problems = []
+    for name in programs:
+        outside = set(imports(ARCHES[name.split("/")[0]], files[name])) - KNOWN_DLLS
+        if outside:
+            problems.append("%s imports %s" % (name, ", ".join(sorted(outside))))
+    report("imports are known DLLs only", problems)
+
+    problems = []
+    for name in programs:
+        if pe_time_stamp(files[name]) != 0:
+            problems.append(name + " has a link time stamp")
+        for path_text in (ROOT, "/build/"):
+            if path_text.encode() in files[name] or path_text.encode("utf-16-le") in files[name]:
+                problems.append("%s holds %s" % (name, path_text))
+    report("no time stamps or build paths", problems)
+
+    problems = []
+    for folder in ARCHES:
+        tree = os.path.join(ROOT, "build", folder)
+        with open(os.path.join(tree, "generated", "console_builds.rc"), encoding="utf-8") as f:
+            if 'RCDATA "' in f.read():  # the package never embeds them: nothing to compare
+                print("package skipped: build/%s embeds manager console builds" % folder)
+                continue
+        for program in PROGRAMS:
+            with open(os.path.join(tree, "bin", program), "rb") as f:
+                if f.read() != files[folder + "/" + program]:
+                    problems.append("%s/%s differs from build/%s/bin" % (folder, program, folder))
+    report("two builds give identical programs", problems)
+
+    with tempfile.TemporaryDirectory() as temp:
+        again = os.path.join(temp, "again.zip")
+        subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "package_zip.py"), ver,
+                        os.path.join(ROOT, "build", "package", "win32", "bin"),
+                        os.path.join(ROOT, "build", "package", "win64", "bin"), again],
+                       check=True)
+        with open(again, "rb") as a, open(path, "rb") as b:
+            same = a.read() == b.read()
+    report("archive written again is identical", [] if same else ["the bytes differ"])
+
+
+if __name__ == "__main__":
+    main()
+    sys.exit(1 if failures else 0)
