@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -247,7 +248,9 @@ public:
     void MakeDirectoryCurrent(const std::string& folder) override { MakeCurrent(folder); }
     int32_t SelectedVmIndex() override { return 0; }
     std::string CloneCountText() override { return "100"; }
-    std::string RunCommand(const std::string& line) override { return ::RunCommand(line); }
+    std::optional<std::string> RunCommand(const std::string& line) override {
+        return ::RunCommand(line);
+    }
     void AppendLog(const std::string& text) override { log += text; }
     void PumpPendingMessages() override { ::PumpPendingMessages(); }
     bool StopRequested() override { return false; }
