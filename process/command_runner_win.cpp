@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "process/waits_win.h"
@@ -12,6 +15,10 @@
 namespace {
 
 DWORD g_creation_flags = 0;
+
+// The pipe's buffer: a child writing a large reply goes on writing into it while the runner
+// waits between polls, instead of stopping at the system's default of a few KiB.
+constexpr DWORD kPipeBytes = 1 << 20;
 
 // The command interpreter by its full path in the system folder: the program runs elevated,
 // and a bare "cmd.exe" would be looked up in the program's own folder first.
@@ -58,22 +65,41 @@ DWORD BytesAvailable(HANDLE read_end) {
     return available;
 }
 
-// Reads exactly `available` bytes into a zero-filled buffer; the chunk ends at the first zero
-// byte. A failed read leaves the buffer zero, giving an empty chunk.
-std::string ReadChunk(HANDLE read_end, DWORD available, DWORD* bytes_read = nullptr) {
-    std::vector<char> buffer(static_cast<size_t>(available) + 1, '\0');
+// Makes room for `size` bytes of output. The capacity grows in powers of two, so that a
+// growing reply is copied at most once per doubling and the last doubling is no larger than
+// the reply needs.
+void ReserveOutput(std::string& output, size_t size) {
+    if (size <= output.capacity()) return;
+    if (size > std::numeric_limits<size_t>::max() / 2) return;  // left to the string itself
+    output.reserve(std::bit_ceil(size));
+}
+
+// Reads the `available` bytes waiting in the pipe straight onto the end of `output` and keeps
+// them up to the first zero byte: that is the chunk, and output.c_str() + (the size before)
+// is its zero-terminated text. Returns the bytes taken from the pipe; a failed read takes none
+// and gives an empty chunk.
+DWORD ReadChunkInto(HANDLE read_end, DWORD available, std::string& output) {
+    const size_t start = output.size();
+    ReserveOutput(output, start + available);
+    output.resize(start + available);
+    char* chunk = output.data() + start;
     DWORD read = 0;
-    if (!ReadFile(read_end, buffer.data(), available, &read, nullptr)) read = 0;
-    if (bytes_read) *bytes_read = read;
-    return std::string(buffer.data());
+    if (!ReadFile(read_end, chunk, available, &read, nullptr)) read = 0;
+    const void* zero = std::memchr(chunk, '\0', read);
+    output.resize(start + (zero ? static_cast<size_t>(static_cast<const char*>(zero) - chunk)
+                                : static_cast<size_t>(read)));
+    return read;
 }
 
 enum class ChunkResult { kKeep, kStop };
 
-// Hands the chunk to the callback (if any) and appends it unless the callback stops the run.
-ChunkResult TakeChunk(const std::string& chunk, OutputCallback callback, std::string& output) {
-    if (callback && callback(chunk.c_str()) != 0) return ChunkResult::kStop;
-    output += chunk;
+// Hands the chunk that starts at `start` in the output to the callback (if any); a callback
+// that stops the run takes the chunk out of the output again.
+ChunkResult OfferChunk(OutputCallback callback, size_t start, std::string& output) {
+    if (callback && callback(output.c_str() + start) != 0) {
+        output.resize(start);
+        return ChunkResult::kStop;
+    }
     return ChunkResult::kKeep;
 }
 
@@ -88,9 +114,9 @@ void StripTrailingLineEnds(std::string& output) {
 void DrainAfterExit(HANDLE read_end, OutputCallback callback, std::string& output) {
     DWORD left = BytesAvailable(read_end);
     while (left > 0) {
-        DWORD read = 0;
-        std::string chunk = ReadChunk(read_end, left, &read);
-        if (read == 0 || TakeChunk(chunk, callback, output) == ChunkResult::kStop) return;
+        const size_t start = output.size();
+        const DWORD read = ReadChunkInto(read_end, left, output);
+        if (read == 0 || OfferChunk(callback, start, output) == ChunkResult::kStop) return;
         left -= std::min(read, left);
     }
 }
@@ -109,8 +135,9 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
         DWORD available = BytesAvailable(read_end);
         const bool got_data = available > 0;
         if (got_data) {
-            if (TakeChunk(ReadChunk(read_end, available), callback, output) == ChunkResult::kStop)
-                return output;
+            const size_t start = output.size();
+            ReadChunkInto(read_end, available, output);
+            if (OfferChunk(callback, start, output) == ChunkResult::kStop) return output;
         } else {
             DWORD exit_code = 0;
             GetExitCodeProcess(process, &exit_code);
@@ -122,13 +149,13 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
             if (timeout_ms >= 1 && GetTickCount() - start_tick >= static_cast<DWORD>(timeout_ms))
                 return output;
         }
-        PumpIfInputPending();
         if (got_data) {
-            // More output is likely waiting: handle what is queued for the window and poll
-            // again at once, rather than sleeping a timer tick per chunk (a large reply comes
-            // in thousands of pipe-sized chunks).
+            // More output is likely waiting: handle what is queued for the window (input
+            // included) and poll again at once, rather than waiting a timer tick per chunk (a
+            // large reply comes in thousands of pipe-sized chunks).
             if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) PumpPendingMessages();
         } else {
+            PumpIfInputPending();
             ResponsiveWait(1, 0);
         }
     }
@@ -144,7 +171,7 @@ std::string Run(const std::string& command, int timeout_ms, OutputCallback callb
     inheritable.bInheritHandle = TRUE;
     UniqueHandle read_end;
     UniqueHandle write_end;
-    if (!CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return {};
+    if (!CreatePipe(read_end.put(), write_end.put(), &inheritable, kPipeBytes)) return {};
     // Only the write end goes to the child; a child holding our read end too would keep the
     // pipe alive for nothing.
     SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);

@@ -45,6 +45,9 @@ TEST_F(CommandRunnerTest, ReturnsOutputAndStripsOnlyWholeLineEndPairs) {
         {"test_child.exe out:A sleep:300 err:B sleep:300 out:C", false, "ABC"},
         {"test_child.exe out:A & test_child.exe out:B", false, "AB"},
         {"test_child.exe out:ab\\0cd", false, "ab"},
+        // A zero byte cuts only its own chunk, also where a chunk begins or ends.
+        {"test_child.exe out:ab sleep:300 out:\\0cd sleep:300 out:ef", false, "abef"},
+        {"test_child.exe out:ab\\0 sleep:300 out:cd", false, "abcd"},
         {"test_child.exe out:\\s逍遥\\s", false, " 逍遥 "},
     };
     for (const OutputCase& c : cases) {

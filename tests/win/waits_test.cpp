@@ -115,6 +115,43 @@ TEST_F(WaitsTest, ResponsiveWaitWithQuitQueuedStillWaits) {
     EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
 }
 
+// Stands in for CreateWaitableTimerExW: records the flags asked for and refuses the
+// high-resolution timer, or every timer, as the row says.
+std::vector<DWORD> g_timer_flags;
+int g_refuse = 0;  // 0: nothing, 1: high-resolution timers, 2: every timer
+
+HANDLE WINAPI RefusingTimerCreator(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags,
+                                   DWORD access) {
+    g_timer_flags.push_back(flags);
+    if (g_refuse == 2 || (g_refuse == 1 && (flags & 0x2))) return nullptr;
+    return CreateWaitableTimerExW(attributes, name, flags, access);
+}
+
+TEST_F(WaitsTest, RefusedTimersFallBackAndTheWaitStillHolds) {
+    // High-resolution first; the classic timer (flags 0) only when that is refused.
+    const std::vector<DWORD> asked[] = {{0x2}, {0x2, 0}, {0x2, 0}};
+    HWND target = window_.get();
+    for (g_refuse = 0; g_refuse <= 2; ++g_refuse) {
+        g_timer_flags.clear();
+        g_handled.clear();
+        TimerCreator previous = SetTimerCreator(RefusingTimerCreator);
+        std::thread poster([target] {
+            Sleep(100);
+            PostMessageW(target, WM_APP + 5, 0, 0);
+        });
+        const ULONGLONG start = GetTickCount64();
+        ResponsiveWait(300);
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        poster.join();
+        SetTimerCreator(previous);
+
+        EXPECT_EQ(g_timer_flags, asked[g_refuse]) << g_refuse;
+        EXPECT_GE(elapsed, 300u) << g_refuse;
+        EXPECT_EQ(g_handled, (std::vector<UINT>{WM_APP + 5})) << g_refuse;
+        EXPECT_LT(g_app_handled_at - start, 250u) << g_refuse;
+    }
+}
+
 TEST_F(WaitsTest, ShortAndZeroWaitsReturn) {
     const ULONGLONG start = GetTickCount64();
     for (int i = 0; i < 20; ++i) ResponsiveWait(1);
