@@ -204,7 +204,48 @@ bool StartAllVms(const std::string& install_dir, int count) {
     return true;
 }
 
-void BenchListing(int running, int rounds, double target) {
+int CountOccurrences(const std::string& text, const std::string& word) {
+    int count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// "MEmuFarm.exe <arguments>" as a script would start it (through cmd.exe, like the bare side).
+std::string FarmLine(const std::string& arguments) {
+    std::string line(1, '"');
+    line += BinDir();
+    line += "MEmuFarm.exe\" ";
+    line += arguments;
+    return line;
+}
+
+// A script's view of the listing: `MEmuFarm list` against the bare `memuc listvms`, both
+// started the same way, with the VMs the listing section started.
+void BenchFarmList(const std::string& install_dir, int running, int rounds, double target) {
+    double ours = 0;
+    double bare = 0;
+    int listed_running = 0;
+    for (int i = 0; i < rounds; ++i) {
+        MakeCurrent(BinDir());
+        double start = Now();
+        const std::string table = BareRun(FarmLine("list"));
+        ours += Now() - start;
+        listed_running = CountOccurrences(table, " yes ");
+        MakeCurrent(install_dir);
+        start = Now();
+        BareRun("memuc.exe memuc listvms");
+        bare += Now() - start;
+    }
+    if (listed_running != running)
+        Note("MEmuFarm list N=" + std::to_string(running) + ": " + std::to_string(listed_running) +
+             " running VMs listed");
+    AddRow({"MEmuFarm list N=" + std::to_string(running), "ms/run", ours * 1000 / rounds,
+            bare * 1000 / rounds, ours / bare, target, true});
+}
+
+void BenchListing(int running, int rounds, double target, double farm_target) {
     const std::string root = MakeTempFolder("bench-list");
     const std::string install_dir = InstallSimulatedEmulator(root, running);
     if (install_dir.empty()) {
@@ -237,9 +278,10 @@ void BenchListing(int running, int rounds, double target) {
         Note("listing N=" + std::to_string(running) + ": " + std::to_string(records) +
              " records, " + std::to_string(with_headless) + " with a headless process");
     }
-    StopSimulatedVms(root);
     AddRow({"ListVms N=" + std::to_string(running) + " running", "ms/call", ours * 1000 / rounds,
             bare * 1000 / rounds, ours / bare, target, true});
+    BenchFarmList(install_dir, running, rounds, farm_target);
+    StopSimulatedVms(root);
 }
 
 // --- 4. one-key run -----------------------------------------------------------------------
@@ -259,14 +301,6 @@ public:
 
     std::string log;
 };
-
-int CountOccurrences(const std::string& text, const std::string& word) {
-    int count = 0;
-    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 void BenchOneKeyRun() {
     constexpr int kClones = 100;
@@ -307,6 +341,45 @@ void BenchOneKeyRun() {
             true});
 }
 
+// `MEmuFarm clone --count 100` against the 101 same lines run one by one, each side on a fresh
+// installation.
+void BenchFarmClone() {
+    constexpr int kClones = 100;
+    constexpr int kRounds = 3;
+    double ours = 0;
+    double bare = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        std::string root = MakeTempFolder("bench-farm");
+        std::string install_dir = InstallSimulatedEmulator(root, 1);
+        MakeCurrent(BinDir());
+        double start = Now();
+        const std::string log = BareRun(
+            FarmLine("--json --install-dir " + install_dir + " clone --master 0 --count 100"));
+        ours += Now() - start;
+        // One judged step per command in the JSON; the snapshot's is the first.
+        const int ours_ok = CountOccurrences(log, "\"ok\":true,\"output\"") - 1;
+
+        root = MakeTempFolder("bench-farm");
+        install_dir = InstallSimulatedEmulator(root, 1);
+        MakeCurrent(ToolsDirectoryFor(install_dir));
+        int bare_ok = 0;
+        start = Now();
+        BareRun(SnapshotCommand("MEmu"));
+        for (int i = 1; i <= kClones; ++i) {
+            if (BareRun(CloneCommand("MEmu", CloneNumber(i))).find("successfully") !=
+                std::string::npos)
+                ++bare_ok;
+        }
+        bare += Now() - start;
+        if (ours_ok != kClones || bare_ok != kClones)
+            Note("MEmuFarm clone: " + std::to_string(ours_ok) + " (ours) and " +
+                 std::to_string(bare_ok) + " (bare) clones succeeded of " +
+                 std::to_string(kClones));
+    }
+    AddRow({"MEmuFarm clone, 100 clones", "s/run", ours / kRounds, bare / kRounds, ours / bare, 1.1,
+            true});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -315,7 +388,8 @@ int main(int argc, char** argv) {
     }
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
-    // Sections named on the command line (runner, capture, listing, onekey); all by default.
+    // Sections named on the command line (runner, capture, listing, onekey, farm); all by
+    // default. The listing section also times `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
         for (int i = 1; i < argc; ++i)
@@ -335,14 +409,19 @@ int main(int argc, char** argv) {
     if (wanted("listing")) {
         std::printf("listing...\n");
         std::fflush(stdout);
-        BenchListing(10, 20, -1);
-        BenchListing(50, 20, -1);
-        BenchListing(200, 10, 1.5);
+        BenchListing(10, 20, -1, -1);
+        BenchListing(50, 20, -1, -1);
+        BenchListing(200, 10, 1.5, 1.2);
     }
     if (wanted("onekey")) {
         std::printf("one-key run...\n");
         std::fflush(stdout);
         BenchOneKeyRun();
+    }
+    if (wanted("farm")) {
+        std::printf("MEmuFarm clone...\n");
+        std::fflush(stdout);
+        BenchFarmClone();
     }
     PrintTable();
     return 0;

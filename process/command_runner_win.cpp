@@ -20,6 +20,14 @@ DWORD g_creation_flags = 0;
 // waits between polls, instead of stopping at the system's default of a few KiB.
 constexpr DWORD kPipeBytes = 1 << 20;
 
+// Waits between polls that found the pipe empty: 1 ms after output, then twice as long each
+// time up to about a system timer tick, the pace the polls had before high-resolution timers.
+// Every poll costs system calls that a child just starting up needs too (under Wine they all
+// queue at one server), so a silent command is polled less and less often; its end, and any
+// window message, still end the wait at once.
+constexpr int kFirstIdleWaitMs = 1;
+constexpr int kLongestIdleWaitMs = 16;
+
 // The command interpreter by its full path in the system folder: the program runs elevated,
 // and a bare "cmd.exe" would be looked up in the program's own folder first.
 std::wstring InterpreterPath() {
@@ -127,6 +135,8 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
                           OutputCallback callback, const std::function<bool()>& abandon,
                           bool* abandoned) {
     std::string output;
+    PollWait wait(process);
+    int idle_wait_ms = kFirstIdleWaitMs;
     for (;;) {
         if (abandon && abandon()) {
             if (abandoned) *abandoned = true;
@@ -135,6 +145,7 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
         DWORD available = BytesAvailable(read_end);
         const bool got_data = available > 0;
         if (got_data) {
+            idle_wait_ms = kFirstIdleWaitMs;
             const size_t start = output.size();
             ReadChunkInto(read_end, available, output);
             if (OfferChunk(callback, start, output) == ChunkResult::kStop) return output;
@@ -156,7 +167,8 @@ std::string CollectOutput(HANDLE process, HANDLE read_end, DWORD start_tick, int
             if (HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0) PumpPendingMessages();
         } else {
             PumpIfInputPending();
-            ResponsiveWait(1, 0);
+            wait.Wait(idle_wait_ms);
+            idle_wait_ms = std::min(idle_wait_ms * 2, kLongestIdleWaitMs);
         }
     }
 }

@@ -59,7 +59,7 @@ void SleepingWait(double milliseconds) {
     }
 }
 
-// A set timer due after `due` (relative), high-resolution where the system has one: a 1 ms
+// A timer set to fire after `due` (relative), high-resolution where the system has one: a 1 ms
 // wait on a classic timer lasts a whole system tick. Null when no timer can be had.
 UniqueHandle StartTimer(const LARGE_INTEGER& due) {
     for (DWORD flags : {CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, DWORD{0}}) {
@@ -67,6 +67,12 @@ UniqueHandle StartTimer(const LARGE_INTEGER& due) {
         if (timer && SetWaitableTimer(timer.get(), &due, 0, nullptr, nullptr, FALSE)) return timer;
     }
     return {};
+}
+
+LARGE_INTEGER DueAfter(double milliseconds) {
+    LARGE_INTEGER due;
+    due.QuadPart = RelativeDueTime(milliseconds);
+    return due;
 }
 
 }  // namespace
@@ -104,10 +110,7 @@ void PumpIfInputPending() {
 
 bool ResponsiveWait(int duration, int unit) {
     const double milliseconds = static_cast<double>(duration) * MillisecondsPerUnit(unit);
-    LARGE_INTEGER due;
-    due.QuadPart = RelativeDueTime(milliseconds);
-
-    UniqueHandle timer = StartTimer(due);
+    UniqueHandle timer = StartTimer(DueAfter(milliseconds));
     if (!timer) {
         SleepingWait(milliseconds);
         return true;
@@ -124,4 +127,28 @@ bool ResponsiveWait(int duration, int unit) {
         PumpPendingMessages();
     }
     return true;
+}
+
+PollWait::PollWait(HANDLE process) : timer_(StartTimer(DueAfter(0)).release()), process_(process) {}
+
+PollWait::~PollWait() {
+    if (timer_) CloseHandle(timer_);
+}
+
+void PollWait::Wait(int milliseconds) {
+    const LARGE_INTEGER due = DueAfter(milliseconds);
+    if (!timer_ || !SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE)) {
+        ResponsiveWait(milliseconds);
+        return;
+    }
+    const HANDLE handles[] = {timer_, process_};
+    for (;;) {
+        const DWORD result = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, kWakeMask);
+        if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1) return;
+        if (result == WAIT_FAILED) {
+            ResponsiveWait(milliseconds);
+            return;
+        }
+        PumpPendingMessages();
+    }
 }

@@ -15,6 +15,25 @@ void PumpIfInputPending();
 // tick), else in short sleeps; the system's timer resolution is left alone.
 bool ResponsiveWait(int duration, int unit = 0);
 
+// The command runner's wait between two polls of a running command: one timer for the whole
+// run, armed again for each wait, and the child process, whose end cuts a wait short so that
+// the end of a command is noticed when it happens. Dispatches window messages like
+// ResponsiveWait.
+class PollWait {
+public:
+    explicit PollWait(HANDLE process);
+    ~PollWait();
+    PollWait(const PollWait&) = delete;
+    PollWait& operator=(const PollWait&) = delete;
+
+    // Waits `milliseconds`, or until the process has ended.
+    void Wait(int milliseconds);
+
+private:
+    HANDLE timer_;  // owned; null when no timer could be had
+    HANDLE process_;
+};
+
 // How ResponsiveWait creates its timers: CreateWaitableTimerExW, or a stand-in that tests use
 // to refuse some kinds of timer. Null puts CreateWaitableTimerExW back. Returns the previous.
 using TimerCreator = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags,

@@ -11,7 +11,7 @@ if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S "$ROOT" -B "$BUILD" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-x86_64.cmake" >/dev/null
 fi
-cmake --build "$BUILD" --target memu_bench sim_tools test_child -j2
+cmake --build "$BUILD" --target memu_bench MEmuFarm sim_tools test_child -j2
 
 rm -rf "$PREFIX"
 export WINEPREFIX="$PREFIX"
