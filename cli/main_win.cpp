@@ -1,7 +1,6 @@
 // MEmuFarm: the console companion. Reads one command from its arguments, checks it before
 // anything runs, then runs it on the shared control module and one-key run.
 #include <windows.h>
-#include <objbase.h>
 
 #include <optional>
 #include <string>
@@ -38,17 +37,6 @@ bool AsksForJson(int argc, wchar_t** argv) {
     }
     return false;
 }
-
-// COM for the discovery's shortcut reading, for the life of the program.
-struct ComScope {
-    ComScope() : ok(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComScope() {
-        if (ok) CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-    bool ok;
-};
 
 // The command runner lets its tools inherit the program's inheritable handles. Our own
 // standard handles are kept from them: a tool left running (after --deadline, or one that
@@ -90,7 +78,6 @@ int wmain(int argc, wchar_t** argv) {
     if (std::optional<std::string> refused = PrepareTexts(request, SystemShellFacts(), FullPath))
         return ReportUsageError(*refused, request.json, console);
 
-    ComScope com;
     KeepStandardHandlesToOurselves();
     SetCommandsInOwnProcessGroup(true);
     if (request.verb == Verb::kClone) WinFarmConsole::CatchInterrupts();

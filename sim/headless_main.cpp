@@ -46,6 +46,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         PlaceAfter(status, render);
     }
 
+    HANDLE ready =
+        CreateEventW(nullptr, TRUE, FALSE, sim::VmReadyEventName(GetCurrentProcessId()).c_str());
+    if (ready) SetEvent(ready);
+
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);

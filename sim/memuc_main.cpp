@@ -52,6 +52,13 @@ bool ForgetDeadProcesses(std::vector<sim::Vm>& vms) {
     return changed;
 }
 
+// VM processes started by this call, waited for once the state is written.
+struct StartedVm {
+    uint32_t pid;
+    HANDLE process;
+};
+std::vector<StartedVm> g_started;
+
 bool LaunchHeadless(const std::string& root, sim::Vm& vm) {
     const std::string exe = root + "MEmuHyperv\\MEmuHeadless.exe";
     const std::string line = "\"" + exe + "\" --comment " + sim::VmName(vm.index) + " --startvm " +
@@ -68,12 +75,28 @@ bool LaunchHeadless(const std::string& root, sim::Vm& vm) {
                         &startup, &info)) {
         return false;
     }
-    WaitForInputIdle(info.hProcess, 5000);  // its window tree exists once it is idle
     vm.started = true;
     vm.pid = info.dwProcessId;
     CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+    g_started.push_back({info.dwProcessId, info.hProcess});
     return true;
+}
+
+// Waits, once the state lock is released, until every VM process started by this call has its
+// window tree (it sets its ready event) or has ended. The VM process journals its command line
+// under the same lock first, so waiting while holding it would only wait out the time-out.
+void WaitForStartedVms() {
+    for (const StartedVm& started : g_started) {
+        HANDLE ready =
+            CreateEventW(nullptr, TRUE, FALSE, sim::VmReadyEventName(started.pid).c_str());
+        const HANDLE waits[] = {ready, started.process};
+        if (ready) {
+            WaitForMultipleObjects(2, waits, FALSE, 5000);
+            CloseHandle(ready);
+        }
+        CloseHandle(started.process);
+    }
+    g_started.clear();
 }
 
 void StopVm(sim::Vm& vm) {
@@ -228,6 +251,7 @@ int main() {
         text = Handle(root, request, reply.lf_only, vms, &changed);
         if (changed) sim::SaveState(root, vms);
     }
+    WaitForStartedVms();
     sim::Write(text);
     return 0;
 }

@@ -400,6 +400,10 @@ bool StopProcess(uint32_t pid) {
     return ok;
 }
 
+std::wstring VmReadyEventName(uint32_t pid) {
+    return L"MEmuSimVmReady-" + std::to_wstring(pid);
+}
+
 int32_t VmWindowOf(uint32_t pid) {
     HWND window = nullptr;
     while ((window = FindWindowExW(nullptr, window, kVmWindowClass, nullptr)) != nullptr) {

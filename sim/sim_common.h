@@ -19,6 +19,10 @@ constexpr const char kSwitchesFile[] = "sim-switches.txt";
 // Window class of the hidden window tree a simulated VM process creates.
 constexpr const wchar_t kVmWindowClass[] = L"MEmuSimVmWindow";
 
+// Name of the event a simulated VM process sets once its window tree exists; whoever started
+// it waits for that (waiting for input idle times out under Wine instead).
+std::wstring VmReadyEventName(uint32_t pid);
+
 std::wstring ToWide(const std::string& gbk);
 std::string ToGbk(const std::wstring& wide);
 
