@@ -19,8 +19,6 @@
 #include "cloning/clone_commands.h"
 #include "cloning/one_key_run.h"
 #include "control/control_factory_win.h"
-#include "control/control_platform_win.h"
-#include "control/list_reply.h"
 #include "install/discovery_win.h"
 #include "process/command_runner_win.h"
 #include "process/waits_win.h"
@@ -419,46 +417,6 @@ int main(int argc, char** argv) {
         std::printf("one-key run...\n");
         std::fflush(stdout);
         BenchOneKeyRun();
-    }
-    if (wanted("exp")) {
-        const int n = 200;
-        const std::string root = MakeTempFolder("bench-exp");
-        const std::string install_dir = InstallSimulatedEmulator(root, n);
-        double s0 = Now();
-        StartAllVms(install_dir, n);
-        std::printf("started %d in %.1f s\n", n, Now() - s0);
-        std::fflush(stdout);
-        MakeCurrent(install_dir);
-        const std::string reply = RunCommand("memuc.exe memuc listvms");
-        std::vector<int32_t> windows;
-        for (const ListFields& f : SplitListReply(reply)) windows.push_back(ListedWindow(f));
-        WinControlPlatform platform;
-        for (int round = 0; round < 3; ++round) {
-            s0 = Now();
-            for (int32_t w : windows) platform.WindowWalk(w);
-            const double walk = Now() - s0;
-            s0 = Now();
-            HeadlessProcessIndex index(platform.Processes());
-            for (int i = 0; i < n; ++i) index.Find(i);
-            const double scan = Now() - s0;
-            s0 = Now();
-            platform.Processes().Snapshot();
-            const double snap = Now() - s0;
-            MakeCurrent(install_dir);
-            s0 = Now();
-            BareRun("memuc.exe memuc listvms");
-            const double bare = Now() - s0;
-            MakeCurrent(BinDir());
-            s0 = Now();
-            BareRun(FarmLine("list"));
-            const double farm = Now() - s0;
-            s0 = Now();
-            BareRun(FarmLine("--version"));
-            const double version = Now() - s0;
-            std::printf("walk %.1f scan %.1f snapshot %.1f bare %.1f farm %.1f farm-version %.1f ms\n", walk * 1000, scan * 1000, snap * 1000, bare * 1000, farm * 1000, version * 1000);
-            std::fflush(stdout);
-        }
-        StopSimulatedVms(root);
     }
     if (wanted("farm")) {
         std::printf("MEmuFarm clone...\n");
