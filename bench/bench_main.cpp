@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/bare_run_win.h"
@@ -302,6 +303,22 @@ public:
     std::string log;
 };
 
+// The run's 101 lines one by one on a fresh installation, each through `run`; how many clones
+// succeeded, and the seconds it took.
+template <typename RunFn>
+std::pair<int, double> RunCloneLinesOneByOne(const char* tag, int clones, RunFn run) {
+    const std::string install_dir = InstallSimulatedEmulator(MakeTempFolder(tag), 1);
+    MakeCurrent(ToolsDirectoryFor(install_dir));
+    int ok = 0;
+    const double start = Now();
+    run(SnapshotCommand("MEmu"));
+    for (int i = 1; i <= clones; ++i) {
+        if (run(CloneCommand("MEmu", CloneNumber(i))).find("successfully") != std::string::npos)
+            ++ok;
+    }
+    return {ok, Now() - start};
+}
+
 void BenchOneKeyRun() {
     constexpr int kClones = 100;
     constexpr int kRounds = 3;
@@ -309,8 +326,7 @@ void BenchOneKeyRun() {
     double bare = 0;
     for (int round = 0; round < kRounds; ++round) {
         // A fresh installation for each side, so that every clone number is free again.
-        std::string root = MakeTempFolder("bench-onekey");
-        std::string install_dir = InstallSimulatedEmulator(root, 1);
+        std::string install_dir = InstallSimulatedEmulator(MakeTempFolder("bench-onekey"), 1);
         BenchRunHost host;
         std::string tools_dir;
         double start = Now();
@@ -318,19 +334,9 @@ void BenchOneKeyRun() {
         ours += Now() - start;
         const int ours_ok = CountOccurrences(host.log, kCloneOkPrefix);
 
-        root = MakeTempFolder("bench-onekey");
-        install_dir = InstallSimulatedEmulator(root, 1);
-        MakeCurrent(ToolsDirectoryFor(install_dir));
-        int bare_ok = 0;
-        start = Now();
-        RunCommand(SnapshotCommand("MEmu"));
-        for (int i = 1; i <= kClones; ++i) {
-            if (RunCommand(CloneCommand("MEmu", CloneNumber(i))).find("successfully") !=
-                std::string::npos) {
-                ++bare_ok;
-            }
-        }
-        bare += Now() - start;
+        const auto [bare_ok, bare_seconds] = RunCloneLinesOneByOne(
+            "bench-onekey", kClones, [](const std::string& line) { return RunCommand(line); });
+        bare += bare_seconds;
         if (ours_ok != kClones || bare_ok != kClones) {
             Note("one-key run: " + std::to_string(ours_ok) + " (ours) and " +
                  std::to_string(bare_ok) + " (bare) clones succeeded of " +
@@ -349,8 +355,7 @@ void BenchFarmClone() {
     double ours = 0;
     double bare = 0;
     for (int round = 0; round < kRounds; ++round) {
-        std::string root = MakeTempFolder("bench-farm");
-        std::string install_dir = InstallSimulatedEmulator(root, 1);
+        const std::string install_dir = InstallSimulatedEmulator(MakeTempFolder("bench-farm"), 1);
         MakeCurrent(BinDir());
         double start = Now();
         const std::string log = BareRun(
@@ -359,18 +364,9 @@ void BenchFarmClone() {
         // One judged step per command in the JSON; the snapshot's is the first.
         const int ours_ok = CountOccurrences(log, "\"ok\":true,\"output\"") - 1;
 
-        root = MakeTempFolder("bench-farm");
-        install_dir = InstallSimulatedEmulator(root, 1);
-        MakeCurrent(ToolsDirectoryFor(install_dir));
-        int bare_ok = 0;
-        start = Now();
-        BareRun(SnapshotCommand("MEmu"));
-        for (int i = 1; i <= kClones; ++i) {
-            if (BareRun(CloneCommand("MEmu", CloneNumber(i))).find("successfully") !=
-                std::string::npos)
-                ++bare_ok;
-        }
-        bare += Now() - start;
+        const auto [bare_ok, bare_seconds] = RunCloneLinesOneByOne(
+            "bench-farm", kClones, [](const std::string& line) { return BareRun(line); });
+        bare += bare_seconds;
         if (ours_ok != kClones || bare_ok != kClones)
             Note("MEmuFarm clone: " + std::to_string(ours_ok) + " (ours) and " +
                  std::to_string(bare_ok) + " (bare) clones succeeded of " +

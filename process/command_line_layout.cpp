@@ -24,25 +24,37 @@ std::u16string ReadText(uint16_t length, ReadFn read) {
     return units;
 }
 
+// The three reads that lead to the command line (basic information, PEB head, the parameters'
+// two path descriptors), the same in both layouts but for their widths. `usable` says whether
+// the descriptor's text address may be read.
+template <typename Memory, typename Basic, typename Peb, typename Paths, typename Address,
+          typename UsableFn>
+std::u16string ReadUnits(Memory& memory, Address parameters_paths_offset, UsableFn usable) {
+    Basic basic = {};
+    if (!memory.QueryBasicInformation(basic)) return {};
+
+    Peb peb = {};
+    if (!memory.Read(basic.peb_base_address, &peb, sizeof(peb))) return {};
+
+    Paths paths = {};
+    if (!memory.Read(peb.process_parameters + parameters_paths_offset, &paths, sizeof(paths)))
+        return {};
+
+    const auto& line = paths.command_line;
+    if (!usable(line.buffer)) return {};
+    return ReadText(line.length, [&](char* buffer, size_t size) {
+        memory.Read(line.buffer, buffer, static_cast<Address>(size));
+    });
+}
+
 }  // namespace
 
 namespace layout64 {
 
 std::u16string ReadCommandLineUnits(ProcessMemory& memory) {
-    ProcessBasicInformation basic = {};
-    if (!memory.QueryBasicInformation(basic)) return {};
-
-    PebHead peb = {};
-    if (!memory.Read(basic.peb_base_address, &peb, sizeof(peb))) return {};
-
-    ParametersPaths paths = {};
-    if (!memory.Read(peb.process_parameters + kParametersPathsOffset, &paths, sizeof(paths)))
-        return {};
-
-    const UnicodeString& line = paths.command_line;
-    if (static_cast<int64_t>(line.buffer) <= 0) return {};
-    return ReadText(line.length,
-                    [&](char* buffer, size_t size) { memory.Read(line.buffer, buffer, size); });
+    return ReadUnits<ProcessMemory, ProcessBasicInformation, PebHead, ParametersPaths, uint64_t>(
+        memory, kParametersPathsOffset,
+        [](uint64_t address) { return static_cast<int64_t>(address) > 0; });
 }
 
 }  // namespace layout64
@@ -50,21 +62,8 @@ std::u16string ReadCommandLineUnits(ProcessMemory& memory) {
 namespace layout32 {
 
 std::u16string ReadCommandLineUnits(ProcessMemory& memory) {
-    ProcessBasicInformation basic = {};
-    if (!memory.QueryBasicInformation(basic)) return {};
-
-    PebHead peb = {};
-    if (!memory.Read(basic.peb_base_address, &peb, sizeof(peb))) return {};
-
-    ParametersPaths paths = {};
-    if (!memory.Read(peb.process_parameters + kParametersPathsOffset, &paths, sizeof(paths)))
-        return {};
-
-    const UnicodeString& line = paths.command_line;
-    if (line.buffer == 0) return {};
-    return ReadText(line.length, [&](char* buffer, size_t size) {
-        memory.Read(line.buffer, buffer, static_cast<uint32_t>(size));
-    });
+    return ReadUnits<ProcessMemory, ProcessBasicInformation, PebHead, ParametersPaths, uint32_t>(
+        memory, kParametersPathsOffset, [](uint32_t address) { return address != 0; });
 }
 
 }  // namespace layout32

@@ -31,18 +31,17 @@ using NtQueryInformationProcessFn = NtStatus(NTAPI*)(HANDLE process, ULONG infor
 SystemFunction<NtQueryInformationProcessFn> nt_query_information_process(
     "ntdll.dll", "NtQueryInformationProcess");
 
-#if defined(_WIN64)
-
-// The 64-bit build reads the 64-bit structures directly.
-class NativeMemory : public layout64::ProcessMemory {
+// Another process's structures in this build's own width, read directly.
+template <typename Memory, typename BasicInformation, typename Address>
+class NativeMemory : public Memory {
 public:
     explicit NativeMemory(HANDLE process) : process_(process) {}
 
-    bool QueryBasicInformation(layout64::ProcessBasicInformation& info) override {
+    bool QueryBasicInformation(BasicInformation& info) override {
         return nt_query_information_process.Get()(process_, kBasicInformationClass, &info,
                                                   sizeof(info), nullptr) == 0;
     }
-    bool Read(uint64_t address, void* buffer, uint64_t size) override {
+    bool Read(Address address, void* buffer, Address size) override {
         return ReadProcessMemory(process_, reinterpret_cast<const void*>(address), buffer,
                                  static_cast<SIZE_T>(size), nullptr) != FALSE;
     }
@@ -51,8 +50,14 @@ private:
     HANDLE process_;
 };
 
+#if defined(_WIN64)
+
+// The 64-bit build reads the 64-bit structures directly.
+using NativeMemory64 =
+    NativeMemory<layout64::ProcessMemory, layout64::ProcessBasicInformation, uint64_t>;
+
 std::u16string ReadUnits(HANDLE process) {
-    NativeMemory memory(process);
+    NativeMemory64 memory(process);
     return layout64::ReadCommandLineUnits(memory);
 }
 
@@ -71,22 +76,8 @@ SystemFunction<NtWow64ReadVirtualMemory64Fn> nt_wow64_read_virtual_memory64(
 
 // A 32-bit target (every process on 32-bit Windows, WoW64 processes on 64-bit Windows): the
 // 32-bit structures, read directly.
-class NativeMemory : public layout32::ProcessMemory {
-public:
-    explicit NativeMemory(HANDLE process) : process_(process) {}
-
-    bool QueryBasicInformation(layout32::ProcessBasicInformation& info) override {
-        return nt_query_information_process.Get()(process_, kBasicInformationClass, &info,
-                                                  sizeof(info), nullptr) == 0;
-    }
-    bool Read(uint32_t address, void* buffer, uint32_t size) override {
-        return ReadProcessMemory(process_, reinterpret_cast<const void*>(address), buffer, size,
-                                 nullptr) != FALSE;
-    }
-
-private:
-    HANDLE process_;
-};
+using NativeMemory32 =
+    NativeMemory<layout32::ProcessMemory, layout32::ProcessBasicInformation, uint32_t>;
 
 // A 64-bit target on 64-bit Windows: the 64-bit structures, reached through the WoW64
 // services.
@@ -120,7 +111,7 @@ std::u16string ReadUnits(HANDLE process) {
         return {};
     }
     if (!self_wow64 || target_wow64) {
-        NativeMemory memory(process);
+        NativeMemory32 memory(process);
         return layout32::ReadCommandLineUnits(memory);
     }
     auto query = nt_wow64_query_information_process64.TryGet();

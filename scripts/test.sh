@@ -33,6 +33,22 @@ list_skips() {  # list_skips BUILD_DIR: the GoogleTest cases that skipped themse
     "$1/Testing/Temporary/LastTest.log" 2>/dev/null
 }
 
+windows_suite() {  # windows_suite BUILD_DIR: that build's Windows tests, in a fresh prefix
+  export WINEPREFIX
+  WINEPREFIX=$(mktemp -d /tmp/memu-snapshot-test-prefix.XXXXXX)
+  scripts/wine-run wineboot --init >/dev/null 2>&1
+  # Let the prefix's desktop process, started here without a display, end: the tests start
+  # their own on the virtual display.
+  /usr/lib/wine/wineserver -w
+  # One test at a time: tests share the prefix's registry, desktop and display.
+  (cd "$1" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 1) 2>&1 \
+    | tee "$1-ctest.log"
+  count "$1-ctest.log"
+  list_skips "$1"
+  WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null
+  rm -rf "$WINEPREFIX"
+}
+
 echo "== native build and unit tests"
 if build build/native; then
   (cd build/native && ctest --output-on-failure -j "$jobs") 2>&1 | tee build/native-ctest.log
@@ -43,19 +59,7 @@ fi
 
 echo "== Windows x86_64 build and tests under Wine"
 if build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"; then
-  export WINEPREFIX
-  WINEPREFIX=$(mktemp -d /tmp/memu-snapshot-test-prefix.XXXXXX)
-  scripts/wine-run wineboot --init >/dev/null 2>&1
-  # Let the prefix's desktop process, started here without a display, end: the tests start
-  # their own on the virtual display.
-  /usr/lib/wine/wineserver -w
-  # One test at a time: tests share the prefix's registry, desktop and display.
-  (cd build/win64 && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 1) 2>&1 \
-    | tee build/win64-ctest.log
-  count build/win64-ctest.log
-  list_skips build/win64
-  WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null
-  rm -rf "$WINEPREFIX"
+  windows_suite build/win64
 else
   echo "x86_64 build failed"; failed=$((failed + 1))
 fi
@@ -74,18 +78,9 @@ elif why=$(i686_blocker); then
   not_run=$((not_run + ${programs:-1}))
   echo "i686 tests not run (${programs:-?} test programs): $why"
 else
-  export WINEPREFIX
-  # A prefix made by 64-bit Wine with 32-bit Wine installed beside it: 32-bit programs run
-  # under WoW64 there, as on 64-bit Windows.
-  WINEPREFIX=$(mktemp -d /tmp/memu-snapshot-test-prefix32.XXXXXX)
-  scripts/wine-run wineboot --init >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
-  (cd build/win32 && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 1) 2>&1 \
-    | tee build/win32-ctest.log
-  count build/win32-ctest.log
-  list_skips build/win32
-  WINEPREFIX=$WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null
-  rm -rf "$WINEPREFIX"
+  # The prefix is made by 64-bit Wine with 32-bit Wine installed beside it: 32-bit programs
+  # run under WoW64 there, as on 64-bit Windows.
+  windows_suite build/win32
 fi
 
 # ---- Release package: built from scratch in its own trees, then checked: listing, checksums,
