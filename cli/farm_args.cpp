@@ -11,7 +11,7 @@ namespace {
 
 enum class Arg { kNone, kIndex, kInt, kText, kOptionalText, kRest };
 
-struct ArgSpec {
+struct ArgSlot {
     const char* name = nullptr;
     Arg kind = Arg::kNone;
 };
@@ -44,19 +44,19 @@ constexpr IntegerOption kIntegerOptions[] = {
     {"--first", kFirst, 1, kLastCloneNumber, "a clone number from 1 to 999999999999"},
 };
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     Verb verb;
-    std::array<ArgSpec, 5> args;
+    std::array<ArgSlot, 5> args;
     unsigned options;
     const char* usage;  // what follows the command word
     const char* about;
 };
 
-constexpr ArgSpec kIndexArg{"INDEX", Arg::kIndex};
+constexpr ArgSlot kIndexArg{"INDEX", Arg::kIndex};
 
 // clang-format off
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"list", Verb::kList, {}, 0, "",
      "The VMs: index, title, window, inner window, started, pid and the pid of the VM's\n"
      "MEmuHeadless.exe process."},
@@ -149,9 +149,9 @@ constexpr const char* kExitCodes =
     "  4  the deadline passed while a tool was running; the tool is left running\n"
     "Commands without a result of their own exit with 0 once the tool has run.\n";
 
-const CommandSpec* FindCommand(std::string_view name) {
-    for (const CommandSpec& spec : kCommands)
-        if (name == spec.name) return &spec;
+const CommandEntry* FindCommand(std::string_view name) {
+    for (const CommandEntry& entry : kCommands)
+        if (name == entry.name) return &entry;
     return nullptr;
 }
 
@@ -214,9 +214,9 @@ ParseOutcome UsageError(const std::string& message) {
     return outcome;
 }
 
-std::string UsageOf(const CommandSpec& spec) {
-    std::string usage = std::string("MEmuFarm ") + spec.name;
-    if (*spec.usage) usage += std::string(" ") + spec.usage;
+std::string UsageOf(const CommandEntry& entry) {
+    std::string usage = std::string("MEmuFarm ") + entry.name;
+    if (*entry.usage) usage += std::string(" ") + entry.usage;
     return usage;
 }
 
@@ -234,12 +234,12 @@ public:
                 options_ended_ = true;
             } else if (!options_ended_ && LooksLikeOption(arg)) {
                 if (!TakeOption(arg)) return UsageError(error_);
-            } else if (!spec_) {
-                spec_ = FindCommand(arg);
-                if (!spec_)
+            } else if (!command_) {
+                command_ = FindCommand(arg);
+                if (!command_)
                     return UsageError("unknown command " + Quoted(arg) +
                                       " (MEmuFarm --help lists the commands)");
-                request_.verb = spec_->verb;
+                request_.verb = command_->verb;
                 request_.command = arg;
             } else {
                 positionals_.push_back(arg);
@@ -248,7 +248,7 @@ public:
         ParseOutcome outcome;
         if (help_) {
             outcome.kind = ParseOutcome::Kind::kHelp;
-            outcome.text = spec_ ? CommandHelp(spec_->name) : ProgramHelp(version);
+            outcome.text = command_ ? CommandHelp(command_->name) : ProgramHelp(version);
             return outcome;
         }
         if (version_) {
@@ -256,7 +256,7 @@ public:
             outcome.text = "MEmuFarm " + version + "\n";
             return outcome;
         }
-        if (!spec_) return UsageError("no command given (MEmuFarm --help lists the commands)");
+        if (!command_) return UsageError("no command given (MEmuFarm --help lists the commands)");
         if (!TakePositionals() || !CheckOptions()) return UsageError(error_);
         outcome.request = std::move(request_);
         return outcome;
@@ -265,9 +265,9 @@ public:
 private:
     // Everything after the first ARG of adb belongs to adb.
     bool InRest() const {
-        if (!spec_) return false;
+        if (!command_) return false;
         size_t before_rest = 0;
-        for (const ArgSpec& arg : spec_->args) {
+        for (const ArgSlot& arg : command_->args) {
             if (arg.kind == Arg::kRest) return positionals_.size() > before_rest;
             if (arg.kind != Arg::kNone) ++before_rest;
         }
@@ -324,7 +324,7 @@ private:
             name = arg.substr(0, equals);
             inline_value = arg.substr(equals + 1);
         }
-        const unsigned allowed = spec_ ? spec_->options : 0;
+        const unsigned allowed = command_ ? command_->options : 0;
         auto flag = [&](bool* target) {
             if (inline_value) return Fail(name + " takes no value");
             *target = true;
@@ -384,14 +384,14 @@ private:
             package_ = value;
             return true;
         }
-        if (spec_) return Fail("unknown option " + Quoted(arg) + " for " + spec_->name);
+        if (command_) return Fail("unknown option " + Quoted(arg) + " for " + command_->name);
         return Fail("unknown option " + Quoted(arg));
     }
 
     bool TakePositionals() {
         size_t next = 0;
-        const std::string usage = " (usage: " + UsageOf(*spec_) + ")";
-        for (const ArgSpec& arg : spec_->args) {
+        const std::string usage = " (usage: " + UsageOf(*command_) + ")";
+        for (const ArgSlot& arg : command_->args) {
             if (arg.kind == Arg::kNone) break;
             const bool present = next < positionals_.size();
             if (!present) {
@@ -434,21 +434,21 @@ private:
         }
         if (next < positionals_.size())
             return Fail("unexpected argument " + Quoted(positionals_[next]) + " for " +
-                        spec_->name + usage);
+                        command_->name + usage);
         return true;
     }
 
     bool CheckOptions() {
-        const std::string usage = " (usage: " + UsageOf(*spec_) + ")";
+        const std::string usage = " (usage: " + UsageOf(*command_) + ")";
         if (request_.timeout_ms && !request_.wait) return Fail("--timeout needs --wait" + usage);
-        if (spec_->verb == Verb::kInstall) {
+        if (command_->verb == Verb::kInstall) {
             if (request_.by_package && !request_.texts.empty())
                 return Fail("give APK or -p PACKAGE, not both" + usage);
             if (!request_.by_package && request_.texts.empty())
                 return Fail("missing APK (or -p PACKAGE)" + usage);
             if (request_.by_package) request_.texts.push_back(package_);
         }
-        if (spec_->verb == Verb::kClone) {
+        if (command_->verb == Verb::kClone) {
             if (!(seen_ & kMaster)) return Fail("missing --master INDEX" + usage);
             if (!(seen_ & kCount)) return Fail("missing --count N" + usage);
             if (request_.count > 0 && request_.first > kLastCloneNumber - (request_.count - 1))
@@ -461,7 +461,7 @@ private:
 
     const std::vector<std::string>& args_;
     size_t next_ = 0;
-    const CommandSpec* spec_ = nullptr;
+    const CommandEntry* command_ = nullptr;
     FarmRequest request_;
     std::vector<std::string> positionals_;
     std::string package_;
@@ -487,9 +487,9 @@ std::string ProgramHelp(const std::string& version) {
     help += "       MEmuFarm COMMAND --help\n\n";
     help += kGlobalOptions;
     help += "\nCommands:\n";
-    for (const CommandSpec& spec : kCommands) {
-        std::string line = std::string("  ") + spec.name;
-        if (*spec.usage) line += std::string(" ") + spec.usage;
+    for (const CommandEntry& entry : kCommands) {
+        std::string line = std::string("  ") + entry.name;
+        if (*entry.usage) line += std::string(" ") + entry.usage;
         help += line + "\n";
     }
     help += "\n";
@@ -498,11 +498,11 @@ std::string ProgramHelp(const std::string& version) {
 }
 
 std::string CommandHelp(const std::string& command) {
-    const CommandSpec* spec = FindCommand(command);
-    if (!spec) return {};
-    std::string help = "Usage: MEmuFarm [OPTIONS] " + std::string(spec->name);
-    if (*spec->usage) help += std::string(" ") + spec->usage;
-    help += "\n\n" + std::string(spec->about) + "\n\n";
+    const CommandEntry* entry = FindCommand(command);
+    if (!entry) return {};
+    std::string help = "Usage: MEmuFarm [OPTIONS] " + std::string(entry->name);
+    if (*entry->usage) help += std::string(" ") + entry->usage;
+    help += "\n\n" + std::string(entry->about) + "\n\n";
     help += kGlobalOptions;
     help += "\n";
     help += kExitCodes;
