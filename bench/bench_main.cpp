@@ -319,61 +319,56 @@ std::pair<int, double> RunCloneLinesOneByOne(const char* tag, int clones, RunFn 
     return {ok, Now() - start};
 }
 
-void BenchOneKeyRun() {
-    constexpr int kClones = 100;
+constexpr int kBenchClones = 100;
+
+// Three rounds of `ours` (given a fresh installation, runs 100 clones of VM 0 and says how many
+// succeeded) against the same 101 lines run one by one through `bare`, each side on a fresh
+// installation so that every clone number is free again.
+template <typename OursFn, typename BareFn>
+void BenchCloneRounds(const char* name, const char* tag, double target, OursFn ours_run,
+                      BareFn bare_run) {
     constexpr int kRounds = 3;
     double ours = 0;
     double bare = 0;
     for (int round = 0; round < kRounds; ++round) {
-        // A fresh installation for each side, so that every clone number is free again.
-        std::string install_dir = InstallSimulatedEmulator(MakeTempFolder("bench-onekey"), 1);
-        BenchRunHost host;
-        std::string tools_dir;
-        double start = Now();
-        RunOneKey(host, {install_dir, tools_dir});
+        const std::string install_dir = InstallSimulatedEmulator(MakeTempFolder(tag), 1);
+        const double start = Now();
+        const int ours_ok = ours_run(install_dir);
         ours += Now() - start;
-        const int ours_ok = CountOccurrences(host.log, kCloneOkPrefix);
-
-        const auto [bare_ok, bare_seconds] = RunCloneLinesOneByOne(
-            "bench-onekey", kClones, [](const std::string& line) { return RunCommand(line); });
+        const auto [bare_ok, bare_seconds] = RunCloneLinesOneByOne(tag, kBenchClones, bare_run);
         bare += bare_seconds;
-        if (ours_ok != kClones || bare_ok != kClones) {
-            Note("one-key run: " + std::to_string(ours_ok) + " (ours) and " +
+        if (ours_ok != kBenchClones || bare_ok != kBenchClones)
+            Note(std::string(name) + ": " + std::to_string(ours_ok) + " (ours) and " +
                  std::to_string(bare_ok) + " (bare) clones succeeded of " +
-                 std::to_string(kClones));
-        }
+                 std::to_string(kBenchClones));
     }
-    AddRow({"one-key run, 100 clones", "s/run", ours / kRounds, bare / kRounds, ours / bare, 1.2,
-            true});
+    AddRow({name, "s/run", ours / kRounds, bare / kRounds, ours / bare, target, true});
 }
 
-// `MEmuFarm clone --count 100` against the 101 same lines run one by one, each side on a fresh
-// installation.
-void BenchFarmClone() {
-    constexpr int kClones = 100;
-    constexpr int kRounds = 3;
-    double ours = 0;
-    double bare = 0;
-    for (int round = 0; round < kRounds; ++round) {
-        const std::string install_dir = InstallSimulatedEmulator(MakeTempFolder("bench-farm"), 1);
-        MakeCurrent(BinDir());
-        double start = Now();
-        const std::string log = BareRun(
-            FarmLine("--json --install-dir " + install_dir + " clone --master 0 --count 100"));
-        ours += Now() - start;
-        // One judged step per command in the JSON; the snapshot's is the first.
-        const int ours_ok = CountOccurrences(log, "\"ok\":true,\"output\"") - 1;
+void BenchOneKeyRun() {
+    BenchCloneRounds(
+        "one-key run, 100 clones", "bench-onekey", 1.2,
+        [](std::string install_dir) {
+            BenchRunHost host;
+            std::string tools_dir;
+            RunOneKey(host, {install_dir, tools_dir});
+            return CountOccurrences(host.log, kCloneOkPrefix);
+        },
+        [](const std::string& line) { return RunCommand(line); });
+}
 
-        const auto [bare_ok, bare_seconds] = RunCloneLinesOneByOne(
-            "bench-farm", kClones, [](const std::string& line) { return BareRun(line); });
-        bare += bare_seconds;
-        if (ours_ok != kClones || bare_ok != kClones)
-            Note("MEmuFarm clone: " + std::to_string(ours_ok) + " (ours) and " +
-                 std::to_string(bare_ok) + " (bare) clones succeeded of " +
-                 std::to_string(kClones));
-    }
-    AddRow({"MEmuFarm clone, 100 clones", "s/run", ours / kRounds, bare / kRounds, ours / bare, 1.1,
-            true});
+// `MEmuFarm clone --count 100` against the 101 same lines run one by one.
+void BenchFarmClone() {
+    BenchCloneRounds(
+        "MEmuFarm clone, 100 clones", "bench-farm", 1.1,
+        [](const std::string& install_dir) {
+            MakeCurrent(BinDir());
+            const std::string log = BareRun(
+                FarmLine("--json --install-dir " + install_dir + " clone --master 0 --count 100"));
+            // One judged step per command in the JSON; the snapshot's is the first.
+            return CountOccurrences(log, "\"ok\":true,\"output\"") - 1;
+        },
+        [](const std::string& line) { return BareRun(line); });
 }
 
 }  // namespace
