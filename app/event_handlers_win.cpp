@@ -31,15 +31,15 @@ public:
     int32_t SelectedVmIndex() override {
         return window_.ComboItemValue(window_.SelectedComboIndex());
     }
-    std::string CloneCountText() override { return window_.Text(Control::编辑框_数量); }
-    std::optional<std::string> RunCommand(const std::string& line) override {
+    int64_t CloneCount() override { return CloneCountOf(window_.Text(Control::编辑框_数量)); }
+    CommandOutcome RunCommand(const std::string& line) override {
         bool abandoned = false;
         std::string output = RunCommandUntil(
             line,
             [] { return g_run.stop_requested && GetTickCount() - g_run.stop_tick >= kStopGraceMs; },
             &abandoned);
-        if (abandoned) return std::nullopt;
-        return output;
+        // The window judges a step by its success word alone, never by the tool's exit code.
+        return {std::move(output), /*finished=*/!abandoned, /*failed=*/false};
     }
     void AppendLog(const std::string& text) override { window_.AppendLog(text); }
     void PumpPendingMessages() override { ::PumpPendingMessages(); }

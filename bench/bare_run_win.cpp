@@ -16,9 +16,9 @@ std::wstring SystemInterpreter() {
     return std::wstring(folder, n) + L"\\cmd.exe";
 }
 
-}  // namespace
-
-std::string BareRun(const std::string& command) {
+// Runs `line` with `application` in `folder` (empty: ours) and returns what it wrote.
+std::string RunCapturing(const std::wstring& application, const std::wstring& line,
+                         const std::wstring& folder) {
     SECURITY_ATTRIBUTES inheritable = {};
     inheritable.nLength = sizeof(inheritable);
     inheritable.bInheritHandle = TRUE;
@@ -27,8 +27,6 @@ std::string BareRun(const std::string& command) {
     if (!CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return {};
     SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
 
-    const std::wstring application = SystemInterpreter();
-    const std::wstring line = WideFromGbk("cmd.exe /c " + command);
     std::vector<wchar_t> writable(line.begin(), line.end());
     writable.push_back(L'\0');
 
@@ -40,7 +38,7 @@ std::string BareRun(const std::string& command) {
     startup.hStdError = write_end.get();
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(application.c_str(), writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &info)) {
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         return {};
     }
     UniqueHandle process(info.hProcess);
@@ -58,4 +56,15 @@ std::string BareRun(const std::string& command) {
     }
     WaitForSingleObject(process.get(), INFINITE);
     return output;
+}
+
+}  // namespace
+
+std::string BareRun(const std::string& command) {
+    return RunCapturing(SystemInterpreter(), WideFromGbk("cmd.exe /c " + command), {});
+}
+
+std::string BareDirectRun(const std::string& folder, const std::string& line) {
+    const std::string tool = line.substr(0, line.find(' '));
+    return RunCapturing(WideFromGbk(folder + tool), WideFromGbk(line), WideFromGbk(folder));
 }

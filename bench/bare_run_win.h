@@ -8,3 +8,7 @@
 // Runs "cmd.exe /c " + command hidden in the current directory and returns everything it
 // wrote to stdout and stderr.
 std::string BareRun(const std::string& command);
+
+// Starts the line's tool (its first word) from `folder` directly, with `folder` as its current
+// folder, and returns everything it wrote.
+std::string BareDirectRun(const std::string& folder, const std::string& line);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -22,9 +23,12 @@
 #include "control/control_factory_win.h"
 #include "install/discovery_win.h"
 #include "process/command_runner_win.h"
+#include "process/process_list_win.h"
 #include "process/waits_win.h"
 #include "support/sim_install.h"
 #include "support/win_test_support.h"
+#include "win/steady_clock.h"
+#include "win/unique_resource.h"
 #include "win/wide_text.h"
 
 namespace {
@@ -32,14 +36,7 @@ namespace {
 constexpr long long kCaptureBytes = 64LL * 1024 * 1024;
 
 double Now() {
-    static const double ticks_per_second = [] {
-        LARGE_INTEGER frequency;
-        QueryPerformanceFrequency(&frequency);
-        return static_cast<double>(frequency.QuadPart);
-    }();
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / ticks_per_second;
+    return SteadySeconds();
 }
 
 struct Row {
@@ -213,30 +210,21 @@ int CountOccurrences(const std::string& text, const std::string& word) {
     return count;
 }
 
-// "MEmuFarm.exe <arguments>" as a script would start it (through cmd.exe, like the bare side).
-std::string FarmLine(const std::string& arguments) {
-    std::string line(1, '"');
-    line += BinDir();
-    line += "MEmuFarm.exe\" ";
-    line += arguments;
-    return line;
-}
-
-// A script's view of the listing: `MEmuFarm list` against the bare `memuc listvms`, both
-// started the same way, with the VMs the listing section started.
+// A script's view of the listing: `MEmuFarm list` started directly, against a bare direct
+// `memuc listvms` plus the start of an empty console program (the least any separate program
+// pays), with the VMs the listing section started.
 void BenchFarmList(const std::string& install_dir, int running, int rounds, double target) {
     double ours = 0;
     double bare = 0;
     int listed_running = 0;
     for (int i = 0; i < rounds; ++i) {
-        MakeCurrent(BinDir());
         double start = Now();
-        const std::string table = BareRun(FarmLine("list"));
+        const std::string table = BareDirectRun(BinDir(), "MEmuFarm.exe list");
         ours += Now() - start;
         listed_running = CountOccurrences(table, " yes ");
-        MakeCurrent(install_dir);
         start = Now();
-        BareRun("memuc.exe memuc listvms");
+        BareDirectRun(install_dir, "memuc.exe memuc listvms");
+        BareDirectRun(BinDir(), "bench_empty.exe");
         bare += Now() - start;
     }
     if (listed_running != running)
@@ -292,10 +280,8 @@ public:
     std::string DiscoverInstallDirectory() override { return ::DiscoverInstallDirectory(); }
     void MakeDirectoryCurrent(const std::string& folder) override { MakeCurrent(folder); }
     int32_t SelectedVmIndex() override { return 0; }
-    std::string CloneCountText() override { return "100"; }
-    std::optional<std::string> RunCommand(const std::string& line) override {
-        return ::RunCommand(line);
-    }
+    int64_t CloneCount() override { return 100; }
+    CommandOutcome RunCommand(const std::string& line) override { return {::RunCommand(line)}; }
     void AppendLog(const std::string& text) override { log += text; }
     void PumpPendingMessages() override { ::PumpPendingMessages(); }
     bool StopRequested() override { return false; }
@@ -303,17 +289,20 @@ public:
     std::string log;
 };
 
-// The run's 101 lines one by one on a fresh installation, each through `run`; how many clones
-// succeeded, and the seconds it took.
+// The run's 101 lines one by one on a fresh installation, each through `run` (given the tools
+// folder, which is also current, and the line); how many clones succeeded, and the seconds it
+// took.
 template <typename RunFn>
 std::pair<int, double> RunCloneLinesOneByOne(const char* tag, int clones, RunFn run) {
     const std::string install_dir = InstallSimulatedEmulator(MakeTempFolder(tag), 1);
-    MakeCurrent(ToolsDirectoryFor(install_dir));
+    const std::string tools_dir = ToolsDirectoryFor(install_dir);
+    MakeCurrent(tools_dir);
     int ok = 0;
     const double start = Now();
-    run(SnapshotCommand("MEmu"));
+    run(tools_dir, SnapshotCommand("MEmu"));
     for (int i = 1; i <= clones; ++i) {
-        if (run(CloneCommand("MEmu", CloneNumber(i))).find("successfully") != std::string::npos)
+        if (run(tools_dir, CloneCommand("MEmu", CloneNumber(i))).find("successfully") !=
+            std::string::npos)
             ++ok;
     }
     return {ok, Now() - start};
@@ -354,21 +343,199 @@ void BenchOneKeyRun() {
             RunOneKey(host, {install_dir, tools_dir});
             return CountOccurrences(host.log, kCloneOkPrefix);
         },
-        [](const std::string& line) { return RunCommand(line); });
+        [](const std::string&, const std::string& line) { return RunCommand(line); });
 }
 
-// `MEmuFarm clone --count 100` against the 101 same lines run one by one.
+// `MEmuFarm clone --count 100` against the 101 same lines, each started directly.
 void BenchFarmClone() {
     BenchCloneRounds(
-        "MEmuFarm clone, 100 clones", "bench-farm", 1.1,
+        "MEmuFarm clone, 100 clones", "bench-farm", 1.05,
         [](const std::string& install_dir) {
-            MakeCurrent(BinDir());
-            const std::string log = BareRun(
-                FarmLine("--json --install-dir " + install_dir + " clone --master 0 --count 100"));
-            // One judged step per command in the JSON; the snapshot's is the first.
-            return CountOccurrences(log, "\"ok\":true,\"output\"") - 1;
+            const std::string log =
+                BareDirectRun(BinDir(), "MEmuFarm.exe --json --install-dir " + install_dir +
+                                            " clone --master 0 --count 100");
+            const size_t at = log.find("\"registered\":");
+            return at == std::string::npos ? 0 : std::atoi(log.c_str() + at + 13);
         },
-        [](const std::string& line) { return BareRun(line); });
+        [](const std::string& tools_dir, const std::string& line) {
+            return BareDirectRun(tools_dir, line);
+        });
+}
+
+// --- 6. sets of VMs --------------------------------------------------------------------------
+
+// Starts MEmuFarm with `arguments` and samples its handle count and private bytes from the
+// process list while it runs; returns the peaks and the seconds it took.
+struct FarmPeaks {
+    double seconds = 0;
+    uint32_t handles = 0;
+    uint64_t private_bytes = 0;
+};
+
+FarmPeaks RunFarmWatched(const std::string& arguments) {
+    FarmPeaks peaks;
+    std::wstring line = WideFromGbk("MEmuFarm.exe " + arguments);
+    const std::wstring exe = WideFromGbk(BinDir() + "MEmuFarm.exe");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;  // no output wanted: all three null
+    PROCESS_INFORMATION info = {};
+    const double start = Now();
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info)) {
+        Note("sets: MEmuFarm could not be started");
+        return peaks;
+    }
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    while (WaitForSingleObject(process.get(), 20) == WAIT_TIMEOUT) {
+        const std::optional<std::vector<ProcessReading>> list = ReadProcessList();
+        if (!list) continue;
+        for (const ProcessReading& reading : *list) {
+            if (reading.pid != info.dwProcessId) continue;
+            peaks.handles = std::max(peaks.handles, reading.handles);
+            peaks.private_bytes = std::max(peaks.private_bytes, reading.peak_private_bytes);
+        }
+    }
+    peaks.seconds = Now() - start;
+    return peaks;
+}
+
+// Twenty starts four at a time against the same twenty one after another, and the stagger.
+// Each simulated memuc start is given one second of its own (the switch delay=1000): the real
+// tool's start waits for the emulator's VM service for seconds, where the simulated one would
+// otherwise take only the start of a process.
+void BenchSets() {
+    const std::string root = MakeTempFolder("bench-sets");
+    const std::string install_dir = InstallSimulatedEmulator(root, 21);
+    SetSimSwitches(root, "memuc.exe start delay=1000\r\n");
+    double one_by_one = 0;
+    for (int index = 1; index <= 20; ++index) {
+        const double start = Now();
+        BareDirectRun(install_dir, "memuc.exe memuc start -i " + std::to_string(index));
+        one_by_one += Now() - start;
+    }
+    const double one_start = one_by_one / 20;
+    StopSimulatedVms(root);
+    const FarmPeaks parallel = RunFarmWatched("start 1-20 --wait --parallel 4");
+    AddRow({"start 1-20 --parallel 4", "s", parallel.seconds, one_by_one,
+            parallel.seconds / one_by_one, 0.35, true});
+    StopSimulatedVms(root);
+    const FarmPeaks staggered = RunFarmWatched("start 1-20 --wait --parallel 4 --stagger 1");
+    const double bound = 19 + 1.5 * one_start;
+    AddRow({"start 1-20 ... --stagger 1", "s", staggered.seconds, bound, staggered.seconds / bound,
+            1.0, true});
+    if (staggered.seconds < 19) Note("sets: the staggered starts took less than 19 s");
+    StopSimulatedVms(root);
+
+    // Handles and private bytes over 200 VMs: one at a time, 32 at a time, and 32 at a time over
+    // a quarter of the VMs (what grows with the set rather than with the workers).
+    InstallSimulatedEmulator(root, 200);
+    const FarmPeaks serial = RunFarmWatched("getconfig 0-199 fps");
+    const FarmPeaks wide = RunFarmWatched("getconfig 0-199 fps --parallel 32");
+    const FarmPeaks quarter = RunFarmWatched("getconfig 0-49 fps --parallel 32");
+    const double mib = 1024.0 * 1024;
+    AddRow({"200 VMs --parallel 32, handles", "handles", static_cast<double>(wide.handles),
+            static_cast<double>(serial.handles),
+            static_cast<double>(wide.handles) / std::max<uint32_t>(serial.handles, 1), -1, true});
+    AddRow({"200 VMs --parallel 32, private", "MiB", wide.private_bytes / mib,
+            serial.private_bytes / mib,
+            static_cast<double>(wide.private_bytes) / std::max<uint64_t>(serial.private_bytes, 1),
+            1.5, true});
+    char text[200];
+    std::snprintf(
+        text, sizeof text,
+        "sets: 50 VMs --parallel 32: %u handles, %.1f MiB private; 200 VMs: %u, %.1f MiB; "
+        "--parallel 1: %u, %.1f MiB",
+        quarter.handles, quarter.private_bytes / mib, wide.handles, wide.private_bytes / mib,
+        serial.handles, serial.private_bytes / mib);
+    Note(text);
+}
+
+// --- 7. farm health ---------------------------------------------------------------------------
+
+// `health` over 200 running VMs against its own sample plus one bare `memuc listvms`; then the
+// handles and private bytes of `health --watch 1` after its first round and after round 300.
+void BenchHealth() {
+    const std::string root = MakeTempFolder("bench-health");
+    const std::string install_dir = InstallSimulatedEmulator(root, 200);
+    SetSimSwitches(root, "adb.exe * boot=0\r\n");
+    BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+    constexpr int kRounds = 3;
+    double ours = 0;
+    double bare = 0;
+    int unhealthy_runs = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        double start = Now();
+        const std::string out = BareDirectRun(BinDir(), "MEmuFarm.exe --json health --sample 1");
+        ours += Now() - start;
+        if (out.find("\"unhealthy\":0,") == std::string::npos) ++unhealthy_runs;
+        start = Now();
+        BareDirectRun(install_dir, "memuc.exe memuc listvms");
+        bare += Now() - start + 1.0;
+    }
+    if (unhealthy_runs)
+        Note("health: " + std::to_string(unhealthy_runs) + " runs found unhealthy VMs");
+    AddRow(
+        {"health, 200 running VMs", "s", ours / kRounds, bare / kRounds, ours / bare, 1.5, true});
+    StopSimulatedVms(root);
+
+    // Flat over time: 10 running VMs, rounds counted by the JSON lines written.
+    InstallSimulatedEmulator(root, 10);
+    SetSimSwitches(root, "adb.exe * boot=0\r\n");
+    BareDirectRun(BinDir(), "MEmuFarm.exe start 0-9 --wait --parallel 4");
+    const std::wstring out_path = WideFromGbk(BinDir() + "bench-watch.jsonl");
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    UniqueFileHandle out(CreateFileW(out_path.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
+                                     nullptr));
+    std::wstring line = L"MEmuFarm.exe health --watch 1 --sample 0.5";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out.get();
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(WideFromGbk(BinDir() + "MEmuFarm.exe").c_str(), line.data(), nullptr,
+                        nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        Note("health: MEmuFarm could not be started");
+        return;
+    }
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    auto rounds_written = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(out_path.c_str(), GetFileExInfoStandard, &data)) return 0;
+        std::string text;
+        sim::ReadFileBytes(BinDir() + "bench-watch.jsonl", &text);
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    };
+    auto reading = [&] {
+        ProcessReading found;
+        if (const auto list = ReadProcessList())
+            for (const ProcessReading& r : *list)
+                if (r.pid == info.dwProcessId) found = r;
+        return found;
+    };
+    ProcessReading first;
+    ProcessReading last;
+    const double started = Now();
+    for (int rounds = 0; rounds < 300 && Now() - started < 900;) {
+        Sleep(250);
+        const int now = rounds_written();
+        if (rounds < 1 && now >= 1) first = reading();
+        rounds = now;
+        if (rounds >= 300) last = reading();
+    }
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), 5000);
+    const double mib = 1024.0 * 1024;
+    AddRow({"health --watch 1, private", "MiB", last.private_bytes / mib, first.private_bytes / mib,
+            static_cast<double>(last.private_bytes) / std::max<uint64_t>(first.private_bytes, 1),
+            1.1, true});
+    AddRow({"health --watch 1, handles", "handles", static_cast<double>(last.handles),
+            static_cast<double>(first.handles),
+            static_cast<double>(last.handles) / std::max<uint32_t>(first.handles, 1), 1.1, true});
+    Note("health: " + std::to_string(rounds_written()) + " rounds of --watch 1 in " +
+         std::to_string(static_cast<int>(Now() - started)) + " s (first and last readings above)");
+    StopSimulatedVms(root);
 }
 
 }  // namespace
@@ -413,6 +580,16 @@ int main(int argc, char** argv) {
         std::printf("MEmuFarm clone...\n");
         std::fflush(stdout);
         BenchFarmClone();
+    }
+    if (wanted("health")) {
+        std::printf("farm health...\n");
+        std::fflush(stdout);
+        BenchHealth();
+    }
+    if (wanted("sets")) {
+        std::printf("sets of VMs...\n");
+        std::fflush(stdout);
+        BenchSets();
     }
     PrintTable();
     return 0;

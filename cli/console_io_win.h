@@ -1,5 +1,5 @@
 // The console companion's console: text written so that Chinese reads right wherever it goes,
-// JSON as UTF-8, and Ctrl+C turned into a request to stop after the current command.
+// with CR LF line ends, and JSON as UTF-8.
 #pragma once
 
 #include "cli/farm_console.h"
@@ -13,8 +13,16 @@ public:
     // UTF-8 bytes when redirected; shown through the wide console API in a console window.
     void PrintJson(std::string_view utf8) override;
     std::string Utf8FromGbk(std::string_view text) override;
-    bool StopRequested() override;
-
-    // From now on the first Ctrl+C (or Ctrl+Break) asks to stop; a second one ends the program.
-    static void CatchInterrupts();
+    bool OutputIsConsole() override;
+    // On a console window: a screen buffer of the window's size, made active for the rounds and
+    // written cell by cell, so nothing scrolls; the normal screen comes back with EndRedraw.
+    void Redraw(std::string_view text) override;
+    void EndRedraw() override;
 };
+
+// Makes the console's normal screen active again if Redraw left another one showing (for an
+// end in the middle of a redraw loop).
+void RestoreConsoleScreen();
+
+// Text with every LF that has no CR before it written as CR LF.
+std::string WithCrLf(std::string_view text);

@@ -1,130 +1,21 @@
 #include "cli/farm_args.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string_view>
 
+#include "cloning/clone_commands.h"
+#include "farm/health_run.h"
+#include "farm/scheduler.h"
+#include "farm/verb_table.h"
+
 namespace {
-
-enum class Arg { kNone, kIndex, kInt, kText, kOptionalText, kRest };
-
-struct ArgSlot {
-    const char* name = nullptr;
-    Arg kind = Arg::kNone;
-};
-
-// Options a command takes besides the global ones.
-enum Option : unsigned {
-    kWait = 1u << 0,
-    kTimeout = 1u << 1,
-    kMaster = 1u << 2,
-    kCount = 1u << 3,
-    kFirst = 1u << 4,
-    kConsole = 1u << 5,
-    kDryRun = 1u << 6,
-    kPackage = 1u << 7,
-};
-
-// Options that take a whole number within a range.
-struct IntegerOption {
-    const char* name;
-    Option bit;
-    int64_t low;
-    int64_t high;
-    const char* what;  // for the message: "--count must be <what>"
-};
-
-constexpr IntegerOption kIntegerOptions[] = {
-    {"--timeout", kTimeout, 0, INT32_MAX, "a whole number of milliseconds from 0 to 2147483647"},
-    {"--master", kMaster, 0, INT32_MAX, "a VM index from 0 to 2147483647"},
-    {"--count", kCount, 0, INT32_MAX, "a whole number from 0 to 2147483647"},
-    {"--first", kFirst, 1, kLastCloneNumber, "a clone number from 1 to 999999999999"},
-};
-
-struct CommandEntry {
-    const char* name;
-    Verb verb;
-    std::array<ArgSlot, 5> args;
-    unsigned options;
-    const char* usage;  // what follows the command word
-    const char* about;
-};
-
-constexpr ArgSlot kIndexArg{"INDEX", Arg::kIndex};
-
-// clang-format off
-const CommandEntry kCommands[] = {
-    {"list", Verb::kList, {}, 0, "",
-     "The VMs: index, title, window, inner window, started, pid and the pid of the VM's\n"
-     "MEmuHeadless.exe process."},
-    {"clone", Verb::kClone, {}, kMaster | kCount | kFirst | kConsole | kDryRun,
-     "--master INDEX --count N [--first NUMBER] [--console 7.2.1|7.2.2|none] [--dry-run]",
-     "Takes the snapshot \"SnapshotTest\" of VM INDEX and registers N linked clones of it,\n"
-     "numbered from NUMBER (default 101): MEmu_101, MEmu_102, ... Each step prints a line as it\n"
-     "ends; the exit code is 1 when any step failed. --console first writes that manager console\n"
-     "build over MEmuConsole.exe (default none: the file is left alone). --dry-run prints the\n"
-     "command lines and runs nothing. Ctrl+C stops after the current command."},
-    {"start", Verb::kStart, {kIndexArg}, kWait | kTimeout, "INDEX [--wait] [--timeout MS]",
-     "Starts VM INDEX. Without --wait memuc is started and not waited for (exit code 0); with\n"
-     "--wait the exit code says whether it reported success. --timeout MS stops waiting once\n"
-     "memuc has been silent that long after MS milliseconds."},
-    {"stop", Verb::kStop, {kIndexArg}, kWait | kTimeout, "INDEX [--wait] [--timeout MS]",
-     "Stops VM INDEX; --wait and --timeout as for start."},
-    {"reboot", Verb::kReboot, {kIndexArg}, kWait | kTimeout, "INDEX [--wait] [--timeout MS]",
-     "Reboots VM INDEX; --wait and --timeout as for start."},
-    {"stopall", Verb::kStopAll, {}, 0, "", "Stops every VM (memuc is not waited for)."},
-    {"running", Verb::kRunning, {kIndexArg}, 0, "INDEX",
-     "Exit code 0 when VM INDEX is running, 1 when it is not."},
-    {"create", Verb::kCreate, {{{"TYPE", Arg::kOptionalText}}}, 0, "[TYPE]",
-     "Creates a VM of TYPE (default 51)."},
-    {"remove", Verb::kRemove, {kIndexArg}, 0, "INDEX", "Deletes VM INDEX."},
-    {"copy", Verb::kCopy, {kIndexArg}, 0, "INDEX", "Makes a full copy of VM INDEX (memuc clone)."},
-    {"rename", Verb::kRename, {kIndexArg, {"TITLE", Arg::kText}}, 0, "INDEX TITLE",
-     "Gives VM INDEX the title TITLE."},
-    {"install", Verb::kInstall, {kIndexArg, {"APK", Arg::kOptionalText}}, kPackage,
-     "INDEX APK | INDEX -p PACKAGE",
-     "Installs the APK file (a relative path is taken from the current folder), or with -p the\n"
-     "package PACKAGE, in VM INDEX."},
-    {"uninstall", Verb::kUninstall, {kIndexArg, {"PACKAGE", Arg::kText}}, 0, "INDEX PACKAGE",
-     "Uninstalls PACKAGE from VM INDEX."},
-    {"startapp", Verb::kStartApp, {kIndexArg, {"PACKAGE", Arg::kText}}, 0, "INDEX PACKAGE",
-     "Starts the app PACKAGE in VM INDEX."},
-    {"stopapp", Verb::kStopApp, {kIndexArg, {"PACKAGE", Arg::kText}}, 0, "INDEX PACKAGE",
-     "Stops the app PACKAGE in VM INDEX."},
-    {"shake", Verb::kShake, {kIndexArg}, 0, "INDEX", "Shakes VM INDEX."},
-    {"sendkey", Verb::kSendKey, {kIndexArg, {"KEY", Arg::kText}}, 0, "INDEX KEY",
-     "Sends the key KEY (back, home, menu, volumeup, ...) to VM INDEX."},
-    {"connect", Verb::kConnect, {kIndexArg}, 0, "INDEX", "Connects adb to VM INDEX."},
-    {"disconnect", Verb::kDisconnect, {kIndexArg}, 0, "INDEX", "Disconnects adb from VM INDEX."},
-    {"exec", Verb::kExec, {kIndexArg, {"COMMAND", Arg::kText}}, 0, "INDEX COMMAND",
-     "Runs the shell command COMMAND (one argument) in VM INDEX and prints its output."},
-    {"sortwin", Verb::kSortWin, {}, 0, "", "Arranges the VM windows."},
-    {"getconfig", Verb::kGetConfig, {kIndexArg, {"KEY", Arg::kText}}, 0, "INDEX KEY",
-     "Prints the setting KEY of VM INDEX."},
-    {"setconfig", Verb::kSetConfig, {kIndexArg, {"KEY", Arg::kText}, {"VALUE", Arg::kText}}, 0,
-     "INDEX KEY VALUE", "Sets KEY of VM INDEX to VALUE."},
-    {"adb", Verb::kAdb, {kIndexArg, {"ARGS", Arg::kRest}}, 0, "INDEX ARGS...",
-     "Runs adb with ARGS against VM INDEX and prints its output. Everything after the first ARG\n"
-     "is passed to adb, options included."},
-    {"text", Verb::kText, {kIndexArg, {"TEXT", Arg::kText}}, 0, "INDEX TEXT",
-     "Types TEXT in VM INDEX."},
-    {"key", Verb::kKey, {kIndexArg, {"CODE", Arg::kInt}}, 0, "INDEX CODE",
-     "Sends the Android key code CODE to VM INDEX."},
-    {"tap", Verb::kTap, {kIndexArg, {"X", Arg::kInt}, {"Y", Arg::kInt}}, 0, "INDEX X Y",
-     "Taps VM INDEX's screen at X, Y."},
-    {"swipe", Verb::kSwipe,
-     {kIndexArg, {"X1", Arg::kInt}, {"Y1", Arg::kInt}, {"X2", Arg::kInt}, {"Y2", Arg::kInt}}, 0,
-     "INDEX X1 Y1 X2 Y2", "Swipes on VM INDEX's screen from X1, Y1 to X2, Y2."},
-    {"clear", Verb::kClear, {kIndexArg, {"PACKAGE", Arg::kText}}, 0, "INDEX PACKAGE",
-     "Clears the data of the app PACKAGE in VM INDEX."},
-    {"screenshot", Verb::kScreenshot, {kIndexArg, {"FILE", Arg::kText}}, 0, "INDEX FILE",
-     "Saves VM INDEX's screen as the PNG file FILE (a relative path is taken from the current\n"
-     "folder)."},
-};
-// clang-format on
 
 constexpr const char* kUsageLine =
     "Usage: MEmuFarm [--install-dir DIR] [--json] [--deadline SECONDS] COMMAND [ARGS]\n";
@@ -134,31 +25,57 @@ constexpr const char* kGlobalOptions =
     "  --install-dir DIR   use the emulator in DIR (it must hold memuc.exe) instead of\n"
     "                      finding it from the registry and the desktop shortcuts\n"
     "  --json              print one JSON document (UTF-8) instead of text\n"
-    "  --deadline SECONDS  give up when the command has not finished after SECONDS: print\n"
-    "                      what there is and exit with code 4 (the tool is left running)\n"
+    "  --deadline SECONDS  give up when the command has not finished after SECONDS (over a\n"
+    "                      set of VMs: each VM's work): print what there is and exit with\n"
+    "                      code 4 (the tool is left running)\n"
     "  --help, -h          help for the program, or for the command given\n"
     "  --version           the program's version\n";
+
+constexpr const char* kSetOptions =
+    "Over a SET of VMs (3, 101-150, 3,5,101-110, all, running or stopped):\n"
+    "  --parallel N        work on at most N VMs at once (1 to 64, default 1)\n"
+    "  --stagger SECONDS   at least SECONDS between two VMs' starts (e.g. 2.5)\n"
+    "Each VM's result is printed as it finishes; the exit code is 1 when any VM failed.\n";
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
     "  0  success\n"
-    "  1  the emulator's tool reported failure (its result phrase was missing, or a step of\n"
-    "     clone failed)\n"
+    "  1  a tool failed, did not start or reported an error (or its result phrase was\n"
+    "     missing); a step of clone failed; a VM of the set failed\n"
     "  2  usage error: a bad or missing argument; nothing was run\n"
     "  3  the emulator was not found (or --install-dir holds no memuc.exe)\n"
-    "  4  the deadline passed while a tool was running; the tool is left running\n"
-    "Commands without a result of their own exit with 0 once the tool has run.\n";
+    "  4  the deadline passed while a tool was running; the tool is left running\n";
 
-const CommandEntry* FindCommand(std::string_view name) {
-    for (const CommandEntry& entry : kCommands)
-        if (name == entry.name) return &entry;
-    return nullptr;
+// Options a command takes, with the bit that allows them and the value they read.
+struct OptionSpec {
+    const char* name;
+    uint32_t bit;
+    const char* value;  // null: a flag
+};
+
+constexpr OptionSpec kCommandOptions[] = {
+    {"--wait", kOptWait, nullptr},      {"--timeout", kOptTimeout, "MS"},
+    {"--boot", kOptBoot, nullptr},      {"--boot-timeout", kOptBoot, "SECONDS"},
+    {"--parallel", kOptParallel, "N"},  {"--stagger", kOptParallel, "SECONDS"},
+    {"--master", kOptMaster, "INDEX"},  {"--count", kOptCount, "N"},
+    {"--first", kOptFirst, "NUMBER"},   {"--console", kOptConsole, "VERSION"},
+    {"--dry-run", kOptDryRun, nullptr}, {"--randomize", kOptRandomize, nullptr},
+    {"-p", kOptPackage, "PACKAGE"},     {"--sample", kOptHealth, "SECONDS"},
+    {"--watch", kOptHealth, "SECONDS"}, {"--prom", kOptHealth, "FILE"},
+    {"--max-cpu", kOptHealth, "RATIO"}, {"--max-private-mb", kOptHealth, "MB"},
+};
+
+std::string Quoted(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted.append(text);
+    quoted += '\'';
+    return quoted;
 }
 
-// "-5" and "-0" are numbers, not options.
-bool LooksLikeOption(const std::string& arg) {
-    if (arg.size() < 2 || arg[0] != '-') return false;
-    return !(arg[1] >= '0' && arg[1] <= '9');
+std::string UsageOf(const VerbRow& row) {
+    std::string usage = std::string("MEmuFarm ") + row.name;
+    if (*row.usage) usage += std::string(" ") + row.usage;
+    return usage;
 }
 
 // An optional '-' and decimal digits, nothing else, within [low, high].
@@ -176,9 +93,8 @@ std::optional<int64_t> ParseInteger(std::string_view text, int64_t low, int64_t 
     return value;
 }
 
-// Seconds as decimal digits with an optional fraction ("2", "0.5"), above 0 and at most
-// 2147483 (the longest wait the system's millisecond timers take).
-std::optional<uint32_t> ParseDeadline(std::string_view text) {
+// Seconds as decimal digits with an optional fraction ("2", "0.5"), within [low, high].
+std::optional<double> ParseSeconds(std::string_view text, double low, double high) {
     const size_t point = text.find('.');
     const std::string_view whole = text.substr(0, point);
     const std::string_view fraction =
@@ -196,82 +112,185 @@ std::optional<uint32_t> ParseDeadline(std::string_view text) {
         seconds += (c - '0') * scale;
         scale /= 10;
     }
-    if (!(seconds > 0) || seconds > 2147483.0) return std::nullopt;
-    return static_cast<uint32_t>(std::max(1.0, std::round(seconds * 1000)));
+    if (seconds < low || seconds > high) return std::nullopt;
+    return seconds;
 }
 
-std::string Quoted(std::string_view text) {
-    std::string quoted(1, '\'');
-    quoted.append(text);
-    quoted += '\'';
-    return quoted;
-}
+// The longest wait the system's millisecond timers take.
+constexpr double kLongestSeconds = 2147483.0;
 
-ParseOutcome UsageError(const std::string& message) {
-    ParseOutcome outcome;
-    outcome.kind = ParseOutcome::Kind::kUsageError;
-    outcome.text = message;
-    return outcome;
-}
+// What CLI11 placed, before it is checked.
+struct Raw {
+    std::vector<std::string> install_dir;
+    std::vector<std::string> deadline;
+    int json = 0;
+    std::string positionals[6];
+    std::map<std::string, std::vector<std::string>> values;  // options with a value
+    std::map<std::string, int> flags;
+};
 
-std::string UsageOf(const CommandEntry& entry) {
-    std::string usage = std::string("MEmuFarm ") + entry.name;
-    if (*entry.usage) usage += std::string(" ") + entry.usage;
-    return usage;
-}
-
-// Reads one command line. Errors come back as the message; nothing is thrown.
-class Parser {
+class Reader {
 public:
-    explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+    explicit Reader(std::string version) : version_(std::move(version)) {}
 
-    ParseOutcome Parse(const std::string& version) {
-        while (next_ < args_.size()) {
-            const std::string& arg = args_[next_++];
-            if (InRest()) {
-                positionals_.push_back(arg);
-            } else if (!options_ended_ && arg == "--") {
-                options_ended_ = true;
-            } else if (!options_ended_ && LooksLikeOption(arg)) {
-                if (!TakeOption(arg)) return UsageError(error_);
-            } else if (!command_) {
-                command_ = FindCommand(arg);
-                if (!command_)
-                    return UsageError("unknown command " + Quoted(arg) +
-                                      " (MEmuFarm --help lists the commands)");
-                request_.verb = command_->verb;
-                request_.command = arg;
-            } else {
-                positionals_.push_back(arg);
-            }
-        }
-        ParseOutcome outcome;
-        if (help_) {
-            outcome.kind = ParseOutcome::Kind::kHelp;
-            outcome.text = command_ ? CommandHelp(command_->name) : ProgramHelp(version);
-            return outcome;
-        }
-        if (version_) {
+    ParseOutcome Read(const std::vector<std::string>& args) {
+        args_ = args;
+        CLI::App app("MEmuFarm", "MEmuFarm");
+        Configure(app);
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        try {
+            app.parse(reversed);
+        } catch (const CLI::CallForHelp&) {
+            return Help(app);
+        } catch (const CLI::CallForVersion&) {
+            ParseOutcome outcome;
             outcome.kind = ParseOutcome::Kind::kVersion;
-            outcome.text = "MEmuFarm " + version + "\n";
+            outcome.text = "MEmuFarm " + version_ + "\n";
             return outcome;
+        } catch (const CLI::ParseError& error) {
+            // A word CLI11 could not place explains a missing argument better than CLI11 does.
+            if (std::optional<std::string> extra = Extra(app, Parsed(app))) return Error(*extra);
+            return Error(Explain(app, error));
         }
-        if (!command_) return UsageError("no command given (MEmuFarm --help lists the commands)");
-        if (!TakePositionals() || !CheckOptions()) return UsageError(error_);
+        const CLI::App* sub = Parsed(app);
+        if (std::optional<std::string> extra = Extra(app, sub)) return Error(*extra);
+        if (!sub) return Error("no command given (MEmuFarm --help lists the commands)");
+        row_ = FindVerb(sub->get_name());
+        request_.verb = row_;
+        if (row_->op == Op::kAdbCommand) request_.texts = sub->remaining();
+        if (!Check()) return Error(error_);
+        ParseOutcome outcome;
         outcome.request = std::move(request_);
         return outcome;
     }
 
 private:
-    // Everything after the first ARG of adb belongs to adb.
-    bool InRest() const {
-        if (!command_) return false;
-        size_t before_rest = 0;
-        for (const ArgSlot& arg : command_->args) {
-            if (arg.kind == Arg::kRest) return positionals_.size() > before_rest;
-            if (arg.kind != Arg::kNone) ++before_rest;
+    void Configure(CLI::App& app) {
+        app.set_help_flag("-h,--help");
+        app.set_version_flag("--version", version_);
+        app.allow_extras();  // unknown words come back in remaining(): our own messages
+        app.require_subcommand(0, 1);
+        app.add_option("--install-dir", raw_.install_dir)->allow_extra_args(false);
+        app.add_option("--deadline", raw_.deadline)->allow_extra_args(false);
+        app.add_flag("--json", raw_.json)->disable_flag_override();
+        for (const VerbRow& row : AllVerbs()) {
+            CLI::App* sub = app.add_subcommand(row.name);
+            sub->set_help_flag("-h,--help");
+            const std::vector<Slot> slots = VerbArguments(row);
+            size_t position = 0;
+            for (const Slot& slot : slots) {
+                if (slot.kind == SlotKind::kArgs) {
+                    // Everything after the SET is adb's, as given: CLI11 hands it back whole.
+                    sub->prefix_command();
+                    break;
+                }
+                CLI::Option* option = sub->add_option(slot.name, raw_.positionals[position++]);
+                option->allow_extra_args(false);
+                const bool optional =
+                    slot.if_empty || (row.options & kOptPackage) || row.kind == VerbKind::kHealth;
+                if (!optional) option->required();
+            }
+            if (row.op != Op::kAdbCommand) sub->fallthrough();  // global options after it too
+            for (const OptionSpec& spec : kCommandOptions) {
+                if (!(row.options & spec.bit)) continue;
+                if (spec.value) {
+                    sub->add_option(spec.name, raw_.values[spec.name])->allow_extra_args(false);
+                } else {
+                    sub->add_flag(spec.name, raw_.flags[spec.name])->disable_flag_override();
+                }
+            }
+        }
+    }
+
+    static const CLI::App* Parsed(const CLI::App& app) {
+        const std::vector<CLI::App*> subs = app.get_subcommands();
+        return subs.empty() ? nullptr : subs.front();
+    }
+
+    ParseOutcome Help(const CLI::App& app) const {
+        ParseOutcome outcome;
+        outcome.kind = ParseOutcome::Kind::kHelp;
+        const CLI::App* sub = Parsed(app);
+        outcome.text = sub ? CommandHelp(sub->get_name()) : ProgramHelp(version_);
+        return outcome;
+    }
+
+    ParseOutcome Error(std::string message) {
+        ParseOutcome outcome;
+        outcome.kind = ParseOutcome::Kind::kUsageError;
+        outcome.text = std::move(message);
+        outcome.request.json = raw_.json > 0;
+        return outcome;
+    }
+
+    // The first word CLI11 could not place: an unknown command, an option that is unknown or
+    // belongs after the command, or an argument too many.
+    std::optional<std::string> Extra(const CLI::App& app, const CLI::App* sub) const {
+        const std::vector<std::string> left = app.remaining();
+        if (left.empty()) return std::nullopt;
+        const std::string& word = left.front();
+        const bool option = word.size() > 1 && word[0] == '-';
+        if (!sub) {
+            if (!option)
+                return "unknown command " + Quoted(word) + " (MEmuFarm --help lists the commands)";
+            if (const char* owner = CommandTaking(word))
+                return Quoted(word) + " goes after the command it belongs to (MEmuFarm " + owner +
+                       " ... " + word + ")";
+            return "unknown option " + Quoted(word);
+        }
+        const VerbRow& row = *FindVerb(sub->get_name());
+        const std::string usage = " (usage: " + UsageOf(row) + ")";
+        if (option && BeforeCommand(word, row.name) && Takes(row, word))
+            return Quoted(word) + " goes after the command: " + UsageOf(row);
+        if (option) return "unknown option " + Quoted(word) + " for " + row.name + usage;
+        return "unexpected argument " + Quoted(word) + " for " + row.name + usage;
+    }
+
+    // True when `word` stands before the command word `command` in the arguments.
+    bool BeforeCommand(const std::string& word, const char* command) const {
+        for (size_t i = 0; i < args_.size(); ++i) {
+            if (args_[i] == command) return false;
+            if (args_[i] == word) return true;
+            if (args_[i] == "--install-dir" || args_[i] == "--deadline") ++i;  // and its value
         }
         return false;
+    }
+
+    static bool Takes(const VerbRow& row, const std::string& word) {
+        const std::string name = word.substr(0, word.find('='));
+        for (const OptionSpec& spec : kCommandOptions)
+            if (name == spec.name && (row.options & spec.bit)) return true;
+        return false;
+    }
+
+    // A command that takes the option, for the message about its place.
+    static const char* CommandTaking(const std::string& word) {
+        const std::string name = word.substr(0, word.find('='));
+        for (const OptionSpec& spec : kCommandOptions) {
+            if (name != spec.name) continue;
+            for (const VerbRow& row : AllVerbs())
+                if (row.options & spec.bit) return row.name;
+        }
+        return nullptr;
+    }
+
+    std::string Explain(const CLI::App& app, const CLI::ParseError& error) const {
+        const CLI::App* sub = Parsed(app);
+        const std::string usage =
+            sub ? " (usage: " + UsageOf(*FindVerb(sub->get_name())) + ")" : std::string();
+        std::string what = error.what();
+        if (dynamic_cast<const CLI::RequiredError*>(&error)) {
+            // "SET is required": name the first missing argument.
+            return "missing " + what.substr(0, what.find(' ')) + usage;
+        }
+        if (what.find("disallowed flag override") != std::string::npos)
+            return "--" + what.substr(0, what.find(' ')) + " takes no value";
+        const size_t dash = what.find('-');
+        if (dash != std::string::npos && what.find("required") != std::string::npos) {
+            const std::string name = what.substr(dash, what.find_first_of(" :", dash) - dash);
+            return name + " needs a value" + usage;
+        }
+        return what + usage;
     }
 
     bool Fail(std::string message) {
@@ -279,231 +298,273 @@ private:
         return false;
     }
 
-    // The value of "--name=value" or of "--name value".
-    bool TakeValue(const std::string& name, const std::optional<std::string>& inline_value,
-                   std::string* value) {
-        if (inline_value) {
-            *value = *inline_value;
-            return true;
-        }
-        if (next_ >= args_.size()) return Fail(name + " needs a value");
-        *value = args_[next_++];
+    std::string UsageNote() const { return " (usage: " + UsageOf(*row_) + ")"; }
+
+    // The option's one value, or nothing when it is not given; a second one is an error.
+    bool Value(const char* name, std::optional<std::string>* value) {
+        const auto found = raw_.values.find(name);
+        if (found == raw_.values.end() || found->second.empty()) return true;
+        if (found->second.size() > 1) return Fail(std::string(name) + " is given twice");
+        *value = found->second.front();
         return true;
     }
 
-    bool Once(unsigned& seen, unsigned bit, const std::string& name) {
-        if (seen & bit) return Fail(name + " is given twice");
-        seen |= bit;
+    bool Flag(const char* name) const {
+        const auto found = raw_.flags.find(name);
+        return found != raw_.flags.end() && found->second > 0;
+    }
+
+    template <typename T>
+    bool Number(const char* name, int64_t low, int64_t high, const char* what, T* target) {
+        std::optional<std::string> text;
+        if (!Value(name, &text)) return false;
+        if (!text) return true;
+        const std::optional<int64_t> number = ParseInteger(*text, low, high);
+        if (!number) return Fail(std::string(name) + " must be " + what + ", not " + Quoted(*text));
+        *target = static_cast<T>(*number);
         return true;
     }
 
-    void Store(Option bit, int64_t number) {
-        switch (bit) {
-            case kTimeout:
-                request_.timeout_ms = static_cast<int32_t>(number);
-                break;
-            case kMaster:
-                request_.master = static_cast<int32_t>(number);
-                break;
-            case kCount:
-                request_.count = number;
-                break;
-            case kFirst:
-                request_.first = number;
-                break;
-            default:
-                break;
-        }
+    bool Seconds(const char* name, double low, double high, const char* what, double* target) {
+        std::optional<std::string> text;
+        if (!Value(name, &text)) return false;
+        if (!text) return true;
+        const std::optional<double> seconds = ParseSeconds(*text, low, high);
+        if (!seconds)
+            return Fail(std::string(name) + " must be " + what + ", not " + Quoted(*text));
+        *target = *seconds;
+        return true;
     }
 
-    bool TakeOption(const std::string& arg) {
-        std::string name = arg;
-        std::optional<std::string> inline_value;
-        const size_t equals = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            inline_value = arg.substr(equals + 1);
+    bool CheckGlobals() {
+        request_.json = raw_.json > 0;
+        if (raw_.install_dir.size() > 1) return Fail("--install-dir is given twice");
+        if (raw_.deadline.size() > 1) return Fail("--deadline is given twice");
+        if (!raw_.install_dir.empty()) {
+            if (raw_.install_dir.front().empty()) return Fail("--install-dir needs a folder");
+            request_.install_dir = raw_.install_dir.front();
         }
-        const unsigned allowed = command_ ? command_->options : 0;
-        auto flag = [&](bool* target) {
-            if (inline_value) return Fail(name + " takes no value");
-            *target = true;
-            return true;
-        };
-        std::string value;
-        if (name == "--help" || name == "-h") return flag(&help_);
-        if (name == "--version") return flag(&version_);
-        if (name == "--json") return flag(&request_.json);
-        if (name == "--install-dir") {
-            if (!Once(global_seen_, 1, name) || !TakeValue(name, inline_value, &value))
-                return false;
-            if (value.empty()) return Fail("--install-dir needs a folder");
-            request_.install_dir = value;
-            return true;
-        }
-        if (name == "--deadline") {
-            if (!Once(global_seen_, 2, name) || !TakeValue(name, inline_value, &value))
-                return false;
-            request_.deadline_ms = ParseDeadline(value);
-            if (!request_.deadline_ms)
+        if (!raw_.deadline.empty()) {
+            const std::optional<double> seconds =
+                ParseSeconds(raw_.deadline.front(), 0.001, kLongestSeconds);
+            if (!seconds)
                 return Fail(
                     "--deadline must be a number of seconds above 0 (at most 2147483), "
                     "not " +
-                    Quoted(value));
-            return true;
+                    Quoted(raw_.deadline.front()));
+            request_.deadline_ms =
+                static_cast<uint32_t>(std::max(1.0, std::round(*seconds * 1000)));
         }
-        if (name == "--wait" && (allowed & kWait)) return flag(&request_.wait);
-        if (name == "--dry-run" && (allowed & kDryRun)) return flag(&request_.dry_run);
-        for (const IntegerOption& option : kIntegerOptions) {
-            if (name != option.name || !(allowed & option.bit)) continue;
-            if (!Once(seen_, option.bit, name) || !TakeValue(name, inline_value, &value))
-                return false;
-            const std::optional<int64_t> number = ParseInteger(value, option.low, option.high);
-            if (!number) return Fail(name + " must be " + option.what + ", not " + Quoted(value));
-            Store(option.bit, *number);
-            return true;
-        }
-        if (name == "--console" && (allowed & kConsole)) {
-            if (!Once(seen_, kConsole, name) || !TakeValue(name, inline_value, &value))
-                return false;
-            if (value == "7.2.1") {
-                request_.console = ConsoleVersion::k721;
-            } else if (value == "7.2.2") {
-                request_.console = ConsoleVersion::k722;
-            } else if (value == "none") {
-                request_.console = ConsoleVersion::kNone;
+        return true;
+    }
+
+    bool CheckArguments() {
+        const std::vector<Slot> slots = VerbArguments(*row_);
+        size_t position = 0;
+        for (const Slot& slot : slots) {
+            if (slot.kind == SlotKind::kArgs) {
+                if (request_.texts.empty()) return Fail("missing ARGS" + UsageNote());
+                break;
+            }
+            const std::string& text = raw_.positionals[position++];
+            if (slot.kind == SlotKind::kIndex && row_->kind == VerbKind::kHealth) {
+                if (text.empty()) continue;  // all VMs
+                std::string why;
+                request_.set = ParseVmSet(text, &why);
+                if (!request_.set) return Fail(why + UsageNote());
+            } else if (slot.kind == SlotKind::kIndex && row_->kind == VerbKind::kPerVm) {
+                std::string why;
+                request_.set = ParseVmSet(text, &why);
+                if (!request_.set) return Fail(why + UsageNote());
+            } else if (slot.kind == SlotKind::kIndex) {
+                const std::optional<int64_t> index = ParseInteger(text, 0, INT32_MAX);
+                if (!index)
+                    return Fail(std::string(slot.name) +
+                                " must be a VM index from 0 to 2147483647, not " + Quoted(text));
+                VmSet single;
+                single.indexes = {static_cast<int32_t>(*index)};
+                single.single = true;
+                request_.set = single;
+            } else if (slot.kind == SlotKind::kInt) {
+                const std::optional<int64_t> number = ParseInteger(text, INT32_MIN, INT32_MAX);
+                if (!number)
+                    return Fail(std::string(slot.name) +
+                                " must be a whole number from -2147483648 to 2147483647, not " +
+                                Quoted(text));
+                request_.numbers.push_back(static_cast<int32_t>(*number));
             } else {
-                return Fail("--console must be 7.2.1, 7.2.2 or none, not " + Quoted(value));
+                request_.texts.push_back(text);  // an empty one is refused by its slot's rule
             }
-            return true;
-        }
-        if (name == "-p" && (allowed & kPackage)) {
-            if (!Once(seen_, kPackage, name) || !TakeValue(name, std::nullopt, &value))
-                return false;
-            request_.by_package = true;
-            package_ = value;
-            return true;
-        }
-        if (command_) return Fail("unknown option " + Quoted(arg) + " for " + command_->name);
-        return Fail("unknown option " + Quoted(arg));
-    }
-
-    bool TakePositionals() {
-        size_t next = 0;
-        const std::string usage = " (usage: " + UsageOf(*command_) + ")";
-        for (const ArgSlot& arg : command_->args) {
-            if (arg.kind == Arg::kNone) break;
-            const bool present = next < positionals_.size();
-            if (!present) {
-                if (arg.kind == Arg::kOptionalText) break;
-                if (arg.kind == Arg::kRest) return Fail(std::string("missing ARGS") + usage);
-                return Fail(std::string("missing ") + arg.name + usage);
-            }
-            const std::string& value = positionals_[next];
-            switch (arg.kind) {
-                case Arg::kIndex: {
-                    auto index = ParseInteger(value, 0, INT32_MAX);
-                    if (!index)
-                        return Fail(std::string(arg.name) +
-                                    " must be a VM index from 0 to 2147483647, not " +
-                                    Quoted(value));
-                    request_.index = static_cast<int32_t>(*index);
-                    ++next;
-                    break;
-                }
-                case Arg::kInt: {
-                    auto number = ParseInteger(value, INT32_MIN, INT32_MAX);
-                    if (!number)
-                        return Fail(std::string(arg.name) +
-                                    " must be a whole number from -2147483648 to 2147483647, "
-                                    "not " +
-                                    Quoted(value));
-                    request_.numbers.push_back(static_cast<int32_t>(*number));
-                    ++next;
-                    break;
-                }
-                case Arg::kRest:
-                    while (next < positionals_.size())
-                        request_.texts.push_back(positionals_[next++]);
-                    break;
-                default:
-                    request_.texts.push_back(value);
-                    ++next;
-                    break;
-            }
-        }
-        if (next < positionals_.size())
-            return Fail("unexpected argument " + Quoted(positionals_[next]) + " for " +
-                        command_->name + usage);
-        return true;
-    }
-
-    bool CheckOptions() {
-        const std::string usage = " (usage: " + UsageOf(*command_) + ")";
-        if (request_.timeout_ms && !request_.wait) return Fail("--timeout needs --wait" + usage);
-        if (command_->verb == Verb::kInstall) {
-            if (request_.by_package && !request_.texts.empty())
-                return Fail("give APK or -p PACKAGE, not both" + usage);
-            if (!request_.by_package && request_.texts.empty())
-                return Fail("missing APK (or -p PACKAGE)" + usage);
-            if (request_.by_package) request_.texts.push_back(package_);
-        }
-        if (command_->verb == Verb::kClone) {
-            if (!(seen_ & kMaster)) return Fail("missing --master INDEX" + usage);
-            if (!(seen_ & kCount)) return Fail("missing --count N" + usage);
-            if (request_.count > 0 && request_.first > kLastCloneNumber - (request_.count - 1))
-                return Fail("--first " + std::to_string(request_.first) + " with --count " +
-                            std::to_string(request_.count) +
-                            " would number clones beyond 999999999999");
         }
         return true;
     }
 
-    const std::vector<std::string>& args_;
-    size_t next_ = 0;
-    const CommandEntry* command_ = nullptr;
+    bool CheckInstall() {
+        std::optional<std::string> package;
+        if (!Value("-p", &package)) return false;
+        const bool has_apk = !raw_.positionals[1].empty();
+        if (package && has_apk) return Fail("give APK or -p PACKAGE, not both" + UsageNote());
+        if (!package && !has_apk) return Fail("missing APK (or -p PACKAGE)" + UsageNote());
+        request_.by_package = package.has_value();
+        request_.texts = {package ? *package : raw_.positionals[1]};
+        return true;
+    }
+
+    bool CheckStartOptions() {
+        request_.wait = Flag("--wait");
+        request_.boot = Flag("--boot");
+        int32_t timeout_ms = 0;
+        if (!Number("--timeout", 0, INT32_MAX,
+                    "a whole number of milliseconds from 0 to 2147483647", &timeout_ms))
+            return false;
+        if (!raw_.values["--timeout"].empty()) request_.timeout_ms = timeout_ms;
+        if (request_.timeout_ms && !request_.wait && !request_.boot)
+            return Fail("--timeout needs --wait (or --boot)" + UsageNote());
+        const bool boot_timeout_given = !raw_.values["--boot-timeout"].empty();
+        if (!Seconds("--boot-timeout", 1, kLongestSeconds, "a number of seconds from 1 to 2147483",
+                     &request_.boot_timeout_s))
+            return false;
+        if (boot_timeout_given && !request_.boot)
+            return Fail("--boot-timeout needs --boot" + UsageNote());
+        return true;
+    }
+
+    bool CheckSetOptions() {
+        if (!Number("--parallel", 1, kMostParallel, "a whole number from 1 to 64",
+                    &request_.parallel))
+            return false;
+        return Seconds("--stagger", 0, kLongestSeconds, "a number of seconds from 0 to 2147483",
+                       &request_.stagger_s);
+    }
+
+    bool CheckClone() {
+        if (raw_.values["--master"].empty()) return Fail("missing --master INDEX" + UsageNote());
+        if (raw_.values["--count"].empty()) return Fail("missing --count N" + UsageNote());
+        if (!Number("--master", 0, INT32_MAX, "a VM index from 0 to 2147483647",
+                    &request_.master) ||
+            !Number("--count", 1, INT32_MAX, "a whole number from 1 to 2147483647",
+                    &request_.count))
+            return false;
+        std::optional<std::string> first;
+        if (!Value("--first", &first)) return false;
+        if (first && *first == "next") {
+            request_.first_next = true;
+        } else if (!Number("--first", 1, kLastCloneNumber,
+                           "a clone number from 1 to 999999999999, or next", &request_.first)) {
+            return false;
+        }
+        request_.dry_run = Flag("--dry-run");
+        request_.randomize = Flag("--randomize");
+        if (!request_.first_next && !CloneNumbersFit(request_.first, request_.count))
+            return Fail("--first " + std::to_string(request_.first) + " with --count " +
+                        std::to_string(request_.count) +
+                        " would number clones beyond 999999999999");
+        if (request_.randomize && request_.first + request_.count - 1 > INT32_MAX)
+            return Fail("--randomize needs clone numbers up to 2147483647, the highest VM index");
+        std::optional<std::string> console;
+        if (!Value("--console", &console)) return false;
+        if (console) {
+            if (*console == "7.2.1") {
+                request_.console = ConsoleVersion::k721;
+            } else if (*console == "7.2.2") {
+                request_.console = ConsoleVersion::k722;
+            } else if (*console != "none") {
+                return Fail("--console must be 7.2.1, 7.2.2 or none, not " + Quoted(*console));
+            }
+        }
+        return true;
+    }
+
+    bool CheckHealth() {
+        request_.parallel = kHealthParallel;
+        if (!CheckSetOptions()) return false;
+        if (!Seconds("--sample", 0.1, 3600, "a number of seconds from 0.1 to 3600",
+                     &request_.sample_s))
+            return false;
+        double seconds = 0;
+        if (!Seconds("--watch", 0.5, kLongestSeconds, "a number of seconds from 0.5 to 2147483",
+                     &seconds))
+            return false;
+        if (!raw_.values["--watch"].empty()) request_.watch_s = seconds;
+        double ratio = 0;
+        if (!Seconds("--max-cpu", 0, 1, "a share of all cores from 0 to 1 (0.5 is half)", &ratio))
+            return false;
+        if (!raw_.values["--max-cpu"].empty()) request_.max_cpu = ratio;
+        double megabytes = 0;
+        if (!Seconds("--max-private-mb", 0, 1e7, "a number of MiB from 0 to 10000000", &megabytes))
+            return false;
+        if (!raw_.values["--max-private-mb"].empty()) request_.max_private_mb = megabytes;
+        std::optional<std::string> prom;
+        if (!Value("--prom", &prom)) return false;
+        if (prom && prom->empty()) return Fail("--prom needs a file");
+        request_.prom_file = prom;
+        return true;
+    }
+
+    bool Check() {
+        if (!CheckGlobals()) return false;
+        if (row_->kind == VerbKind::kHealth) return CheckArguments() && CheckHealth();
+        if (row_->kind == VerbKind::kClone) return CheckClone();
+        if (row_->options & kOptPackage) {
+            if (!CheckArguments() || !CheckInstall()) return false;
+        } else if (!CheckArguments()) {
+            return false;
+        }
+        if ((row_->options & (kOptWait | kOptBoot)) && !CheckStartOptions()) return false;
+        if ((row_->options & kOptParallel) && !CheckSetOptions()) return false;
+        return true;
+    }
+
+    std::string version_;
+    std::vector<std::string> args_;
+    Raw raw_;
+    const VerbRow* row_ = nullptr;
     FarmRequest request_;
-    std::vector<std::string> positionals_;
-    std::string package_;
     std::string error_;
-    unsigned seen_ = 0;         // command options given
-    unsigned global_seen_ = 0;  // 1: --install-dir, 2: --deadline
-    bool options_ended_ = false;
-    bool help_ = false;
-    bool version_ = false;
 };
 
 }  // namespace
 
 ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version) {
-    return Parser(args).Parse(version);
+    return Reader(version).Read(args);
+}
+
+bool AsksForJson(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") return false;
+        if (arg == "--json") return true;
+    }
+    return false;
 }
 
 std::string ProgramHelp(const std::string& version) {
     std::string help = "MEmuFarm " + version +
                        ": scripts a farm of MEmu emulator VMs: lists them, clones a master VM, "
-                       "and drives\nmemuc and adb.\n\n";
+                       "and drives\nmemuc and adb over one VM or a whole set of them.\n\n";
     help += kUsageLine;
     help += "       MEmuFarm COMMAND --help\n\n";
     help += kGlobalOptions;
     help += "\nCommands:\n";
-    for (const CommandEntry& entry : kCommands) {
-        std::string line = std::string("  ") + entry.name;
-        if (*entry.usage) line += std::string(" ") + entry.usage;
+    for (const VerbRow& row : AllVerbs()) {
+        std::string line = std::string("  ") + row.name;
+        if (*row.usage) line += std::string(" ") + row.usage;
         help += line + "\n";
     }
+    help += "\n";
+    help += kSetOptions;
     help += "\n";
     help += kExitCodes;
     return help;
 }
 
 std::string CommandHelp(const std::string& command) {
-    const CommandEntry* entry = FindCommand(command);
-    if (!entry) return {};
-    std::string help = "Usage: MEmuFarm [OPTIONS] " + std::string(entry->name);
-    if (*entry->usage) help += std::string(" ") + entry->usage;
-    help += "\n\n" + std::string(entry->about) + "\n\n";
+    const VerbRow* row = FindVerb(command);
+    if (!row) return {};
+    std::string help = "Usage: MEmuFarm [OPTIONS] " + std::string(row->name);
+    if (*row->usage) help += std::string(" ") + row->usage;
+    help += "\n\n" + std::string(row->about) + "\n\n";
     help += kGlobalOptions;
+    if (row->options & kOptParallel) help += "\n" + std::string(kSetOptions);
     help += "\n";
     help += kExitCodes;
     return help;

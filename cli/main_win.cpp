@@ -1,5 +1,5 @@
 // MEmuFarm: the console companion. Reads one command from its arguments, checks it before
-// anything runs, then runs it on the shared control module and one-key run.
+// anything runs, runs it on the shared core and prints what came of it.
 #include <windows.h>
 
 #include <optional>
@@ -7,40 +7,20 @@
 
 #include "app_version.h"
 #include "cli/console_io_win.h"
-#include "cli/console_platform_win.h"
 #include "cli/farm_args.h"
-#include "cli/farm_run.h"
-#include "cli/farm_texts.h"
-#include "cli/recording_platform.h"
+#include "cli/farm_output.h"
 #include "cli/system_facts_win.h"
-#include "install/console_build_store_win.h"
-#include "process/command_runner_win.h"
+#include "farm/farm_run.h"
+#include "farm/farm_system_win.h"
+#include "farm/verb_table.h"
 #include "win/dll_search.h"
+#include "win/wide_text.h"
 
 namespace {
 
-// Our own texts use LF; a console or a Windows file reads CR LF.
-std::string WithCrLf(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
-bool AsksForJson(int argc, wchar_t** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
-        if (arg == L"--") return false;
-        if (arg == L"--json") return true;
-    }
-    return false;
-}
-
-// The command runner lets its tools inherit the program's inheritable handles. Our own
-// standard handles are kept from them: a tool left running (after --deadline, or one that
-// starts a VM) would otherwise hold a caller's output pipe open long after we have ended.
+// Tools the program starts inherit none of its handles but their own pipe; our standard
+// handles are kept from them too: a tool left running (after --deadline, or one that starts a
+// VM) would otherwise hold a caller's output pipe open long after we have ended.
 void KeepStandardHandlesToOurselves() {
     for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
         HANDLE handle = GetStdHandle(which);
@@ -49,46 +29,78 @@ void KeepStandardHandlesToOurselves() {
     }
 }
 
+// Local paths the command names are the caller's: taken from the folder the program started
+// in, not from the emulator's folder the tools run in.
+void MakePathsAbsolute(FarmRequest& request) {
+    if (request.install_dir) request.install_dir = FullPath(*request.install_dir);
+    if (request.prom_file) request.prom_file = FullPath(*request.prom_file);
+    const std::vector<Slot> slots = VerbArguments(*request.verb);
+    size_t text = 0;
+    for (const Slot& slot : slots) {
+        if (slot.kind == SlotKind::kIndex || slot.kind == SlotKind::kInt) continue;
+        if (text >= request.texts.size()) break;
+        const bool apk_given = !(request.verb->op == Op::kInstallApk && request.by_package);
+        if (slot.kind == SlotKind::kLocalPath && apk_given && !request.texts[text].empty())
+            request.texts[text] = FullPath(request.texts[text]);
+        ++text;
+    }
+}
+
+bool g_json = false;
+
+void SayStopping() {
+    WinFarmConsole().PrintError(
+        "MEmuFarm: stopping: nothing new is started, what runs is waited for (Ctrl+C again ends "
+        "at once and leaves the tools running).\n");
+}
+
+// A second Ctrl+C ends the program at once; with --json it still prints its one document.
+void EndAtSecondInterrupt() {
+    RestoreConsoleScreen();
+    WinFarmConsole console;
+    PrintFailure(kExitFailed,
+                 "ended by a second Ctrl+C; the tools that were running are left running", g_json,
+                 console);
+    ExitProcess(kExitFailed);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     LoadDllsFromSystemFolderOnly();
-    const ULONGLONG start_tick = GetTickCount64();
     WinFarmConsole console;
 
     std::string bad_argument;
     std::optional<std::vector<std::string>> args = ArgumentsAsGbk(argc, argv, &bad_argument);
-    if (!args) return ReportUsageError(bad_argument, AsksForJson(argc, argv), console);
+    if (!args) {
+        // The arguments that are no GBK text stand in as empty ones: only --json matters here.
+        std::vector<std::string> words;
+        for (int i = 1; i < argc; ++i) words.push_back(GbkFromWideExact(argv[i]).value_or(""));
+        PrintFailure(kExitUsage, bad_argument, AsksForJson(words), console);
+        return kExitUsage;
+    }
 
     ParseOutcome parsed = ParseFarmArgs(*args, APP_VERSION);
     switch (parsed.kind) {
         case ParseOutcome::Kind::kHelp:
         case ParseOutcome::Kind::kVersion:
-            console.Print(WithCrLf(parsed.text));
+            console.Print(parsed.text);
             return kExitOk;
         case ParseOutcome::Kind::kUsageError:
-            return ReportUsageError(parsed.text, parsed.request.json, console);
+            PrintFailure(kExitUsage, parsed.text, parsed.request.json || AsksForJson(*args),
+                         console);
+            return kExitUsage;
         case ParseOutcome::Kind::kRun:
             break;
     }
     FarmRequest& request = parsed.request;
-    // Paths given on the command line are the caller's: they are taken from the folder the
-    // program started in, before the emulator's folder becomes current.
-    if (request.install_dir) request.install_dir = FullPath(*request.install_dir);
-    if (std::optional<std::string> refused = PrepareTexts(request, SystemShellFacts(), FullPath))
-        return ReportUsageError(*refused, request.json, console);
+    MakePathsAbsolute(request);
 
     KeepStandardHandlesToOurselves();
-    SetCommandsInOwnProcessGroup(true);
-    if (request.verb == Verb::kClone) WinFarmConsole::CatchInterrupts();
-
-    std::optional<uint64_t> deadline_tick;
-    if (request.deadline_ms) deadline_tick = start_tick + *request.deadline_ms;
-    ConsolePlatform platform(deadline_tick);
-    RecordingPlatform recorder(platform);
-    EmulatorControl control(recorder);
-    ProgramBuildStore builds;
-    AtomicFileReplacer files;
-    FarmServices services{platform, recorder, control, builds, files, console};
-    return RunFarm(request, services);
+    g_json = request.json;
+    WinFarmSystem::CatchInterrupts(SayStopping, EndAtSecondInterrupt);
+    WinFarmSystem system;
+    const FarmOutcome outcome = RunFarm(request, system, ProgressPrinter(request, console));
+    PrintOutcome(request, outcome, console);
+    return outcome.exit_code;
 }

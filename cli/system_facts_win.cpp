@@ -35,29 +35,3 @@ std::string FullPath(const std::string& path) {
         full.resize(n);
     }
 }
-
-namespace {
-
-std::optional<DWORD> CommandProcessorSetting(HKEY root, const wchar_t* name) {
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (RegGetValueW(root, L"Software\\Microsoft\\Command Processor", name, RRF_RT_REG_DWORD,
-                     nullptr, &value, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    return value;
-}
-
-}  // namespace
-
-cmdline::ShellFacts SystemShellFacts() {
-    cmdline::ShellFacts facts;
-    facts.variable_defined = [](std::string_view name) {
-        const std::wstring wide = WideFromGbk(name);
-        wchar_t probe[1];
-        return GetEnvironmentVariableW(wide.c_str(), probe, 1) != 0;
-    };
-    std::optional<DWORD> delayed = CommandProcessorSetting(HKEY_CURRENT_USER, L"DelayedExpansion");
-    if (!delayed) delayed = CommandProcessorSetting(HKEY_LOCAL_MACHINE, L"DelayedExpansion");
-    facts.delayed_expansion = delayed.value_or(0) != 0;
-    return facts;
-}

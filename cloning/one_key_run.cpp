@@ -5,38 +5,36 @@
 
 namespace {
 
+struct StepReport {
+    bool finished = false;
+    bool ok = false;
+    std::string output;
+};
+
 // Runs one tool command in the tools folder. The folder is made current again before every
 // command: a VM list refresh handled while the previous command ran makes the install folder
 // current, and the tools are started by their bare names.
-std::optional<std::string> RunInToolsDirectory(OneKeyRunHost& host, const std::string& tools_dir,
-                                               const std::string& line) {
+StepReport RunStepCommand(OneKeyRunHost& host, const std::string& tools_dir,
+                          const std::string& line, const char* success_word) {
     host.MakeDirectoryCurrent(tools_dir);
-    return host.RunCommand(line);
+    CommandOutcome outcome = host.RunCommand(line);
+    StepReport report;
+    report.finished = outcome.finished;
+    report.ok = outcome.finished && !outcome.failed && gbk::Contains(outcome.output, success_word);
+    report.output = std::move(outcome.output);
+    return report;
 }
 
-// Runs one step in the tools folder and logs it: the success line when the output holds the
-// success word, else the failure line followed by the whole output. False when the command
-// was abandoned.
-bool RunStep(OneKeyRunHost& host, const std::string& tools_dir, const std::string& line,
-             const char* success_word, const std::string& success_line, const char* failure_line) {
-    const std::optional<std::string> output = RunInToolsDirectory(host, tools_dir, line);
-    if (!output) {
-        host.AppendLog(kAbandonedLine);
-        host.StepDone(line, nullptr, false);
-        return false;
-    }
-    const bool ok = gbk::Contains(*output, success_word);
-    if (ok) {
-        host.AppendLog(success_line);
-    } else {
-        host.AppendLog(failure_line);
-        host.AppendLog(*output + "\r\n");
-    }
-    host.StepDone(line, &*output, ok);
-    return true;
+void LogFailure(OneKeyRunHost& host, const char* failure_line, const std::string& output) {
+    host.AppendLog(failure_line);
+    host.AppendLog(output + "\r\n");
 }
 
 }  // namespace
+
+int64_t CloneCountOf(const std::string& text) {
+    return gbk::ToInt(text);
+}
 
 void PrepareToolsDirectory(OneKeyRunHost& host, RunDirectories dirs) {
     if (dirs.install_dir.empty()) dirs.install_dir = host.DiscoverInstallDirectory();
@@ -44,27 +42,79 @@ void PrepareToolsDirectory(OneKeyRunHost& host, RunDirectories dirs) {
     host.MakeDirectoryCurrent(dirs.tools_dir);
 }
 
-void RunOneKey(OneKeyRunHost& host, RunDirectories dirs, const CloneNumbering& numbering) {
+OneKeyResult RunOneKey(OneKeyRunHost& host, RunDirectories dirs, const OneKeyOptions& options) {
     PrepareToolsDirectory(host, dirs);
     // Copies: the program-wide texts may be replaced by nested events while a command runs.
     const std::string tools_dir = dirs.tools_dir;
-    const std::string master = MasterName(host.SelectedVmIndex());
+    const ClonePlan plan{MasterName(host.SelectedVmIndex()), options.numbering,
+                         options.bind_to_snapshot_uuid};
+    OneKeyResult result;
 
-    bool stopped = !RunStep(host, tools_dir, SnapshotCommand(master), "taken", kSnapshotOkLine,
-                            kSnapshotFailedLine);
+    const std::string snapshot_line = plan.SnapshotLine();
+    StepReport snapshot = RunStepCommand(host, tools_dir, snapshot_line, "taken");
+    std::string snapshot_ref = kSnapshotName;
+    bool may_clone = snapshot.finished;
+    if (!snapshot.finished) {
+        host.AppendLog(kAbandonedLine);
+        host.StepDone(snapshot_line, nullptr, false);
+    } else {
+        bool missing_uuid = false;
+        if (snapshot.ok && plan.bind_to_snapshot_uuid) {
+            const std::optional<std::string> uuid = SnapshotUuidOf(snapshot.output);
+            missing_uuid = !uuid;
+            snapshot.ok = uuid.has_value();
+            if (uuid) snapshot_ref = *uuid;
+        }
+        if (snapshot.ok) {
+            host.AppendLog(kSnapshotOkLine);
+        } else {
+            LogFailure(host, kSnapshotFailedLine, snapshot.output);
+        }
+        if (missing_uuid) host.AppendLog(kNoSnapshotUuidLine);
+        host.StepDone(snapshot_line, &snapshot.output, snapshot.ok);
+        result.snapshot_ok = snapshot.ok;
+        // A run bound to its snapshot has nothing to clone from when that failed.
+        if (!snapshot.ok && plan.bind_to_snapshot_uuid) {
+            host.AppendLog(kNoClonesLine);
+            may_clone = false;
+        }
+    }
+    result.abandoned = !snapshot.finished;
     host.PumpPendingMessages();
 
-    const int64_t count = gbk::ToInt(host.CloneCountText());
-    for (int64_t i = 1; !stopped && i <= count; ++i) {
+    const int64_t count = may_clone ? host.CloneCount() : 0;
+    for (int64_t i = 1; may_clone && i <= count; ++i) {
         if (host.StopRequested()) {
-            stopped = true;
+            result.stopped = true;
             break;
         }
-        const std::string number = CloneNumberAt(numbering, i);
-        stopped = !RunStep(host, tools_dir, CloneCommand(master, number, numbering.pad_uuid),
-                           "successfully", kCloneOkPrefix + number + "\r\n", kCloneFailedLine);
+        const std::string number = plan.CloneNumberText(i);
+        const std::string line = plan.CloneLine(i, snapshot_ref);
+        StepReport step = RunStepCommand(host, tools_dir, line, "successfully");
+        ++result.attempted;
+        if (!step.finished) {
+            host.AppendLog(kAbandonedLine);
+            host.StepDone(line, nullptr, false);
+            result.abandoned = true;
+            break;
+        }
+        if (step.ok) {
+            if (std::optional<std::string> failure = host.CloneRegistered(number)) {
+                step.ok = false;
+                step.output = *failure;
+            }
+        }
+        if (step.ok) {
+            host.AppendLog(kCloneOkPrefix + number + "\r\n");
+            ++result.succeeded;
+        } else {
+            LogFailure(host, kCloneFailedLine, step.output);
+        }
+        host.StepDone(line, &step.output, step.ok);
         host.PumpPendingMessages();
     }
-    if (stopped) host.AppendLog(kStoppedLine);
+    if (result.abandoned) result.stopped = true;
+    if (result.stopped) host.AppendLog(kStoppedLine);
     host.AppendLog(kCompletionLine);
+    return result;
 }

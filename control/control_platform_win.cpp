@@ -6,6 +6,7 @@
 
 #include "install/discovery_win.h"
 #include "process/command_runner_win.h"
+#include "process/detached_start_win.h"
 #include "process/waits_win.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -21,8 +22,6 @@ int32_t ValueFromWindow(HWND window) {
     return static_cast<int32_t>(reinterpret_cast<intptr_t>(window));
 }
 
-constexpr DWORD kInputIdleWaitMs = 1000;
-
 }  // namespace
 
 std::string WinControlPlatform::Run(const std::string& command, int timeout_ms) {
@@ -30,29 +29,11 @@ std::string WinControlPlatform::Run(const std::string& command, int timeout_ms) 
 }
 
 void WinControlPlatform::StartDetached(const std::string& command) {
-    StartDetachedLine(command, /*apart_from_console=*/false);
-}
-
-void WinControlPlatform::StartDetachedLine(const std::string& command, bool apart_from_console) {
-    std::wstring line = WideFromGbk(command);  // CreateProcessW may write into the line
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    DWORD flags = 0;
-    if (apart_from_console) {
-        startup.dwFlags |= STARTF_USESTDHANDLES;  // all three null
-        flags = CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP;
-    }
-    PROCESS_INFORMATION started{};
-    // No application name: the system's search order finds the bare tool name.
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                        &startup, &started)) {
-        return;  // not reported: a detached start has no result
-    }
-    UniqueHandle process(started.hProcess);
-    UniqueHandle thread(started.hThread);
-    WaitForInputIdle(process.get(), kInputIdleWaitMs);
+    // No application name: the system's search order finds the bare tool name. A start that
+    // fails is not reported: a detached start has no result.
+    DetachedStart start;
+    start.command_line = WideFromGbk(command);
+    ::StartDetached(start);
 }
 
 std::string WinControlPlatform::CurrentDirectory() {
@@ -79,6 +60,10 @@ std::string WinControlPlatform::DiscoverInstallDirectory() {
 }
 
 int32_t WinControlPlatform::WindowWalk(int32_t window) {
+    return WalkFromVmWindow(window);
+}
+
+int32_t WalkFromVmWindow(int32_t window) {
     static constexpr UINT kSteps[] = {GW_CHILD, GW_HWNDNEXT, GW_CHILD,
                                       GW_CHILD, GW_HWNDNEXT, GW_HWNDNEXT};
     HWND current = WindowFromValue(window);

@@ -21,12 +21,10 @@ public:
     int32_t TickCount() override;
     ProcessSource& Processes() override { return processes_; }
 
-protected:
-    // The detached start. `apart_from_console`: the tool gets no standard handles and a hidden
-    // console of its own, so a console program that started it neither shares its console nor
-    // has its output written into by a tool that outlives it.
-    static void StartDetachedLine(const std::string& command, bool apart_from_console);
-
 private:
     WinProcessSource processes_;
 };
+
+// The window walk of a listed VM window: child, next, child, child, next, next; 0 as soon as a
+// step finds none.
+int32_t WalkFromVmWindow(int32_t window);

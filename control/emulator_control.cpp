@@ -3,30 +3,20 @@
 #include <optional>
 
 #include "control/list_reply.h"
+#include "control/operations.h"
 #include "text/gbk_text.h"
 
 namespace {
 
 using gbk::Decimal;
 
-// Result phrases of the tool, searched case-sensitively anywhere in the captured output.
-constexpr const char* kCreateFinished = "create vm finished.index";
-constexpr const char* kDeleteFinished = "SUCCESS: delete vm finished.";
-constexpr const char* kCloneFinished = "SUCCESS: clone vm finished.";
-constexpr const char* kStartFinished = "SUCCESS: start vm finished.";
-constexpr const char* kStopFinished = "SUCCESS: stop vm finished.";
-constexpr const char* kRebootFinished = "SUCCESS: reboot android finished.";
-constexpr const char* kNotRunning = "Not Running";
-constexpr const char* kConnectSuccess = "SUCCESS: ";
-constexpr const char* kSuccess = "SUCCESS";
-constexpr const char* kStillWaiting = "wait for 30000";
+// The control object inserts its texts unchanged: its callers pass what the tool is to read.
+std::string Line(Op op, const EmulatorControl& control, const OperationArgs& args) {
+    return OperationLine(op, args, TextStyle::kAsGiven, control.tool_file);
+}
 
-constexpr const char* kDefaultVmType = "51";
-constexpr int32_t kFirstAdbPort = 21503;
-constexpr int32_t kAdbPortStep = 10;
-
-bool SucceededOrStillWaiting(const std::string& output) {
-    return gbk::Contains(output, kSuccess) || gbk::Contains(output, kStillWaiting);
+std::string AdbArguments(Op op, const OperationArgs& args) {
+    return OperationArguments(op, args, TextStyle::kAsGiven);
 }
 
 }  // namespace
@@ -63,7 +53,7 @@ int32_t EmulatorControl::FindHeadlessProcess(int32_t index) {
 
 std::string EmulatorControl::ListCommandReply() {
     EnsureWorkingDirectory();
-    return platform_.Run(tool_file + " memuc listvms");
+    return platform_.Run(Line(Op::kListVms, *this, {0, {}, {}}));
 }
 
 int EmulatorControl::ListVms(VmList& vms) {
@@ -112,159 +102,145 @@ std::string EmulatorControl::RunCaptured(const std::string& line) {
     return platform_.Run(line);
 }
 
-bool EmulatorControl::RunVmCommand(const std::string& line, std::optional<bool> wait,
-                                   std::optional<int32_t> timeout_ms, const char* phrase) {
+bool EmulatorControl::RunVmCommand(Op op, int32_t index, std::optional<bool> wait,
+                                   std::optional<int32_t> timeout_ms) {
+    const std::string line = Line(op, *this, {index, {}, {}});
     EnsureWorkingDirectory();
-    if (wait.value_or(false)) {
-        return gbk::Contains(platform_.Run(line, timeout_ms.value_or(0)), phrase);
-    }
+    if (wait.value_or(false)) return ReplySucceeds(op, platform_.Run(line, timeout_ms.value_or(0)));
     platform_.StartDetached(line);
     return false;
 }
 
+bool EmulatorControl::Judged(Op op, const OperationArgs& args) {
+    return ReplySucceeds(op, RunCaptured(Line(op, *this, args)));
+}
+
 bool EmulatorControl::CreateVm(const std::string& type) {
-    std::string trimmed = gbk::Trim(type);
-    if (trimmed.empty()) trimmed = kDefaultVmType;
-    return gbk::Contains(RunCaptured(tool_file + " create " + trimmed), kCreateFinished);
+    return Judged(Op::kCreateVm, {0, {}, {type}});
 }
 
 bool EmulatorControl::RemoveVm(int32_t index) {
-    return gbk::Contains(RunCaptured(tool_file + " memuc remove -i " + Decimal(index)),
-                         kDeleteFinished);
+    return Judged(Op::kRemoveVm, {index, {}, {}});
 }
 
 bool EmulatorControl::CloneVm(int32_t index) {
-    return gbk::Contains(RunCaptured(tool_file + " memuc clone -i " + Decimal(index)),
-                         kCloneFinished);
+    return Judged(Op::kCloneVm, {index, {}, {}});
 }
 
 bool EmulatorControl::StartVm(int32_t index, std::optional<bool> wait,
                               std::optional<int32_t> timeout_ms) {
-    return RunVmCommand(tool_file + " memuc start -i " + Decimal(index), wait, timeout_ms,
-                        kStartFinished);
+    return RunVmCommand(Op::kStartVm, index, wait, timeout_ms);
 }
 
 bool EmulatorControl::StopVm(int32_t index, std::optional<bool> wait,
                              std::optional<int32_t> timeout_ms) {
-    return RunVmCommand(tool_file + " memuc stop -i " + Decimal(index), wait, timeout_ms,
-                        kStopFinished);
+    return RunVmCommand(Op::kStopVm, index, wait, timeout_ms);
 }
 
 void EmulatorControl::StopAllVms() {
     EnsureWorkingDirectory();
-    platform_.StartDetached(tool_file + " memuc stopall");
+    platform_.StartDetached(Line(Op::kStopAllVms, *this, {0, {}, {}}));
 }
 
 bool EmulatorControl::RebootVm(int32_t index, std::optional<bool> wait,
                                std::optional<int32_t> timeout_ms) {
-    return RunVmCommand(tool_file + " memuc reboot -i " + Decimal(index), wait, timeout_ms,
-                        kRebootFinished);
+    return RunVmCommand(Op::kRebootVm, index, wait, timeout_ms);
 }
 
 bool EmulatorControl::IsVmRunning(int32_t index) {
-    return !gbk::Contains(RunCaptured(tool_file + " memuc isvmrunning -i " + Decimal(index)),
-                          kNotRunning);
+    return Judged(Op::kIsVmRunning, {index, {}, {}});
 }
 
 void EmulatorControl::RenameVm(int32_t index, const std::string& title) {
-    RunCaptured(tool_file + " memuc -i " + Decimal(index) + " rename \"" + title + "\"");
+    RunCaptured(Line(Op::kRenameVm, *this, {index, {}, {title}}));
 }
 
 void EmulatorControl::InstallApp(int32_t index, const std::string& install_arg,
                                  const std::string& p_arg) {
-    const std::string package = gbk::Trim(install_arg);
-    const std::string prefix = tool_file + " memuc installapp -i " + Decimal(index);
-    if (!package.empty()) {
-        RunCaptured(prefix + " " + package);
+    if (!gbk::Trim(install_arg).empty()) {
+        RunCaptured(Line(Op::kInstallApk, *this, {index, {}, {install_arg}}));
     } else {
-        RunCaptured(prefix + " -p " + gbk::Trim(p_arg));
+        RunCaptured(Line(Op::kInstallPackage, *this, {index, {}, {p_arg}}));
     }
 }
 
 void EmulatorControl::UninstallApp(int32_t index, const std::string& app) {
-    RunCaptured(tool_file + " memuc uninstallapp -i " + Decimal(index) + " " + app);
+    RunCaptured(Line(Op::kUninstallApp, *this, {index, {}, {app}}));
 }
 
 void EmulatorControl::StartApp(int32_t index, const std::string& app) {
-    RunCaptured(tool_file + " memuc startapp -i " + Decimal(index) + " " + app);
+    RunCaptured(Line(Op::kStartApp, *this, {index, {}, {app}}));
 }
 
 void EmulatorControl::StopApp(int32_t index, const std::string& app) {
-    RunCaptured(tool_file + " memuc stopapp -i " + Decimal(index) + " " + app);
+    RunCaptured(Line(Op::kStopApp, *this, {index, {}, {app}}));
 }
 
 void EmulatorControl::ShakeVm(int32_t index) {
-    RunCaptured(tool_file + " memuc shake -i " + Decimal(index));
+    RunCaptured(Line(Op::kShakeVm, *this, {index, {}, {}}));
 }
 
 void EmulatorControl::SendKey(int32_t index, const std::string& key) {
-    RunCaptured(tool_file + " memuc sendkey -i " + Decimal(index) + " " + gbk::Trim(key));
+    RunCaptured(Line(Op::kSendKey, *this, {index, {}, {key}}));
 }
 
 bool EmulatorControl::ConnectVm(int32_t index) {
-    return gbk::Contains(RunCaptured(tool_file + " memuc connect -i " + Decimal(index)),
-                         kConnectSuccess);
+    return Judged(Op::kConnectVm, {index, {}, {}});
 }
 
 bool EmulatorControl::DisconnectVm(int32_t index) {
-    return gbk::Contains(RunCaptured(tool_file + " memuc disconnect -i " + Decimal(index)),
-                         kConnectSuccess);
+    return Judged(Op::kDisconnectVm, {index, {}, {}});
 }
 
 std::string EmulatorControl::ExecInVm(int32_t index, const std::string& command) {
-    return RunCaptured(tool_file + " memuc -i " + Decimal(index) + " execcmd \"" + command + "\"");
+    return RunCaptured(Line(Op::kExecInVm, *this, {index, {}, {command}}));
 }
 
 std::string EmulatorControl::AdbCommand(int32_t index, const std::string& command) {
     EnsureWorkingDirectory();
-    return platform_.Run("adb.exe " + AdbTarget(index) + command);
+    return platform_.Run(Line(Op::kAdbCommand, *this, {index, {}, {command}}));
 }
 
 void EmulatorControl::InputText(int32_t index, const std::string& text) {
-    AdbCommand(index, "shell input text " + text);
+    AdbCommand(index, AdbArguments(Op::kInputText, {index, {}, {text}}));
 }
 
 void EmulatorControl::InputKeyEvent(int32_t index, int32_t keycode) {
-    AdbCommand(index, "shell input keyevent " + Decimal(keycode));
+    AdbCommand(index, AdbArguments(Op::kInputKeyEvent, {index, {keycode}, {}}));
 }
 
 void EmulatorControl::InputTap(int32_t index, int32_t x, int32_t y) {
-    AdbCommand(index, "shell input tap " + Decimal(x) + " " + Decimal(y));
+    AdbCommand(index, AdbArguments(Op::kInputTap, {index, {x, y}, {}}));
 }
 
 void EmulatorControl::InputSwipe(int32_t index, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-    AdbCommand(index, "shell input swipe " + Decimal(x1) + " " + Decimal(y1) + " " + Decimal(x2) +
-                          " " + Decimal(y2));
+    AdbCommand(index, AdbArguments(Op::kInputSwipe, {index, {x1, y1, x2, y2}, {}}));
 }
 
 void EmulatorControl::ClearAppData(int32_t index, const std::string& app) {
-    AdbCommand(index, "shell pm clear " + app);
+    AdbCommand(index, AdbArguments(Op::kClearAppData, {index, {}, {app}}));
 }
 
 // These three run in whatever folder is current: they do not assert the install folder.
 bool EmulatorControl::SortWindows() {
-    return SucceededOrStillWaiting(platform_.Run(tool_file + " sortwin"));
+    return ReplySucceeds(Op::kSortWindows,
+                         platform_.Run(Line(Op::kSortWindows, *this, {0, {}, {}})));
 }
 
 std::string EmulatorControl::GetConfig(int32_t index, const std::string& key) {
-    return platform_.Run(tool_file + " getconfig -i " + Decimal(index) + " " + key);
+    return platform_.Run(Line(Op::kGetConfig, *this, {index, {}, {key}}));
 }
 
 bool EmulatorControl::SetConfig(int32_t index, const std::string& key, const std::string& value) {
-    return SucceededOrStillWaiting(
-        platform_.Run(tool_file + " setconfig -i " + Decimal(index) + " " + key + " " + value));
+    return ReplySucceeds(Op::kSetConfig,
+                         platform_.Run(Line(Op::kSetConfig, *this, {index, {}, {key, value}})));
 }
 
 std::string EmulatorControl::Screenshot(int32_t index, const std::string& local_path) {
-    const std::string name = "screenshot" + Decimal(platform_.TickCount()) + ".png";
+    const std::string name = ScreenshotFileName(platform_.TickCount());
     // The three steps always run, in this order, whatever the previous one printed.
-    std::string log = AdbCommand(index, "shell /system/bin/screencap -p /sdcard/" + name);
-    log += AdbCommand(index, "pull /sdcard/" + name + " " + local_path);
-    log += AdbCommand(index, "shell rm /sdcard/" + name);
+    std::string log = AdbCommand(index, AdbArguments(Op::kScreenCapture, {index, {}, {name}}));
+    log += AdbCommand(index, AdbArguments(Op::kPullFile, {index, {}, {name, local_path}}));
+    log += AdbCommand(index, AdbArguments(Op::kRemoveDeviceFile, {index, {}, {name}}));
     return gbk::ReplaceAll(log, "\r\n", "  *  ");
-}
-
-std::string AdbTarget(int32_t index) {
-    const int64_t port = kFirstAdbPort + int64_t{kAdbPortStep} * index;
-    return "-s 127.0.0.1:" + Decimal(port) + " ";
 }

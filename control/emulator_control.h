@@ -8,6 +8,7 @@
 #include <string>
 
 #include "control/control_platform.h"
+#include "control/operations.h"
 #include "control/vm_record.h"
 
 class EmulatorControl {
@@ -82,12 +83,12 @@ private:
     // EnsureWorkingDirectory, then a captured run without time-out.
     std::string RunCaptured(const std::string& line);
     // Start/stop/reboot: captured with the caller's time-out when `wait` is true, judged by
-    // `phrase`; otherwise started detached with result false.
-    bool RunVmCommand(const std::string& line, std::optional<bool> wait,
-                      std::optional<int32_t> timeout_ms, const char* phrase);
+    // the operation's phrase; otherwise started detached with result false.
+    bool RunVmCommand(Op op, int32_t index, std::optional<bool> wait,
+                      std::optional<int32_t> timeout_ms);
+    // A captured run of the operation's line, judged by its rule.
+    bool Judged(Op op, const OperationArgs& args);
 
     ControlPlatform& platform_;
 };
 
-// "-s 127.0.0.1:" + (21503 + 10 * index) + " ".
-std::string AdbTarget(int32_t index);

@@ -24,3 +24,15 @@ int32_t ListedWindow(const ListFields& fields);
 // index, title untrimmed, window, started (false only for exactly "0"), process id. The
 // looked-up fields (inner window, headless process) stay 0.
 VmRecord RecordFromFields(const ListFields& fields);
+
+// The console companion's reading of the same reply, which never drops a VM unsaid: lines end
+// at LF (a CR before it is dropped); a line with more than five fields is read as the index,
+// the title (every field up to the last three, joined by commas again, since a title may hold
+// commas) and the last three fields. A line whose index, window, started flag or process id is
+// not a whole number, or that has fewer than five fields, is unreadable and kept as it was.
+// Empty lines are no VMs and are passed over.
+struct ListReading {
+    std::vector<VmRecord> vms;
+    std::vector<std::string> unreadable;
+};
+ListReading ReadListReply(std::string_view reply);

@@ -1,45 +1,65 @@
 // Fuzzes the console companion's command line: the input is its arguments separated by zero
 // bytes. Whatever they are, parsing ends in a request, a help text or a usage error with a
-// message; and every text of a request either is refused or, escaped for cmd.exe, comes back
-// unchanged from cmd's caret removal with no operator left bare.
+// message. A request's VM set is never empty, too large or repeating; and once its texts pass
+// their checks, every line it would run gives each text back as exactly one argument.
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/cmd_escape.h"
 #include "cli/farm_args.h"
-#include "cli/farm_texts.h"
+#include "control/command_line_args.h"
+#include "control/operations.h"
+#include "farm/farm_run.h"
+#include "farm/verb_table.h"
 #include "fuzz_support.h"
 
 namespace {
 
-constexpr std::string_view kOperators = "&|<>()\"^";
-
-bool IsLead(char c) {
-    return static_cast<unsigned char>(c) >= 0x80;
+bool HasArgument(const std::vector<std::string>& args, const std::string& text) {
+    return std::find(args.begin(), args.end(), text) != args.end();
 }
 
-// What cmd makes of a bare text: a caret makes the next character ordinary and goes; an
-// operator without one would act. Steps over GBK two-byte characters, as cmd sees them whole.
-bool CmdReadsBack(std::string_view escaped, std::string* text) {
-    for (size_t i = 0; i < escaped.size();) {
-        const size_t width = IsLead(escaped[i]) && i + 1 < escaped.size() ? 2 : 1;
-        if (width == 1 && escaped[i] == '^') {
-            if (i + 1 >= escaped.size()) return false;
-            const size_t next = IsLead(escaped[i + 1]) && i + 2 < escaped.size() ? 2 : 1;
-            text->append(escaped.substr(i + 1, next));
-            i += 1 + next;
-            continue;
+void CheckSet(const VmSet& set, std::string_view input) {
+    if (set.NeedsListing()) return;
+    FUZZ_REQUIRE(!set.indexes.empty(), input);
+    FUZZ_REQUIRE(set.indexes.size() <= kMostVmsInSet, input);
+    FUZZ_REQUIRE(
+        std::set<int32_t>(set.indexes.begin(), set.indexes.end()).size() == set.indexes.size(),
+        input);
+}
+
+// The texts of the line, as the tool will read them.
+void CheckLine(const FarmRequest& request, std::string_view input) {
+    const Op op = request.verb->op == Op::kInstallApk && request.by_package ? Op::kInstallPackage
+                                                                            : request.verb->op;
+    if (request.verb->job == VmJob::kScreenshot) return;
+    const int32_t index =
+        request.set ? request.set->indexes.empty() ? 0 : request.set->indexes[0] : 0;
+    OperationArgs args{index, request.numbers, request.texts};
+    const std::string line = OperationLine(op, args, TextStyle::kOneArgumentEach);
+    const std::vector<std::string> argv = cmdline::SplitArguments(line);
+    size_t text = 0;
+    for (const Slot& slot : SpecOf(op).slots) {
+        if (!slot.name || slot.kind == SlotKind::kIndex || slot.kind == SlotKind::kInt) continue;
+        if (slot.kind == SlotKind::kArgs) {
+            // adb's arguments close the line, in order, each one whole.
+            const std::vector<std::string> tail(
+                argv.end() - static_cast<long>(std::min(argv.size(), request.texts.size())),
+                argv.end());
+            FUZZ_REQUIRE(tail == request.texts, input, line);
+            break;
         }
-        if (width == 1 && kOperators.find(escaped[i]) != std::string_view::npos) return false;
-        text->append(escaped.substr(i, width));
-        i += width;
+        if (text >= request.texts.size()) break;
+        const std::string& given = request.texts[text++];
+        if (slot.trimmed || slot.if_empty) continue;  // written trimmed, or replaced when empty
+        const std::string expected =
+            slot.kind == SlotKind::kDeviceText ? DeviceTextWord(given) : given;
+        FUZZ_REQUIRE(HasArgument(argv, expected), input, line, given);
     }
-    return true;
 }
 
 }  // namespace
@@ -52,27 +72,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         args.emplace_back(input.substr(start, end - start));
         start = end + 1;
     }
+    // The arguments come from the program's UTF-16 command line: always whole GBK characters.
+    for (const std::string& arg : args)
+        if (!fuzz::IsWholeGbk(arg)) return 0;
 
-    ParseOutcome outcome = ParseFarmArgs(args, "1.0.0");
+    const ParseOutcome outcome = ParseFarmArgs(args, "1.0.0");
     if (outcome.kind == ParseOutcome::Kind::kUsageError) FUZZ_REQUIRE(!outcome.text.empty(), input);
     if (outcome.kind != ParseOutcome::Kind::kRun) return 0;
-
-    cmdline::ShellFacts facts;
-    facts.variable_defined = [](std::string_view name) { return name == "PATH"; };
-    FarmRequest request = outcome.request;
-    PrepareTexts(request, facts, [](const std::string& path) { return "C:\\x\\" + path; });
-
-    for (const std::string& text : outcome.request.texts) {
-        std::string why;
-        std::optional<std::string> escaped =
-            cmdline::EscapeForCmd(text, cmdline::Placement::kBare, facts, &why);
-        if (!escaped) {
-            FUZZ_REQUIRE(!why.empty(), text);
-            continue;
-        }
-        std::string back;
-        FUZZ_REQUIRE(CmdReadsBack(*escaped, &back), text, *escaped);
-        FUZZ_REQUIRE(back == text, text, *escaped, back);
-    }
+    const FarmRequest& request = outcome.request;
+    if (request.set) CheckSet(*request.set, input);
+    if (RequestProblem(request)) return 0;
+    if (request.verb->kind == VerbKind::kList || request.verb->kind == VerbKind::kClone) return 0;
+    CheckLine(request, input);
     return 0;
 }

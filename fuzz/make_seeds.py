@@ -65,6 +65,15 @@ SEEDS = {
         "paths": b"--deadline=0.5\0screenshot\0" b"2\0My Shots\\" + gbk("截图") + b".png",
         "bad": b"tap\0" b"1\0-5\0" b"99999999999\0--wait\0--\0--json",
         "install": b"install\0" b"4\0-p\0com.example\0--install-dir\0D:\\Emu",
+        "sets": b"start\0" b"3,5,101-110\0--parallel\0" b"4\0--stagger\0" b"2.5\0--boot",
+        "config": b"setconfig\0running\0cpus\0" b"4 -i 3\0--json",
+        "rename": b"rename\0" b"1-2\0end\\\0--deadline\0" b"3",
+    },
+    "fuzz_quoting": {
+        "quotes": b'say "hi" \\"x\\\\',
+        "device": b"it's a b&c|d%PATH%!x'y\"z",
+        "gbk-trail": b"a " + BACKSLASH_TRAIL + b'"' + BACKSLASH_TRAIL,
+        "empty": b"",
     },
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "win/error_text.h"
 #include "win/program_folder.h"
 #include "win/system_function.h"
 #include "win/unique_resource.h"
@@ -127,17 +128,20 @@ FolderReader::Result FolderFileReader::ReadAtMost(const std::string& name, uint6
 ProgramBuildStore::ProgramBuildStore()
     : folder_(ProgramFolder()), store_(resources_, folder_, MatchesInfo) {}
 
-bool AtomicFileReplacer::ReplaceWhole(const std::string& path, std::string_view bytes) {
+std::optional<std::string> AtomicFileReplacer::Replace(const std::string& path,
+                                                       std::string_view bytes) {
     const std::wstring target = WideFromGbk(path);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return path + " is a folder";
     // A read-only target is left alone, as a direct open for writing would leave it.
-    DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        return false;
+        return path + " is read-only";
     const std::wstring temp = target + L".writing-" + std::to_wstring(GetCurrentProcessId());
     {
         UniqueFileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
+        if (!file) return "cannot write beside " + path + ": " + SystemErrorText(GetLastError());
         bool written = true;
         const char* data = bytes.data();
         size_t left = bytes.size();
@@ -150,17 +154,19 @@ bool AtomicFileReplacer::ReplaceWhole(const std::string& path, std::string_view 
         }
         written = written && FlushFileBuffers(file.get());
         if (!written) {
+            const DWORD error = GetLastError();
             file.reset();
             DeleteFileW(temp.c_str());
-            return false;
+            return "cannot write beside " + path + ": " + SystemErrorText(error);
         }
     }
-    // Fails, leaving the old file, when the target is held open by the running manager or is
-    // read-only.
+    // Fails, leaving the old file, when the target is held open without delete sharing (the
+    // running manager, a reader).
     if (!MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
         DeleteFileW(temp.c_str());
-        return false;
+        return "cannot replace " + path + ": " + SystemErrorText(error);
     }
-    return true;
+    return std::nullopt;
 }

@@ -58,8 +58,13 @@ private:
 };
 
 // Writes a temporary file beside the target and moves it over the target only once every
-// byte is written and flushed, so the target is never left truncated or half-written.
+// byte is written and flushed, so the target is never left truncated or half-written. A target
+// that is read-only or a folder is refused as Windows refuses to replace it (Wine would
+// replace a read-only file).
 class AtomicFileReplacer : public FileReplacer {
 public:
-    bool ReplaceWhole(const std::string& path, std::string_view bytes) override;
+    bool ReplaceWhole(const std::string& path, std::string_view bytes) override {
+        return !Replace(path, bytes);
+    }
+    std::optional<std::string> Replace(const std::string& path, std::string_view bytes) override;
 };

@@ -29,6 +29,11 @@ public:
     // Replaces (or creates) the file with exactly `bytes`, all or nothing: on failure the old
     // file is left as it was.
     virtual bool ReplaceWhole(const std::string& path, std::string_view bytes) = 0;
+    // The same, saying why it failed; nothing when it succeeded.
+    virtual std::optional<std::string> Replace(const std::string& path, std::string_view bytes) {
+        if (ReplaceWhole(path, bytes)) return std::nullopt;
+        return path + " could not be written";
+    }
 };
 
 struct ConsoleChoice {

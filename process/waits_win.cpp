@@ -129,19 +129,24 @@ bool ResponsiveWait(int duration, int unit) {
     return true;
 }
 
-PollWait::PollWait(HANDLE process) : timer_(StartTimer(DueAfter(0)).release()), process_(process) {}
-
-PollWait::~PollWait() {
-    if (timer_) CloseHandle(timer_);
-}
+PollWait::PollWait(HANDLE process, bool pump_messages)
+    : timer_(StartTimer(DueAfter(0))), process_(process), pump_messages_(pump_messages) {}
 
 void PollWait::Wait(int milliseconds) {
     const LARGE_INTEGER due = DueAfter(milliseconds);
-    if (!timer_ || !SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE)) {
+    const bool armed = timer_ && SetWaitableTimer(timer_.get(), &due, 0, nullptr, nullptr, FALSE);
+    if (!pump_messages_) {
+        // Without a timer the process alone bounds a wait of the same length.
+        const HANDLE handles[] = {process_, timer_.get()};
+        WaitForMultipleObjects(armed ? 2 : 1, handles, FALSE,
+                               armed ? INFINITE : static_cast<DWORD>(milliseconds));
+        return;
+    }
+    if (!armed) {
         ResponsiveWait(milliseconds);
         return;
     }
-    const HANDLE handles[] = {timer_, process_};
+    const HANDLE handles[] = {timer_.get(), process_};
     for (;;) {
         const DWORD result = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, kWakeMask);
         if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1) return;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "win/unique_resource.h"
+
 // Dispatches the messages already queued; stops before WM_QUIT, which stays queued.
 void PumpPendingMessages();
 
@@ -17,21 +19,19 @@ bool ResponsiveWait(int duration, int unit = 0);
 
 // The command runner's wait between two polls of a running command: one timer for the whole
 // run, armed again for each wait, and the child process, whose end cuts a wait short so that
-// the end of a command is noticed when it happens. Dispatches window messages like
-// ResponsiveWait.
+// the end of a command is noticed when it happens. With `pump_messages` it dispatches window
+// messages like ResponsiveWait; without, it only waits (a console program's worker threads).
 class PollWait {
 public:
-    explicit PollWait(HANDLE process);
-    ~PollWait();
-    PollWait(const PollWait&) = delete;
-    PollWait& operator=(const PollWait&) = delete;
+    PollWait(HANDLE process, bool pump_messages);
 
     // Waits `milliseconds`, or until the process has ended.
     void Wait(int milliseconds);
 
 private:
-    HANDLE timer_;  // owned; null when no timer could be had
+    UniqueHandle timer_;  // empty when no timer could be had
     HANDLE process_;
+    bool pump_messages_;
 };
 
 // How ResponsiveWait creates its timers: CreateWaitableTimerExW, or a stand-in that tests use

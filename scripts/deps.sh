@@ -25,6 +25,8 @@ have clang++ || need+=(clang)
 [ -d /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux ] || need+=(libclang-rt-14-dev)
 have python3 || need+=(python3)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
+have promtool || need+=(prometheus)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"

@@ -18,7 +18,8 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   exit 2
 fi
 
-targets=(fuzz_gbk_text fuzz_list_reply fuzz_marker fuzz_command_line fuzz_farm_args)
+targets=(fuzz_gbk_text fuzz_list_reply fuzz_marker fuzz_command_line fuzz_farm_args
+         fuzz_quoting)
 build=$root/build/fuzz
 logs=$build/logs
 mkdir -p "$logs"

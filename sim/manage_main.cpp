@@ -1,8 +1,6 @@
-// Simulated MEmuManage.exe: takes snapshots of VMs and registers linked clones of them.
+// Simulated MEmuManage.exe: takes snapshots of VMs and registers linked clones of them. It
+// exits with 1 whenever its reply begins with "Error", else with 0.
 #include <windows.h>
-#include <objbase.h>
-
-#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -20,26 +18,38 @@ std::string Option(const std::vector<std::string>& args, const std::string& key)
     return "";
 }
 
-bool HasSnapshot(const sim::Vm& vm, const std::string& name) {
-    for (const std::string& s : vm.snapshots) {
-        if (s == name) return true;
+// "8-4-4-4-12" hexadecimal digits.
+bool IsUuidText(const std::string& text) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (i == 8 || i == 13 || i == 18 || i == 23 ? c != '-' : !hex) return false;
     }
-    return false;
+    return true;
+}
+
+bool SameUuid(const std::string& a, const std::string& b) {
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) ==
+           CSTR_EQUAL;
+}
+
+// The snapshot named by `wanted`: a uuid (bare or in braces) picks that snapshot, any other
+// text the first snapshot of that name. Null when none matches.
+const sim::Snapshot* FindSnapshot(const sim::Vm& vm, const std::string& wanted) {
+    std::string uuid = wanted;
+    if (uuid.size() >= 2 && uuid.front() == '{' && uuid.back() == '}') {
+        uuid = uuid.substr(1, uuid.size() - 2);
+    }
+    const bool by_uuid = IsUuidText(uuid);
+    for (const sim::Snapshot& snapshot : vm.snapshots) {
+        if (by_uuid ? SameUuid(snapshot.uuid, uuid) : snapshot.name == wanted) return &snapshot;
+    }
+    return nullptr;
 }
 
 std::string NoMachine(const std::string& name) {
     return "Error: there is no registered machine called '" + name + "'.\r\n";
-}
-
-std::string NewUuid() {
-    GUID guid;
-    CoCreateGuid(&guid);
-    char text[64];
-    std::snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                  guid.Data4[6], guid.Data4[7]);
-    return text;
 }
 
 // snapshot <vm> take <name>
@@ -51,11 +61,13 @@ std::string Snapshot(const std::vector<std::string>& args, std::vector<sim::Vm>&
     const int index = sim::IndexOfVmName(args[1]);
     sim::Vm* vm = index < 0 ? nullptr : sim::FindVm(vms, index);
     if (!vm) return NoMachine(args[1]);
-    if (!HasSnapshot(*vm, args[3])) vm->snapshots.push_back(args[3]);
+    // Every take adds a snapshot, also under a name that exists already.
+    const sim::Snapshot snapshot{sim::NewUuid(), args[3]};
+    vm->snapshots.push_back(snapshot);
     *changed = true;
     return "0%...10%...20%...30%...40%...50%...60%...70%...80%...90%...100%\r\n"
            "Snapshot taken. UUID: " +
-           NewUuid() + "\r\n";
+           snapshot.uuid + "\r\n";
 }
 
 // clonevm <master> --name=<name> --register --snapshot=<s> --options=... --uuid={...}
@@ -65,9 +77,11 @@ std::string CloneVm(const std::vector<std::string>& args, std::vector<sim::Vm>& 
     const int master_index = sim::IndexOfVmName(args[1]);
     sim::Vm* master = master_index < 0 ? nullptr : sim::FindVm(vms, master_index);
     if (!master) return NoMachine(args[1]);
-    const std::string snapshot = Option(args, "snapshot");
-    if (!snapshot.empty() && !HasSnapshot(*master, snapshot)) {
-        return "Error: machine '" + args[1] + "' has no snapshot named '" + snapshot + "'.\r\n";
+    const std::string wanted = Option(args, "snapshot");
+    const sim::Snapshot* snapshot = wanted.empty() ? nullptr : FindSnapshot(*master, wanted);
+    if (!wanted.empty() && !snapshot) {
+        return "Error: could not find a snapshot '" + wanted + "' of machine '" + args[1] +
+               "'.\r\n";
     }
     const std::string name = Option(args, "name");
     const int index = sim::IndexOfVmName(name);
@@ -83,6 +97,10 @@ std::string CloneVm(const std::vector<std::string>& args, std::vector<sim::Vm>& 
         uuid = uuid.substr(1, uuid.size() - 2);
     }
     clone.uuid = uuid.empty() ? sim::UuidForIndex(index) : uuid;
+    // A linked clone shares its master's disk: the device identity and the apps on it.
+    clone.from = snapshot ? snapshot->uuid : "";
+    clone.identity = master->identity;
+    clone.apps = master->apps;
     vms.push_back(clone);
     *changed = true;
     return "0%...10%...20%...30%...40%...50%...60%...70%...80%...90%...100%\r\n"
@@ -93,12 +111,15 @@ std::string CloneVm(const std::vector<std::string>& args, std::vector<sim::Vm>& 
 }  // namespace
 
 int main() {
-    const auto [root, tool, raw] = sim::StartInvocation();
+    const sim::Invocation invocation = sim::StartInvocation();
+    const sim::CallRecord record(invocation);
+    const auto& [root, tool, raw] = invocation;
 
     const std::vector<std::string> args = sim::SplitArguments(raw);
     const std::string command = args.empty() ? "" : args[0];
+    const int master = args.size() > 1 ? sim::IndexOfVmName(args[1]) : -1;
     sim::Reply reply;
-    if (!sim::ApplySwitches(root, tool, command, &reply)) return 0;
+    if (!sim::ApplySwitches(root, tool, command, master, &reply)) return 0;
     if (reply.fail) {
         sim::Write("Error: simulated failure of '" + command + "'.\r\n");
         return 1;

@@ -1,6 +1,7 @@
 #include "sim/sim_common.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,15 +15,12 @@ constexpr UINT kGbk = 936;
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
-bool IsLead(char c) {
-    return static_cast<unsigned char>(c) >= 0x80;
-}
 
 std::vector<std::string> SplitOn(const std::string& text, char separator) {
     std::vector<std::string> pieces;
     std::string piece;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (IsLead(text[i]) && i + 1 < text.size()) {
+        if (IsGbkLead(text[i]) && i + 1 < text.size()) {
             piece += text[i];
             piece += text[++i];
         } else if (text[i] == separator) {
@@ -68,7 +66,7 @@ std::string ModulePath() {
 long LastBackslash(const std::string& path) {
     long last = -1;
     for (size_t i = 0; i < path.size(); ++i) {
-        if (IsLead(path[i]) && i + 1 < path.size()) {
+        if (IsGbkLead(path[i]) && i + 1 < path.size()) {
             ++i;
         } else if (path[i] == '\\') {
             last = static_cast<long>(i);
@@ -88,6 +86,33 @@ std::string HugeText(size_t bytes) {
     }
     text.resize(bytes);
     return text;
+}
+
+constexpr size_t kStateFields = 11;
+
+// Snapshots field: "uuid=name;..."; an entry without '=' is a name from an older state file
+// and gets a uuid made from the VM index and its position, the same on every read.
+std::vector<Snapshot> ParseSnapshots(int vm_index, const std::string& field) {
+    std::vector<Snapshot> snapshots;
+    for (const std::string& entry : SplitOn(field, ';')) {
+        const size_t eq = entry.find('=');
+        if (eq != std::string::npos) {
+            snapshots.push_back({entry.substr(0, eq), entry.substr(eq + 1)});
+            continue;
+        }
+        char uuid[64];
+        std::snprintf(uuid, sizeof uuid, "5e1a0c3d-5a00-4e00-9000-%06x%06x",
+                      static_cast<unsigned>(vm_index) & 0xffffffu,
+                      static_cast<unsigned>(snapshots.size()) & 0xffffffu);
+        snapshots.push_back({uuid, entry});
+    }
+    return snapshots;
+}
+
+GUID RandomGuid() {
+    GUID guid = {};
+    CoCreateGuid(&guid);
+    return guid;
 }
 
 }  // namespace
@@ -153,7 +178,7 @@ std::vector<std::string> SplitArguments(const std::string& raw) {
     bool quoted = false;
     for (size_t i = 0; i < raw.size(); ++i) {
         const char c = raw[i];
-        if (IsLead(c) && i + 1 < raw.size()) {
+        if (IsGbkLead(c) && i + 1 < raw.size()) {
             current += c;
             current += raw[++i];
             in_word = true;
@@ -243,22 +268,31 @@ bool AppendFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 void AppendJournal(const std::string& root, const std::string& tool, const std::string& args) {
-    RootLock lock(root);
-    AppendFileBytes(root + kJournalFile, (args.empty() ? tool : tool + " " + args) + "\r\n");
+    AppendRootFile(root, kJournalFile, args.empty() ? tool : tool + " " + args);
 }
 
-bool ApplySwitches(const std::string& root, const std::string& tool, const std::string& subcommand,
-                   Reply* reply) {
+std::vector<std::string> SwitchBehaviours(const std::string& root, const std::string& tool,
+                                          const std::string& subcommand, int vm_index) {
+    std::vector<std::string> behaviours;
     std::string text;
-    if (!ReadFileBytes(root + kSwitchesFile, &text)) return true;
+    if (!ReadFileBytes(root + kSwitchesFile, &text)) return behaviours;
     for (std::string line : SplitOn(text, '\n')) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         const std::vector<std::string> words = SplitArguments(line);
-        if (words.size() != 3) continue;
+        if (words.size() != 3 && words.size() != 4) continue;
         if (LowerAscii(words[0]) != LowerAscii(tool)) continue;
         if (words[1] != "*" && words[1] != subcommand) continue;
-        const std::string& behaviour = words[2];
+        int only_vm = -1;
+        if (words.size() == 4 && (!ParseInt(words[3], &only_vm) || only_vm != vm_index)) continue;
+        behaviours.push_back(words[2]);
+    }
+    return behaviours;
+}
+
+bool ApplySwitches(const std::string& root, const std::string& tool, const std::string& subcommand,
+                   int vm_index, Reply* reply) {
+    for (const std::string& behaviour : SwitchBehaviours(root, tool, subcommand, vm_index)) {
         if (behaviour.rfind("delay=", 0) == 0) {
             Sleep(static_cast<DWORD>(std::strtoul(behaviour.c_str() + 6, nullptr, 10)));
         } else if (behaviour == "hang") {
@@ -267,6 +301,9 @@ bool ApplySwitches(const std::string& root, const std::string& tool, const std::
             reply->fail = true;
         } else if (behaviour == "lfonly") {
             reply->lf_only = true;
+        } else if (behaviour.rfind("boot=", 0) == 0) {
+            reply->boot_ms =
+                static_cast<uint32_t>(std::strtoul(behaviour.c_str() + 5, nullptr, 10));
         } else if (behaviour.rfind("huge=", 0) == 0) {
             Write(HugeText(std::strtoull(behaviour.c_str() + 5, nullptr, 10)));
             return false;
@@ -294,51 +331,72 @@ void Write(const std::string& bytes) {
     }
 }
 
+bool ParseVm(const std::string& line, Vm* vm) {
+    // Keep empty fields: split by hand on tabs.
+    std::vector<std::string> f;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        f.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    f.resize(kStateFields);
+    *vm = Vm();
+    if (!ParseInt(f[0], &vm->index)) return false;
+    vm->title = f[1];
+    vm->started = f[2] == "1";
+    vm->pid = static_cast<uint32_t>(std::strtoul(f[3].c_str(), nullptr, 10));
+    vm->uuid = f[4].empty() ? UuidForIndex(vm->index) : f[4];
+    vm->snapshots = ParseSnapshots(vm->index, f[5]);
+    for (const std::string& pair : SplitOn(f[6], ';')) {
+        const size_t eq = pair.find('=');
+        if (eq != std::string::npos)
+            vm->config.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
+    }
+    vm->from = f[7];
+    vm->started_at = std::strtoull(f[8].c_str(), nullptr, 10);
+    vm->identity = f[9];
+    vm->apps = SplitOn(f[10], ';');
+    return true;
+}
+
 std::vector<Vm> LoadState(const std::string& root) {
     std::vector<Vm> vms;
     std::string text;
     if (!ReadFileBytes(root + kStateFile, &text)) return vms;
     for (std::string line : SplitOn(text, '\n')) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        // Keep empty fields: split by hand on tabs.
-        std::vector<std::string> f;
-        size_t start = 0;
-        for (;;) {
-            const size_t tab = line.find('\t', start);
-            f.push_back(
-                line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
-        }
-        f.resize(7);
         Vm vm;
-        if (!ParseInt(f[0], &vm.index)) continue;
-        vm.title = f[1];
-        vm.started = f[2] == "1";
-        vm.pid = static_cast<uint32_t>(std::strtoul(f[3].c_str(), nullptr, 10));
-        vm.uuid = f[4].empty() ? UuidForIndex(vm.index) : f[4];
-        vm.snapshots = SplitOn(f[5], ';');
-        for (const std::string& pair : SplitOn(f[6], ';')) {
-            const size_t eq = pair.find('=');
-            if (eq != std::string::npos)
-                vm.config.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
-        }
+        if (line.empty() || line[0] == '#' || !ParseVm(line, &vm)) continue;
         vms.push_back(vm);
     }
     return vms;
 }
 
+std::string FormatVm(const Vm& vm) {
+    std::vector<std::string> snapshots;
+    for (const Snapshot& s : vm.snapshots) snapshots.push_back(s.uuid + "=" + s.name);
+    std::vector<std::string> config;
+    for (const auto& [key, value] : vm.config) config.push_back(key + "=" + value);
+    return std::to_string(vm.index) + "\t" + vm.title + "\t" + (vm.started ? "1" : "0") + "\t" +
+           std::to_string(vm.pid) + "\t" + vm.uuid + "\t" + Join(snapshots, ';') + "\t" +
+           Join(config, ';') + "\t" + vm.from + "\t" + std::to_string(vm.started_at) + "\t" +
+           vm.identity + "\t" + Join(vm.apps, ';');
+}
+
 std::string FormatState(const std::vector<Vm>& vms) {
-    std::string text = "# index\ttitle\tstarted\tpid\tuuid\tsnapshots\tconfig\r\n";
-    for (const Vm& vm : vms) {
-        std::vector<std::string> config;
-        for (const auto& [key, value] : vm.config) config.push_back(key + "=" + value);
-        text += std::to_string(vm.index) + "\t" + vm.title + "\t" + (vm.started ? "1" : "0") +
-                "\t" + std::to_string(vm.pid) + "\t" + vm.uuid + "\t" + Join(vm.snapshots, ';') +
-                "\t" + Join(config, ';') + "\r\n";
-    }
+    std::string text =
+        "# index\ttitle\tstarted\tpid\tuuid\tsnapshots\tconfig\tfrom\tstarted_at\tidentity"
+        "\tapps\r\n";
+    for (const Vm& vm : vms) text += FormatVm(vm) + "\r\n";
     return text;
+}
+
+void MarkStopped(Vm& vm) {
+    vm.started = false;
+    vm.pid = 0;
+    vm.started_at = 0;
 }
 
 bool SaveState(const std::string& root, const std::vector<Vm>& vms) {
@@ -380,6 +438,38 @@ int FreeIndex(const std::vector<Vm>& vms) {
     }
 }
 
+std::string NewUuid() {
+    const GUID guid = RandomGuid();
+    char text[64];
+    std::snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
+                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
+                  guid.Data4[6], guid.Data4[7]);
+    return text;
+}
+
+std::string NewIdentity() {
+    const GUID guid = RandomGuid();
+    uint64_t bits = 0;
+    for (unsigned char b : guid.Data4) bits = (bits << 8) | b;
+    std::string digits = "86";  // the leading digits of many phones sold in China
+    for (int i = 0; i < 12; ++i, bits /= 10) digits += static_cast<char>('0' + bits % 10);
+    // Luhn: from the right, every second digit (starting next to the check digit) is doubled.
+    int sum = 0;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        int d = digits[digits.size() - 1 - i] - '0';
+        if (i % 2 == 0) d = d * 2 > 9 ? d * 2 - 9 : d * 2;
+        sum += d;
+    }
+    return digits + static_cast<char>('0' + (10 - sum % 10) % 10);
+}
+
+uint64_t FileTimeNow() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 bool IsProcessAlive(uint32_t pid) {
     if (pid == 0) return false;
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -414,6 +504,15 @@ int32_t VmWindowOf(uint32_t pid) {
     return 0;
 }
 
+bool IsGbkLead(char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+}
+
+void AppendRootFile(const std::string& root, const std::string& name, const std::string& line) {
+    RootLock lock(root);
+    AppendFileBytes(root + name, line + "\r\n");
+}
+
 bool ParseInt(const std::string& text, int* value) {
     if (text.empty()) return false;
     char* end = nullptr;
@@ -427,6 +526,15 @@ Invocation StartInvocation() {
     Invocation call{RootFolder(), ExeName(), RawArguments()};
     AppendJournal(call.root, call.tool, call.raw);
     return call;
+}
+
+CallRecord::CallRecord(const Invocation& call) : call_(call), begin_(GetTickCount64()) {}
+
+CallRecord::~CallRecord() {
+    const std::string line = std::to_string(begin_) + " " + std::to_string(GetTickCount64()) + " " +
+                             call_.tool + " " + call_.raw + "\r\n";
+    RootLock lock(call_.root);
+    AppendFileBytes(call_.root + kCallsFile, line);
 }
 
 }  // namespace sim

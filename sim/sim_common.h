@@ -16,6 +16,8 @@ namespace sim {
 constexpr const char kStateFile[] = "sim-state.txt";
 constexpr const char kJournalFile[] = "sim-journal.txt";
 constexpr const char kSwitchesFile[] = "sim-switches.txt";
+// Texts "typed" into a VM: one "<index>\t<text>" line each.
+constexpr const char kTypedFile[] = "sim-typed.txt";
 // Window class of the hidden window tree a simulated VM process creates.
 constexpr const wchar_t kVmWindowClass[] = L"MEmuSimVmWindow";
 
@@ -64,24 +66,52 @@ struct Invocation {
 };
 Invocation StartInvocation();
 
+// The calls file: every call of memuc, adb and MEmuManage appends, when it ends,
+// "<begin> <end> <tool> <arguments>" with both times in milliseconds of GetTickCount64 (one clock
+// for every process), so that a test can see which calls ran at the same time. A call that
+// never ends (the hang switch) writes nothing.
+constexpr const char kCallsFile[] = "sim-calls.txt";
+class CallRecord {
+public:
+    explicit CallRecord(const Invocation& call);
+    ~CallRecord();
+    CallRecord(const CallRecord&) = delete;
+    CallRecord& operator=(const CallRecord&) = delete;
+
+private:
+    Invocation call_;
+    uint64_t begin_;
+};
+
 // Appends "<tool> <arguments>\r\n" to the journal (just "<tool>\r\n" without arguments).
 void AppendJournal(const std::string& root, const std::string& tool, const std::string& args);
 
 // Switch behaviours that change what a tool answers rather than how it writes.
 struct Reply {
-    bool fail = false;     // print an error text without the success phrase
-    bool lf_only = false;  // list lines end in LF only
+    bool fail = false;        // print an error text without the success phrase
+    bool lf_only = false;     // list lines end in LF only
+    uint32_t boot_ms = 2000;  // adb: how long a started VM takes to boot
 };
 
-// Applies the rules of the switches file that match the tool and sub-command ("*" matches
-// any): delay=<ms> pauses, hang never returns, huge=<n>, binary and missing write their own
-// reply (or none) and return false, telling the tool to exit at once. fail and lfonly are
-// reported through `reply`.
+// Behaviour words of the switches file's rules for the tool and sub-command ("*" matches any),
+// in file order. A rule with a fourth word, a VM index, counts only for that VM (`vm_index`,
+// -1 when the call names no VM).
+std::vector<std::string> SwitchBehaviours(const std::string& root, const std::string& tool,
+                                          const std::string& subcommand, int vm_index);
+
+// Applies the matching rules: delay=<ms> pauses, hang never returns, huge=<n>, binary and
+// missing write their own reply (or none) and return false, telling the tool to exit at once.
+// fail, lfonly and boot=<ms> are reported through `reply`.
 bool ApplySwitches(const std::string& root, const std::string& tool, const std::string& subcommand,
-                   Reply* reply);
+                   int vm_index, Reply* reply);
 
 // Writes bytes unchanged to standard output.
 void Write(const std::string& bytes);
+
+struct Snapshot {
+    std::string uuid;
+    std::string name;
+};
 
 struct Vm {
     int index = 0;
@@ -89,16 +119,26 @@ struct Vm {
     bool started = false;
     uint32_t pid = 0;  // process id of the VM's MEmuHeadless.exe while started
     std::string uuid;
-    std::vector<std::string> snapshots;
+    std::vector<Snapshot> snapshots;  // in the order they were taken
     std::vector<std::pair<std::string, std::string>> config;
+    std::string from;               // a linked clone's source snapshot uuid, empty otherwise
+    uint64_t started_at = 0;        // FILETIME of the last start, 0 while stopped
+    std::string identity;           // the device identity (IMEI-like digits)
+    std::vector<std::string> apps;  // installed third-party packages
 };
 
-// The state file: one VM per line, fields separated by tabs:
-// index, title, started (1/0), pid, uuid, snapshots (;-separated), config (key=value;...).
-// Lines starting with '#' are comments. Missing file: no VMs.
+// The state file: one VM per line, fields separated by tabs: index, title, started (1/0), pid,
+// uuid, snapshots (uuid=name;...), config (key=value;...), from, started_at, identity, apps
+// (;-separated). Lines starting with '#' are comments; missing trailing fields are empty or 0.
+// Missing file: no VMs.
 std::vector<Vm> LoadState(const std::string& root);
 bool SaveState(const std::string& root, const std::vector<Vm>& vms);
 std::string FormatState(const std::vector<Vm>& vms);
+// One VM's line without its line end, and back; false when the line holds no VM.
+std::string FormatVm(const Vm& vm);
+bool ParseVm(const std::string& line, Vm* vm);
+// Marks the VM stopped: no process, no start time.
+void MarkStopped(Vm& vm);
 
 Vm* FindVm(std::vector<Vm>& vms, int index);
 // "MEmu" for index 0, "MEmu_" + n otherwise.
@@ -109,6 +149,12 @@ int IndexOfVmName(const std::string& name);
 std::string UuidForIndex(int index);
 // Smallest index not used by any VM.
 int FreeIndex(const std::vector<Vm>& vms);
+// A random uuid text ("8-4-4-4-12" lower-case hex digits).
+std::string NewUuid();
+// A random 15-digit device identity whose last digit is the Luhn check digit, as in an IMEI.
+std::string NewIdentity();
+// The current time as a FILETIME count (100 ns units since 1601).
+uint64_t FileTimeNow();
 
 bool IsProcessAlive(uint32_t pid);
 bool StopProcess(uint32_t pid);
@@ -117,5 +163,9 @@ int32_t VmWindowOf(uint32_t pid);
 
 // Parses a decimal integer; false for anything else.
 bool ParseInt(const std::string& text, int* value);
+// True for the first byte of a GBK double-byte character.
+bool IsGbkLead(char c);
+// Appends one line to a file of the root under the root's lock.
+void AppendRootFile(const std::string& root, const std::string& name, const std::string& line);
 
 }  // namespace sim

@@ -1,184 +1,350 @@
-#include "cli/farm_run.h"
+#include "farm/farm_run.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "cli/recording_platform.h"
-#include "fake_console_builds.h"
-#include "fake_control_platform.h"
+#include "cli/farm_args.h"
+#include "cli/farm_output.h"
+#include "fake_farm_system.h"
+#include "farm/vm_jobs.h"
+#include "row_name.h"
 
 namespace {
 
 class FakeConsole : public FarmConsole {
 public:
     std::string out, err, json;
-    bool stop = false;
     void Print(std::string_view text) override { out += text; }
     void PrintError(std::string_view text) override { err += text; }
     void PrintJson(std::string_view utf8) override { json += utf8; }
     std::string Utf8FromGbk(std::string_view text) override { return std::string(text); }
-    bool StopRequested() override { return stop; }
-};
-
-// A platform whose tool hangs on lines holding `hang_on`: the deadline passes while waiting.
-class HangingPlatform : public FakeControlPlatform {
-public:
-    std::string hang_on = "hang";
-    std::string Run(const std::string& command, int timeout_ms = 0) override {
-        if (command.find(hang_on) != std::string::npos) throw DeadlinePassed{command, "partial"};
-        return FakeControlPlatform::Run(command, timeout_ms);
-    }
 };
 
 struct Farm {
-    HangingPlatform platform;
-    RecordingPlatform recorder{platform};
-    EmulatorControl control{recorder};
-    FakeBuilds builds;
-    FakeFiles files;
+    FakeFarmSystem system;
     FakeConsole console;
-    FarmServices services{platform, recorder, control, builds, files, console};
+    // Replies by a part of the line; lines matching none succeed silently.
+    std::vector<std::pair<std::string, ToolRun>> replies;
+
+    Farm() {
+        system.tools.answer = [this](const std::string& line) {
+            for (const auto& [part, reply] : replies)
+                if (line.find(part) != std::string::npos) return reply;
+            return Answer("");
+        };
+    }
 
     int Run(const std::vector<std::string>& args) {
-        ParseOutcome parsed = ParseFarmArgs(args, "1");
+        const ParseOutcome parsed = ParseFarmArgs(args, "1");
         EXPECT_EQ(parsed.kind, ParseOutcome::Kind::kRun) << parsed.text;
-        return RunFarm(parsed.request, services);
+        const FarmOutcome outcome =
+            RunFarm(parsed.request, system, ProgressPrinter(parsed.request, console));
+        PrintOutcome(parsed.request, outcome, console);
+        return outcome.exit_code;
     }
 };
 
 struct VerbRow {
+    const char* name;
     std::vector<std::string> args;
-    std::vector<std::string> replies;
+    std::vector<std::pair<std::string, ToolRun>> replies;
     int exit_code;
     std::string json;
 };
 
+// Rows print as their names in test listings.
+void PrintTo(const VerbRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class FarmVerbTest : public testing::TestWithParam<VerbRow> {};
 
-TEST_P(FarmVerbTest, EachRunModeAndResultRule) {
+TEST_P(FarmVerbTest, ResultAndDocument) {
     const VerbRow& row = GetParam();
     Farm farm;
-    farm.platform.replies.assign(row.replies.begin(), row.replies.end());
-    farm.platform.processes.AddHeadless(77, "MEmuHeadless.exe --comment MEmu_1 --startvm x");
-    EXPECT_EQ(farm.Run(row.args), row.exit_code);
+    farm.replies = row.replies;
+    farm.system.processes.AddHeadless(77, "MEmuHeadless.exe --comment MEmu_1 --startvm x");
+    farm.system.tools.hang_on = " hang";
+    EXPECT_EQ(farm.Run(row.args), row.exit_code) << farm.console.err;
     EXPECT_EQ(farm.console.json, row.json + "\n");
 }
+
+const ToolRun kNotStarted{RunEnd::kNotStarted, 0, "",
+                          "memuc.exe could not be started from C:\\MEmu\\: File not found."};
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FarmVerbTest,
     testing::Values(
-        VerbRow{{"--json", "list"},
-                {"0,MEmu,0,0,0\r\n1,MEmu_1,1234,1,5678\r\n"},
+        VerbRow{"list",
+                {"--json", "list"},
+                {{"listvms", Answer("0,MEmu,0,0,0\r\n1,MEmu_1,1234,1,5678\r\n")}},
                 0,
                 R"({"ok":true,"vms":[{"index":0,"title":"MEmu","window":0,"inner_window":0,)"
                 R"("started":false,"pid":0,"headless_pid":0},{"index":1,"title":"MEmu_1",)"
                 R"("window":1234,"inner_window":1235,"started":true,"pid":5678,)"
-                R"("headless_pid":77}]})"},
-        VerbRow{{"--json", "list"},
-                {"ERROR: no\r\n"},
+                R"("headless_pid":77}],"unreadable":[]})"},
+        VerbRow{"list with an unreadable line",
+                {"--json", "list"},
+                {{"listvms", Answer("2,A,B,0,0,0\r\n3,broken\r\n")}},
                 1,
-                R"({"ok":false,"vms":[],"output":"ERROR: no\r\n"})"},
-        VerbRow{{"--json", "start", "3", "--wait", "--timeout", "500"},
-                {"SUCCESS: start vm finished."},
+                R"({"ok":false,"vms":[{"index":2,"title":"A,B","window":0,"inner_window":0,)"
+                R"("started":false,"pid":0,"headless_pid":0}],"unreadable":["3,broken"],)"
+                R"("error":{"exit_code":1,"message":"1 line of the listing could not be read"}})"},
+        VerbRow{"list with memuc missing",
+                {"--json", "list"},
+                {{"listvms", kNotStarted}},
+                1,
+                R"({"ok":false,"vms":[],"unreadable":[],"output":"","error":{"exit_code":1,)"
+                R"("message":"memuc.exe could not be started from C:\\MEmu\\: File not found."}})"},
+        VerbRow{"start waits",
+                {"--json", "start", "3", "--wait", "--timeout", "500"},
+                {{"start", Answer("SUCCESS: start vm finished.")}},
                 0,
                 R"({"ok":true,"command":"memuc.exe memuc start -i 3",)"
                 R"("output":"SUCCESS: start vm finished."})"},
-        VerbRow{{"--json", "stop", "1"},
+        VerbRow{"start times out",
+                {"--json", "start", "3", "--wait", "--timeout", "500"},
+                {{"start", ToolRun{RunEnd::kTimedOut, 0, "", ""}}},
+                1,
+                R"({"ok":false,"command":"memuc.exe memuc start -i 3","output":"",)"
+                R"("timed_out":true,"error":{"exit_code":1,"message":"memuc.exe did not answer )"
+                R"(within the time-out; it is left running"}})"},
+        VerbRow{"stop detached",
+                {"--json", "stop", "1"},
                 {},
                 0,
                 R"({"ok":true,"command":"memuc.exe memuc stop -i 1","output":"","detached":true})"},
-        VerbRow{{"--json", "running", "1"},
-                {"Not Running"},
+        VerbRow{"running: no",
+                {"--json", "running", "1"},
+                {{"isvmrunning", Answer("Not Running")}},
                 1,
-                R"({"ok":false,"command":"memuc.exe memuc isvmrunning -i 1",)"
+                R"({"ok":true,"command":"memuc.exe memuc isvmrunning -i 1",)"
                 R"("output":"Not Running","running":false})"},
-        VerbRow{{"--json", "remove", "2"},
-                {"ERROR: no VM"},
+        VerbRow{"running: no answer",
+                {"--json", "running", "99"},
+                {{"isvmrunning", Answer("ERROR: no VM with index 99", 1)}},
                 1,
-                R"({"ok":false,"command":"memuc.exe memuc remove -i 2","output":"ERROR: no VM"})"},
-        VerbRow{{"--json", "shake", "2"},
-                {"anything"},
-                0,
-                R"({"ok":true,"command":"memuc.exe memuc shake -i 2","output":"anything"})"},
-        VerbRow{{"--json", "getconfig", "1", "hang"},
+                R"({"ok":false,"command":"memuc.exe memuc isvmrunning -i 99",)"
+                R"("output":"ERROR: no VM with index 99","error":{"exit_code":1,)"
+                R"("message":"memuc.exe ended with exit code 1"}})"},
+        VerbRow{"an ERROR reply fails a verb without a result",
+                {"--json", "rename", "99", "x"},
+                {{"rename", Answer("ERROR: no VM with index 99\r\n")}},
+                1,
+                R"({"ok":false,"command":"memuc.exe memuc -i 99 rename \"x\"",)"
+                R"("output":"ERROR: no VM with index 99\r\n","error":{"exit_code":1,)"
+                R"("message":"memuc.exe reported an error"}})"},
+        VerbRow{"a tool that did not start",
+                {"--json", "shake", "2"},
+                {{"shake", kNotStarted}},
+                1,
+                R"({"ok":false,"command":"memuc.exe memuc shake -i 2","output":"",)"
+                R"("error":{"exit_code":1,"message":"memuc.exe could not be started from )"
+                R"(C:\\MEmu\\: File not found."}})"},
+        VerbRow{"deadline",
+                {"--json", "--deadline", "0.2", "getconfig", "1", "hang"},
                 {},
                 4,
-                R"({"ok":false,"error":"deadline","waiting_for":"memuc.exe getconfig -i 1 hang",)"
-                R"("output":"partial"})"}));
+                R"({"ok":false,"command":"memuc.exe getconfig -i 1 hang","output":"partial",)"
+                R"("timed_out":true,"error":{"exit_code":4,"message":"the deadline passed while )"
+                R"(memuc.exe was running; it is left running"}})"},
+        VerbRow{"a set of VMs",
+                {"--json", "setconfig", "1-2", "cpus", "4 -i 3"},
+                {{"-i 2", Answer("ERROR: no\r\n", 1)}, {"", Answer("SUCCESS\r\n")}},
+                1,
+                R"({"ok":false,"results":[{"index":1,"ok":true,)"
+                R"("command":"memuc.exe setconfig -i 1 cpus \"4 -i 3\"","output":"SUCCESS\r\n",)"
+                R"("seconds":0.0,"timed_out":false},{"index":2,"ok":false,)"
+                R"("command":"memuc.exe setconfig -i 2 cpus \"4 -i 3\"","output":"ERROR: no\r\n",)"
+                R"("seconds":0.0,"timed_out":false,"failure":"memuc.exe ended with exit code 1"}],)"
+                R"("error":{"exit_code":1,"message":"1 of 2 VMs failed"}})"},
+        VerbRow{"the set 'running' from the listing",
+                {"--json", "shake", "running"},
+                {{"listvms", Answer("0,MEmu,0,0,0\r\n1,MEmu_1,1234,1,5678\r\n")}},
+                0,
+                R"({"ok":true,"results":[{"index":1,"ok":true,"command":)"
+                R"("memuc.exe memuc shake -i 1","output":"","seconds":0.0,"timed_out":false}]})"},
+        VerbRow{"an empty set",
+                {"--json", "shake", "stopped"},
+                {{"listvms", Answer("1,MEmu_1,1234,1,5678\r\n")}},
+                2,
+                R"({"ok":false,"error":{"exit_code":2,"message":"the set names no VM"}})"},
+        VerbRow{"adb port beyond 65535",
+                {"--json", "tap", "4404", "1", "2"},
+                {},
+                2,
+                R"({"ok":false,"error":{"exit_code":2,"message":"VM 4404 has no adb port: )"
+                R"(21503 + 10 x 4404 is beyond 65535"}})"},
+        VerbRow{"a text the device cannot type",
+                {"--json", "text", "1", "a%sb"},
+                {},
+                2,
+                R"({"ok":false,"error":{"exit_code":2,"message":"TEXT holds %s, which the )"
+                R"(device's input text types as a blank"}})"},
+        VerbRow{"not found",
+                {"--json", "--install-dir", "D:\\Nowhere", "list"},
+                {},
+                3,
+                R"({"ok":false,"error":{"exit_code":3,"message":"D:\\Nowhere holds no )"
+                R"(memuc.exe"}})"}),
+    RowName());
 
-TEST(FarmRun, InstallationMissingGivesExitCodeThree) {
+// Seconds differ from run to run; the rows above see them as 0.0 because the fake tools take
+// no time worth a millisecond.
+
+TEST(FarmRun, ALineWindowsCannotTakeIsRefusedBeforeAnythingRuns) {
     Farm farm;
-    farm.platform.existing_files = {"D:\\Emu\\memuc.exe"};
-    farm.platform.replies = {"SUCCESS"};
-    EXPECT_EQ(farm.Run({"--install-dir", "D:\\Emu", "sortwin"}), 0);
-    EXPECT_EQ(farm.control.control_dir, "D:\\Emu\\");
-    EXPECT_EQ(farm.Run({"--json", "--install-dir", "D:\\Nowhere", "list"}), 3);
-    EXPECT_NE(farm.console.json.find(R"("error":"not_found")"), std::string::npos);
-
-    Farm none;
-    none.platform.discovered.clear();
-    // The constructed object found nothing; discovery runs again for the command and finds
-    // nothing either.
-    EmulatorControl control(none.recorder);
-    FarmServices services{none.platform, none.recorder, control,
-                          none.builds,   none.files,    none.console};
-    EXPECT_EQ(RunFarm(ParseFarmArgs({"list"}, "1").request, services), 3);
-    EXPECT_NE(none.console.err.find("the emulator was not found"), std::string::npos);
-    EXPECT_TRUE(none.platform.runs.empty());
+    EXPECT_EQ(farm.Run({"exec", "1", std::string(33000, 'x')}), 2);
+    EXPECT_NE(farm.console.err.find("Windows takes at most 32766"), std::string::npos);
+    EXPECT_TRUE(farm.system.tools.Lines().empty());
 }
 
-TEST(FarmRun, CloneNumbersFromFirstAndReportsEveryStep) {
+TEST(FarmRun, ScreenshotSucceedsOnlyWhenTheFileIsThere) {
     Farm farm;
-    farm.platform.replies = {"Snapshot taken.", "successfully cloned", "Error: exists"};
-    farm.builds.bundled = {{"7.2.2", "bytes"}};
+    EXPECT_EQ(farm.Run({"screenshot", "1", "C:\\shots\\s.png"}), 1);
+    EXPECT_NE(farm.console.err.find("not saved to C:\\shots\\s.png"), std::string::npos);
+    EXPECT_EQ(farm.system.tools.Lines(),
+              (std::vector<std::string>{
+                  "adb.exe -s 127.0.0.1:21513 shell /system/bin/screencap -p "
+                  "/sdcard/screenshot1234.png",
+                  "adb.exe -s 127.0.0.1:21513 pull /sdcard/screenshot1234.png C:\\shots\\s.png",
+                  "adb.exe -s 127.0.0.1:21513 shell rm /sdcard/screenshot1234.png"}));
+
+    Farm many;
+    many.system.AddFile("C:\\s-1.png");
+    many.system.AddFile("C:\\s-2.png");
+    EXPECT_EQ(many.Run({"screenshot", "1-2", "C:\\s.png"}), 0) << many.console.err;
+    EXPECT_EQ(ScreenshotPath("C:\\a.b\\s", 3, true), "C:\\a.b\\s-3");
+    EXPECT_EQ(ScreenshotPath("C:\\{index}\\s.png", 3, false), "C:\\3\\s.png");
+}
+
+TEST(FarmRun, BootWaitAsksUntilAndroidHasBooted) {
+    Farm farm;
+    int polls = 0;
+    farm.system.tools.answer = [&polls](const std::string& line) {
+        if (line.find("getprop") == std::string::npos) return Answer("SUCCESS: start vm finished.");
+        return ++polls < 3 ? Answer("error: device offline\r\n", 1) : Answer("1\r\n");
+    };
+    EXPECT_EQ(farm.Run({"start", "2", "--boot"}), 0) << farm.console.err;
+    EXPECT_EQ(polls, 3);
+    EXPECT_NE(farm.console.out.find("VM 2 has booted."), std::string::npos);
+
+    Farm never;
+    never.system.tools.answer = [](const std::string& line) {
+        if (line.find("getprop") == std::string::npos) return Answer("SUCCESS: start vm finished.");
+        return Answer("error: device offline\r\n", 1);
+    };
+    EXPECT_EQ(never.Run({"--json", "start", "2", "--boot", "--boot-timeout", "5"}), 1);
+    EXPECT_NE(never.console.json.find(R"("booted":false)"), std::string::npos);
+    EXPECT_NE(never.console.json.find("had not finished booting after 5 s"), std::string::npos);
+}
+
+// --- The clone job ----------------------------------------------------------------------------
+
+const std::string kUuid1 = "11111111-2222-3333-4444-555555555555";
+
+std::string CloneLine(const std::string& number, const std::string& snapshot) {
+    return "MEmuManage.exe clonevm MEmu_2 --name=\"MEmu_" + number + "\" --register --snapshot=\"" +
+           snapshot +
+           "\" --options=Link --options=keepdisknames --uuid={20200716-dddd-dddd-dddd-000000000" +
+           number + "}";
+}
+
+TEST(FarmClone, ClonesFromTheSnapshotThisRunTook) {
+    Farm farm;
+    farm.replies = {{" take ", Answer("0%...100%\r\nSnapshot taken. UUID: " + kUuid1 + "\r\n")},
+                    {"MEmu_122", Answer("Error: exists\r\n", 1)},
+                    {"clonevm", Answer("Machine has been successfully cloned\r\n")}};
+    farm.system.builds.bundled = {{"7.2.2", "bytes"}};
     EXPECT_EQ(farm.Run({"clone", "--master", "2", "--count", "2", "--first", "121", "--console",
                         "7.2.2"}),
               1);
-    ASSERT_EQ(farm.platform.runs.size(), 3u);
-    EXPECT_EQ(farm.platform.runs[1].line,
-              "MEmuManage.exe clonevm MEmu_2 --name=\"MEmu_121\" --register "
-              "--snapshot=\"SnapshotTest\" --options=Link --options=keepdisknames "
-              "--uuid={20200716-dddd-dddd-dddd-000000000121}");
-    EXPECT_EQ(farm.files.writes.at(0).first, "C:\\MEmu\\MEmuConsole.exe");
-    EXPECT_NE(farm.platform.Count("cd C:\\MEmuHyperv\\"), 0);
+    const std::vector<StartedLine> started = farm.system.tools.Started();
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_EQ(started[0].folder, "C:\\MEmuHyperv\\");
+    EXPECT_EQ(started[1].line, CloneLine("121", kUuid1));
+    EXPECT_EQ(farm.system.files.writes.at(0).first, "C:\\MEmu\\MEmuConsole.exe");
     EXPECT_EQ(farm.console.out,
               "MEmuConsole.exe: the 7.2.2 build was written.\r\n"
-              "设置母盘成功！\r\n快照设置成功：MEmu_121\r\n快照设置失败！\r\nError: exists\r\n"
+              "设置母盘成功！\r\n快照设置成功：MEmu_121\r\n快照设置失败！\r\nError: exists\r\n\r\n"
               "-------完成--------\r\n"
-              "Summary: snapshot taken, 1 of 2 clones registered.\r\n");
-
-    // A build that is not bundled fails the job even when every step succeeds; a dry run
-    // prints the lines and runs nothing.
-    Farm dry;
-    EXPECT_EQ(dry.Run({"--json", "clone", "--master", "0", "--count", "1", "--dry-run"}), 0);
-    EXPECT_TRUE(dry.platform.runs.empty());
-    EXPECT_NE(dry.console.json.find(R"("commands":["MEmuManage.exe snapshot MEmu take)"),
-              std::string::npos);
-    Farm missing;
-    missing.platform.replies = {"taken", "successfully"};
-    EXPECT_EQ(missing.Run({"clone", "--master", "0", "--count", "1", "--console", "7.2.1"}), 1);
-    EXPECT_TRUE(missing.files.writes.empty());
+              "Summary: snapshot taken (UUID " +
+                  kUuid1 + "), 1 of 2 clones registered.\n");
 }
 
-TEST(FarmRun, CloneStoppedOrOutOfTimeKeepsTheStepsSoFar) {
+TEST(FarmClone, AFailedSnapshotRegistersNoClone) {
+    const std::pair<const char*, ToolRun> rows[] = {
+        {"no word", Answer("Error: no machine\r\n", 1)},
+        {"no UUID", Answer("Snapshot taken.\r\n")},
+        {"not started", ToolRun{RunEnd::kNotStarted, 0, "", "MEmuManage.exe could not start"}},
+    };
+    for (const auto& [name, reply] : rows) {
+        Farm farm;
+        farm.replies = {{" take ", reply}};
+        EXPECT_EQ(farm.Run({"--json", "clone", "--master", "0", "--count", "3"}), 1) << name;
+        EXPECT_EQ(farm.system.tools.Lines().size(), 1u) << name;
+        EXPECT_NE(farm.console.json.find(R"("registered":0)"), std::string::npos) << name;
+    }
+}
+
+TEST(FarmClone, RandomizeFollowsEachCloneAndFailsItsStep) {
+    Farm farm;
+    farm.replies = {{" take ", Answer("Snapshot taken. UUID: " + kUuid1)},
+                    {"randomize -i 102", Answer("ERROR: no", 1)},
+                    {"randomize", Answer("SUCCESS: randomize vm finished.")},
+                    {"clonevm", Answer("successfully cloned")}};
+    EXPECT_EQ(farm.Run({"clone", "--master", "0", "--count", "2", "--randomize"}), 1);
+    const std::vector<StartedLine> started = farm.system.tools.Started();
+    ASSERT_EQ(started.size(), 5u);
+    EXPECT_EQ(started[2].line, "memuc.exe memuc randomize -i 101");
+    EXPECT_EQ(started[2].folder, "C:\\MEmu\\");
+    EXPECT_EQ(started[4].line, "memuc.exe memuc randomize -i 102");
+    EXPECT_NE(farm.console.out.find("1 of 2 clones registered"), std::string::npos);
+}
+
+TEST(FarmClone, FirstNextNumbersOnFromTheListing) {
+    const std::pair<const char*, int64_t> rows[] = {
+        {"0,MEmu,0,0,0\r\n", 101},
+        {"0,MEmu,0,0,0\r\n130,MEmu_130,0,0,0\r\n7,x,0,0,0\r\n", 131},
+    };
+    for (const auto& [listing, first] : rows) {
+        Farm farm;
+        farm.replies = {{"listvms", Answer(listing)}};
+        EXPECT_EQ(farm.Run({"--json", "clone", "--master", "0", "--count", "1", "--first", "next",
+                            "--dry-run"}),
+                  0);
+        EXPECT_NE(farm.console.json.find("\"first\":" + std::to_string(first)), std::string::npos)
+            << farm.console.json;
+        EXPECT_NE(farm.console.json.find("--name=\\\"MEmu_" + std::to_string(first)),
+                  std::string::npos);
+    }
+    Farm broken;
+    broken.replies = {{"listvms", Answer("ERROR: service down", 1)}};
+    EXPECT_EQ(broken.Run({"clone", "--master", "0", "--count", "1", "--first", "next"}), 1);
+    EXPECT_NE(broken.console.err.find("--first next needs the VM listing"), std::string::npos);
+}
+
+TEST(FarmClone, StoppedOrOutOfTimeKeepsTheStepsSoFar) {
     Farm stopped;
-    stopped.platform.replies = {"taken", "successfully"};
-    stopped.console.stop = true;
+    stopped.system.stop = true;
+    stopped.replies = {{" take ", Answer("Snapshot taken. UUID: " + kUuid1)}};
     EXPECT_EQ(stopped.Run({"clone", "--master", "0", "--count", "5"}), 1);
-    EXPECT_EQ(stopped.platform.runs.size(), 1u);  // the snapshot only
+    EXPECT_EQ(stopped.system.tools.Lines().size(), 1u);  // the snapshot only
     EXPECT_NE(stopped.console.out.find("0 of 5 clones registered, stopped after 0"),
               std::string::npos);
 
     Farm late;
-    late.platform.replies = {"taken"};
-    late.platform.hang_on = "MEmu_101";
-    EXPECT_EQ(late.Run({"--json", "clone", "--master", "0", "--count", "2"}), 4);
-    EXPECT_NE(late.console.json.find(R"("error":"deadline","waiting_for":"MEmuManage.exe clonevm)"),
-              std::string::npos);
-    EXPECT_NE(late.console.json.find(R"("steps":[{"command":"MEmuManage.exe snapshot)"),
-              std::string::npos);
+    late.replies = {{" take ", Answer("Snapshot taken. UUID: " + kUuid1)}};
+    late.system.tools.hang_on = "MEmu_101";
+    EXPECT_EQ(late.Run({"--json", "--deadline", "0.2", "clone", "--master", "0", "--count", "2"}),
+              4);
+    EXPECT_NE(late.console.json.find(R"("finished":false)"), std::string::npos);
+    EXPECT_NE(late.console.json.find(R"("exit_code":4)"), std::string::npos);
 }
 
 }  // namespace

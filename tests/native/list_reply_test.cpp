@@ -77,3 +77,47 @@ TEST(ListReply, BuildsRecordsFromFiveFields) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ReadingRow {
+    const char* name;
+    std::string reply;
+    std::vector<std::string> vms;  // "index:title:window:started:pid"
+    std::vector<std::string> unreadable;
+};
+
+std::string Brief(const VmRecord& vm) {
+    return std::to_string(vm.index) + ":" + vm.title + ":" + std::to_string(vm.window) + ":" +
+           (vm.started ? "1" : "0") + ":" + std::to_string(vm.process_id);
+}
+
+// The console companion's reading: no VM is dropped without a word.
+TEST(ListReply, CompanionReadingKeepsCommaTitlesAndReportsTheRest) {
+    const ReadingRow rows[] = {
+        {"empty reply", "", {}, {}},
+        {"two VMs",
+         "0,MEmu,0,0,0\r\n1,MEmu_1,1234,1,5678\r\n",
+         {"0:MEmu:0:0:0", "1:MEmu_1:1234:1:5678"},
+         {}},
+        {"one comma in the title", "5,A,B,12,1,9\r\n", {"5:A,B:12:1:9"}, {}},
+        {"two commas and an empty piece", "6,a,,b,0,0,0\r\n", {"6:a,,b:0:0:0"}, {}},
+        {"title ending in a comma", "7,x,,0,0,0\r\n", {"7:x,:0:0:0"}, {}},
+        {"LF line ends", "0,a,0,0,0\n1,b,0,0,0\n", {"0:a:0:0:0", "1:b:0:0:0"}, {}},
+        {"empty lines are no VMs", "\r\n1,a,0,0,0\r\n\r\n", {"1:a:0:0:0"}, {}},
+        {"four fields", "2,MEmu_2,0,0\r\n", {}, {"2,MEmu_2,0,0"}},
+        {"final comma", "2,MEmu_2,0,0,\r\n", {}, {"2,MEmu_2,0,0,"}},
+        {"index not a number", "x,a,0,0,0\r\n", {}, {"x,a,0,0,0"}},
+        {"error text", "ERROR: something\r\n", {}, {"ERROR: something"}},
+        {"Chinese title with a comma", "1,逍遥,一号,0,1,20\r\n", {"1:逍遥,一号:0:1:20"}, {}},
+    };
+    for (const ReadingRow& row : rows) {
+        const ListReading reading = ReadListReply(row.reply);
+        std::vector<std::string> vms;
+        for (const VmRecord& vm : reading.vms) vms.push_back(Brief(vm));
+        EXPECT_EQ(vms, row.vms) << row.name;
+        EXPECT_EQ(reading.unreadable, row.unreadable) << row.name;
+    }
+}
+
+}  // namespace

@@ -37,13 +37,17 @@ public:
     }
     void MakeDirectoryCurrent(const std::string& folder) override { current_dir = folder; }
     int32_t SelectedVmIndex() override { return selected; }
-    std::string CloneCountText() override { return count_text; }
-    std::optional<std::string> RunCommand(const std::string& line) override {
+    // The window's reading of its count box.
+    int64_t CloneCount() override { return CloneCountOf(count_text); }
+    CommandOutcome RunCommand(const std::string& line) override {
         commands.push_back(line);
         directories_at_run.push_back(current_dir);
         current_dir = "elsewhere\\";  // a nested refresh may change it while a command runs
-        return reply(line);
+        const std::optional<std::string> output = reply(line);
+        if (!output) return {"", /*finished=*/false, false};
+        return {*output, true, failed};
     }
+    bool failed = false;  // the companion's reading: the tool failed whatever it printed
     void AppendLog(const std::string& text) override { log.push_back(text); }
     void PumpPendingMessages() override { ++pumps; }
     struct Step {
@@ -263,7 +267,7 @@ TEST(OneKeyRun, NumberingFromAFirstNumberReportsEveryStep) {
         return line.find("snapshot ") != std::string::npos ? "no\r\n" : "successfully\r\n";
     };
     Dirs dirs;
-    RunOneKey(host, dirs.ref(), {121, true});
+    RunOneKey(host, dirs.ref(), {{121, true}});
 
     ASSERT_EQ(host.steps.size(), 3u);
     EXPECT_FALSE(host.steps[0].ok);

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "cli/cmd_escape.h"
+#include "control/command_line_args.h"
 #include "install/manager_console.h"
+#include "support/farm_runner.h"
 #include "support/sim_install.h"
 #include "support/win_test_support.h"
 #include "win/unique_resource.h"
@@ -15,74 +20,12 @@
 
 namespace {
 
-struct FarmResult {
-    DWORD code = 9999;  // 9999: did not end within the test's limit
-    std::string out;
-    std::string err;
-    ULONGLONG milliseconds = 0;
-};
-
-std::string ReadWhole(const std::wstring& path) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr));
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (file && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    return bytes;
-}
-
-UniqueFileHandle InheritableFile(const std::wstring& path) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                                        0, nullptr));
-}
-
-// Runs MEmuFarm.exe (the built one, or the one in `program_dir`) with the arguments (GBK),
-// standard output and error into files, so that a tool it leaves running cannot hold the test
-// up. It starts in `current_dir` when one is given.
-FarmResult RunFarm(const std::vector<std::string>& args, DWORD limit_ms = 60000,
-                   const std::string& program_dir = BinDir(),
-                   const std::string& current_dir = std::string()) {
-    std::string line = "MEmuFarm.exe";
-    for (const std::string& arg : args) {
-        line += ' ';
-        line += cmdline::QuoteArgument(arg);
-    }
-    std::wstring wide_line = WideFromGbk(line);
-    const std::wstring out_path = WideFromGbk(BinDir()) + L"farm-out.txt";
-    const std::wstring err_path = WideFromGbk(BinDir()) + L"farm-err.txt";
-    FarmResult result;
-    {
-        UniqueFileHandle out = InheritableFile(out_path);
-        UniqueFileHandle err = InheritableFile(err_path);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = out.get();
-        startup.hStdError = err.get();
-        PROCESS_INFORMATION info = {};
-        const std::wstring exe = WideFromGbk(program_dir + "MEmuFarm.exe");
-        const std::wstring folder = WideFromGbk(current_dir);
-        const ULONGLONG start = GetTickCount64();
-        if (!CreateProcessW(exe.c_str(), wide_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                            nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-            return result;
-        UniqueHandle process(info.hProcess), thread(info.hThread);
-        if (WaitForSingleObject(process.get(), limit_ms) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.get(), &result.code);
-        result.milliseconds = GetTickCount64() - start;
-    }
-    result.out = ReadWhole(out_path);
-    result.err = ReadWhole(err_path);
-    return result;
-}
-
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+std::string Utf8(const std::string& gbk) {
+    return Utf8FromWide(WideFromGbk(gbk));
 }
 
 class FarmTest : public testing::Test {
@@ -99,28 +42,40 @@ protected:
         const std::vector<std::string> lines = SimJournalLines(root_);
         return lines.empty() ? std::string() : lines.back();
     }
+    std::string Config(int index, const std::string& key) {
+        for (const sim::Vm& vm : SimVms(root_))
+            for (const auto& [k, v] : vm.config)
+                if (vm.index == index && k == key) return v;
+        return "<none>";
+    }
+    std::string Typed() {
+        std::string text;
+        sim::ReadFileBytes(root_ + sim::kTypedFile, &text);
+        return text;
+    }
 
     std::string root_;
 };
 
-TEST_F(FarmTest, ListShowsRunningVmsWithTheirHeadlessProcesses) {
+// Run under code page 1252 and, as farm_test_cp936, under 936: the title reaches memuc as the
+// same characters either way, and comes back from the listing as UTF-8 JSON.
+TEST_F(FarmTest, ChineseTitleReachesMemucUnchanged) {
     ASSERT_EQ(RunFarm({"start", "2", "--wait"}).code, 0u);
     const uint32_t pid = SimVms(root_).at(2).pid;
     ASSERT_NE(pid, 0u);
 
-    // A Chinese title reaches memuc as GBK and comes back in the JSON as UTF-8.
     ASSERT_EQ(RunFarm({"rename", "2", "逍遥 二号"}).code, 0u);
     EXPECT_EQ(LastJournalLine(), "memuc.exe memuc -i 2 rename \"逍遥 二号\"");
-    const std::string utf8_title = reinterpret_cast<const char*>(u8"逍遥 二号");
+    EXPECT_EQ(SimVms(root_).at(2).title, "逍遥 二号");
 
     const FarmResult json = RunFarm({"--json", "list"});
     EXPECT_EQ(json.code, 0u) << json.err;
-    EXPECT_TRUE(Contains(json.out, R"({"index":2,"title":")" + utf8_title + R"(","window":)"))
+    EXPECT_TRUE(
+        Contains(json.out, R"({"index":2,"title":")" + Utf8("逍遥 二号") + R"(","window":)"))
         << json.out;
     EXPECT_TRUE(Contains(json.out, R"("started":true,"pid":)" + std::to_string(pid) +
                                        R"(,"headless_pid":)" + std::to_string(pid) + "}"))
         << json.out;
-    EXPECT_FALSE(Contains(json.out, R"("inner_window":0,"started":true)")) << json.out;
 
     const FarmResult text = RunFarm({"list"});
     EXPECT_EQ(text.code, 0u);
@@ -128,30 +83,89 @@ TEST_F(FarmTest, ListShowsRunningVmsWithTheirHeadlessProcesses) {
     EXPECT_TRUE(Contains(text.out, "yes      " + std::to_string(pid))) << text.out;
 }
 
-TEST_F(FarmTest, CloneSendsTheWindowsLinesAndContinuesFromFirst) {
-    auto clone_line = [](const std::string& n) {
-        return "MEmuManage.exe clonevm MEmu --name=\"MEmu_" + n +
-               "\" --register --snapshot=\"SnapshotTest\" --options=Link "
-               "--options=keepdisknames --uuid={20200716-dddd-dddd-dddd-000000000" +
-               n + "}";
-    };
-    const std::string snapshot = "MEmuManage.exe snapshot MEmu take \"SnapshotTest\"";
+// Each text is one argument of the tool, exactly; no shell reads the line, so nothing in a text
+// starts anything else (the journal holds only the tool's own line).
+TEST_F(FarmTest, TextsReachTheToolsAsOneArgumentEach) {
+    ASSERT_EQ(RunFarm({"start", "1", "--wait"}).code, 0u);
+    ClearSimJournal(root_);
 
-    const FarmResult dry = RunFarm({"clone", "--master", "0", "--count", "2", "--dry-run"});
-    EXPECT_EQ(dry.code, 0u);
-    EXPECT_TRUE(Contains(dry.out, clone_line("102")));
-    EXPECT_TRUE(SimJournalLines(root_).empty()) << SimJournal(root_);
-
-    EXPECT_EQ(RunFarm({"clone", "--master", "0", "--count", "2"}).code, 0u);
-    EXPECT_EQ(RunFarm({"clone", "--master", "0", "--count", "2", "--first", "103"}).code, 0u);
+    const std::string text = "a b&c|d%PATH%!x'y\"z";
+    const FarmResult typed = RunFarm({"text", "1", text});
+    EXPECT_EQ(typed.code, 0u) << typed.err;
     EXPECT_EQ(SimJournalLines(root_),
-              (std::vector<std::string>{snapshot, clone_line("101"), clone_line("102"), snapshot,
-                                        clone_line("103"), clone_line("104")}));
+              std::vector<std::string>{"adb.exe -s 127.0.0.1:21513 shell input text "
+                                       "\"'a%sb&c|d%PATH%!x'\\''y\\\"z'\""});
+    EXPECT_EQ(Typed(), "1\t" + text + "\r\n");
 
-    // Clones 101 and 102 exist now: a second batch from 101 fails every clone.
-    const FarmResult again = RunFarm({"--json", "clone", "--master", "0", "--count", "1"});
-    EXPECT_EQ(again.code, 1u);
-    EXPECT_TRUE(Contains(again.out, R"({"ok":false,"master":"MEmu")")) << again.out;
+    EXPECT_EQ(RunFarm({"setconfig", "1", "cpus", "4 -i 3"}).code, 0u);
+    EXPECT_EQ(LastJournalLine(), "memuc.exe setconfig -i 1 cpus \"4 -i 3\"");
+    EXPECT_EQ(Config(1, "cpus"), "4 -i 3");
+    EXPECT_EQ(Config(2, "cpus"), "<none>");
+
+    // The emulator's own input types what adb's cannot; adb's refuses it before anything runs.
+    ClearSimJournal(root_);
+    EXPECT_EQ(RunFarm({"text", "1", "你好"}).code, 2u);
+    EXPECT_TRUE(SimJournalLines(root_).empty());
+    EXPECT_EQ(RunFarm({"input", "1", "你好 \"x\""}).code, 0u);
+    EXPECT_EQ(LastJournalLine(), "memuc.exe memuc input -i 1 \"你好 \\\"x\\\"\"");
+}
+
+TEST_F(FarmTest, FailuresAreNeverReportedAsSuccess) {
+    // An ERROR reply, for a command without a result of its own.
+    const FarmResult renamed = RunFarm({"--json", "rename", "99", "x"});
+    EXPECT_EQ(renamed.code, 1u);
+    EXPECT_TRUE(Contains(renamed.out, R"({"ok":false,"command":"memuc.exe memuc -i 99 rename)"))
+        << renamed.out;
+
+    // adb on a stopped VM.
+    EXPECT_EQ(RunFarm({"key", "1", "3"}).code, 1u);
+
+    // A tool that is not there: named, with the system's reason.
+    ASSERT_TRUE(DeleteFileW(WideFromGbk(root_ + "MEmu\\adb.exe").c_str()));
+    const FarmResult missing = RunFarm({"--json", "tap", "1", "5", "6"});
+    EXPECT_EQ(missing.code, 1u);
+    EXPECT_TRUE(Contains(missing.out, "adb.exe could not be started from")) << missing.out;
+
+    // A --timeout that expires says so.
+    SetSimSwitches(root_, "memuc.exe start hang 2\r\n");
+    const FarmResult timed = RunFarm({"--json", "start", "2", "--wait", "--timeout", "1500"});
+    EXPECT_EQ(timed.code, 1u);
+    EXPECT_TRUE(Contains(timed.out, R"("timed_out":true)")) << timed.out;
+    EXPECT_TRUE(Contains(timed.out, "did not answer within the time-out")) << timed.out;
+}
+
+TEST_F(FarmTest, EachBatchClonesFromTheSnapshotItTook) {
+    const FarmResult first = RunFarm({"--json", "clone", "--master", "0", "--count", "2"});
+    ASSERT_EQ(first.code, 0u) << first.out;
+    // The master changes, and a second batch numbers on from the highest VM.
+    ASSERT_EQ(RunFarm({"setconfig", "0", "fps", "30"}).code, 0u);
+    const FarmResult second =
+        RunFarm({"--json", "clone", "--master", "0", "--count", "2", "--first", "next"});
+    ASSERT_EQ(second.code, 0u) << second.out;
+
+    const std::vector<sim::Vm> vms = SimVms(root_);
+    const sim::Vm& master = vms.at(0);
+    ASSERT_EQ(master.snapshots.size(), 2u);
+    EXPECT_EQ(master.snapshots[0].name, master.snapshots[1].name);
+    std::vector<std::string> sources;
+    for (const sim::Vm& vm : vms)
+        if (vm.index >= 101) sources.push_back(std::to_string(vm.index) + " " + vm.from);
+    const std::string& uuid1 = master.snapshots[0].uuid;
+    const std::string& uuid2 = master.snapshots[1].uuid;
+    EXPECT_EQ(sources, (std::vector<std::string>{"101 " + uuid1, "102 " + uuid1, "103 " + uuid2,
+                                                 "104 " + uuid2}));
+    EXPECT_TRUE(Contains(second.out, "\"first\":103")) << second.out;
+    EXPECT_TRUE(Contains(SimJournal(root_), "--name=\"MEmu_103\" --register --snapshot=\"" + uuid2 +
+                                                "\" --options=Link"));
+}
+
+TEST_F(FarmTest, AFailedSnapshotRegistersNoClone) {
+    SetSimSwitches(root_, "MEmuManage.exe snapshot fail\r\n");
+    const FarmResult failed = RunFarm({"clone", "--master", "0", "--count", "3"});
+    EXPECT_EQ(failed.code, 1u);
+    EXPECT_EQ(SimJournalLines(root_).size(), 1u) << SimJournal(root_);
+    EXPECT_EQ(SimVms(root_).size(), 3u);
+    EXPECT_TRUE(Contains(failed.out, "0 of 3 clones registered")) << failed.out;
 }
 
 TEST_F(FarmTest, EachRunModeOfTheControlVerbs) {
@@ -159,13 +173,6 @@ TEST_F(FarmTest, EachRunModeOfTheControlVerbs) {
     EXPECT_EQ(RunFarm({"remove", "2"}).code, 0u);
     EXPECT_EQ(LastJournalLine(), "memuc.exe memuc remove -i 2");
     EXPECT_EQ(RunFarm({"remove", "2"}).code, 1u);
-
-    // Captured with a time-out: memuc answers only after 4 s, the wait ends after 1 s. (It then
-    // fails rather than start a VM after the test has ended.)
-    SetSimSwitches(root_, "memuc.exe start delay=4000\r\nmemuc.exe start fail\r\n");
-    const FarmResult timed = RunFarm({"start", "1", "--wait", "--timeout", "1000"});
-    EXPECT_EQ(timed.code, 1u);
-    EXPECT_LT(timed.milliseconds, 3500u);
 
     // Detached: not waited for, nothing captured.
     SetSimSwitches(root_, "memuc.exe stop delay=3000\r\n");
@@ -181,15 +188,143 @@ TEST_F(FarmTest, MissingEmulatorAndPassedDeadline) {
     DeleteInstallLocationValue();
     const FarmResult lost = RunFarm({"--json", "list"});
     EXPECT_EQ(lost.code, 3u);
-    EXPECT_TRUE(Contains(lost.out, R"({"ok":false,"error":"not_found")")) << lost.out;
+    EXPECT_TRUE(Contains(lost.out, R"({"ok":false,"error":{"exit_code":3,)")) << lost.out;
 
     // The hung tool is left running; the program ends soon after the deadline.
     SetSimSwitches(root_, "memuc.exe listvms hang\r\n");
     const FarmResult hung =
-        RunFarm({"--install-dir", root_ + "MEmu", "--deadline", "2", "list"}, 20000);
+        RunFarm({"--json", "--install-dir", root_ + "MEmu", "--deadline", "2", "list"}, 20000);
     EXPECT_EQ(hung.code, 4u);
     EXPECT_LT(hung.milliseconds, 8000u);
-    EXPECT_TRUE(Contains(hung.err, "waiting for: memuc.exe memuc listvms")) << hung.err;
+    EXPECT_TRUE(Contains(hung.out, R"("exit_code":4)")) << hung.out;
+
+    // Usage errors print one document too.
+    const FarmResult usage = RunFarm({"--json", "start", "x"});
+    EXPECT_EQ(usage.code, 2u);
+    EXPECT_EQ(usage.out.rfind(R"({"ok":false,"error":{"exit_code":2,"message":"SET 'x')", 0), 0u)
+        << usage.out;
+}
+
+// --- Over a set of VMs ----------------------------------------------------------------------
+
+// The VM a call names: memuc's -i, or adb's port; -1 for none.
+int VmOfCall(const std::string& line) {
+    const size_t i = line.find(" -i ");
+    if (i != std::string::npos) return std::atoi(line.c_str() + i + 4);
+    const size_t port = line.find("127.0.0.1:");
+    if (port != std::string::npos) return (std::atoi(line.c_str() + port + 10) - 21503) / 10;
+    return -1;
+}
+
+// The most VMs worked on at once: each VM's work lasts from its first call to the end of its
+// last one.
+int MostVmsAtOnce(const std::vector<SimCall>& calls) {
+    std::map<int, std::pair<uint64_t, uint64_t>> spans;
+    for (const SimCall& call : calls) {
+        const int vm = VmOfCall(call.line);
+        if (vm < 0) continue;
+        auto [it, added] = spans.try_emplace(vm, call.begin_ms, call.end_ms);
+        if (!added) {
+            it->second.first = std::min(it->second.first, call.begin_ms);
+            it->second.second = std::max(it->second.second, call.end_ms);
+        }
+    }
+    int most = 0;
+    for (const auto& [vm, span] : spans) {
+        int at_once = 0;
+        for (const auto& [other, other_span] : spans)
+            if (other_span.first <= span.first && span.first < other_span.second) ++at_once;
+        most = std::max(most, at_once);
+    }
+    return most;
+}
+
+TEST_F(FarmTest, StartsASetAFewAtATimeAndWaitsForTheBoot) {
+    ASSERT_FALSE(InstallSimulatedEmulator(root_, 7).empty());
+    SetSimSwitches(root_, "adb.exe * boot=1500\r\n");
+    const FarmResult started =
+        RunFarm({"--json", "start", "1-6", "--parallel", "3", "--boot"}, 180000);
+    EXPECT_EQ(started.code, 0u) << started.out << started.err;
+    size_t booted = 0;
+    for (size_t at = 0; (at = started.out.find(R"("booted":true)", at)) != std::string::npos; ++at)
+        ++booted;
+    EXPECT_EQ(booted, 6u) << started.out;
+    for (const sim::Vm& vm : SimVms(root_)) EXPECT_EQ(vm.started, vm.index >= 1) << vm.index;
+    const int most = MostVmsAtOnce(SimCalls(root_));
+    EXPECT_LE(most, 3);
+    EXPECT_GE(most, 2);  // they did run side by side
+}
+
+TEST_F(FarmTest, TheSetRunningActsOnExactlyTheRunningVms) {
+    ASSERT_EQ(RunFarm({"start", "0,2", "--wait", "--parallel", "2"}).code, 0u);
+    ClearSimJournal(root_);
+    const FarmResult installed =
+        RunFarm({"--json", "install", "running", "-p", "com.example.game", "--parallel", "8"});
+    EXPECT_EQ(installed.code, 0u) << installed.out;
+    std::vector<std::string> lines = SimJournalLines(root_);
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"memuc.exe memuc installapp -i 0 -p com.example.game",
+                                        "memuc.exe memuc installapp -i 2 -p com.example.game",
+                                        "memuc.exe memuc listvms"}));
+    for (const sim::Vm& vm : SimVms(root_))
+        EXPECT_EQ(vm.apps.size(), vm.index == 1 ? 0u : 1u) << vm.index;
+}
+
+TEST_F(FarmTest, AHungVmPassesItsDeadlineWhileTheOthersSucceed) {
+    ASSERT_FALSE(InstallSimulatedEmulator(root_, 5).empty());
+    SetSimSwitches(root_, "memuc.exe start hang 2\r\n");
+    const FarmResult run =
+        RunFarm({"--json", "--deadline", "3", "start", "1-4", "--wait", "--parallel", "4"}, 60000);
+    EXPECT_EQ(run.code, 4u) << run.out;
+    EXPECT_LT(run.milliseconds, 15000u);
+    EXPECT_TRUE(
+        Contains(run.out, R"({"index":2,"ok":false,"command":"memuc.exe memuc start -i 2")"))
+        << run.out;
+    EXPECT_TRUE(Contains(run.out, R"("timed_out":true)")) << run.out;
+    for (const sim::Vm& vm : SimVms(root_))
+        EXPECT_EQ(vm.started, vm.index == 1 || vm.index == 3 || vm.index == 4) << vm.index;
+}
+
+TEST_F(FarmTest, ClonesGetTheirOwnDeviceIdentities) {
+    const FarmResult cloned =
+        RunFarm({"clone", "--master", "0", "--count", "3", "--randomize"}, 120000);
+    ASSERT_EQ(cloned.code, 0u) << cloned.out;
+    std::vector<std::string> randomized;
+    for (const std::string& line : SimJournalLines(root_))
+        if (Contains(line, "randomize")) randomized.push_back(line);
+    EXPECT_EQ(randomized, (std::vector<std::string>{"memuc.exe memuc randomize -i 101",
+                                                    "memuc.exe memuc randomize -i 102",
+                                                    "memuc.exe memuc randomize -i 103"}));
+    std::set<std::string> identities;
+    for (const sim::Vm& vm : SimVms(root_))
+        if (vm.index == 0 || vm.index >= 101) identities.insert(vm.identity);
+    EXPECT_EQ(identities.size(), 4u);
+}
+
+TEST_F(FarmTest, TheEmulatorsFarmVerbsSendTheirLines) {
+    ASSERT_EQ(RunFarm({"start", "1", "--wait"}).code, 0u);
+    const std::string ova = MakeTempFolder("ova") + "vm 1.ova";
+    ClearSimJournal(root_);
+    const std::vector<std::vector<std::string>> commands = {{"randomize", "1"},
+                                                            {"input", "1", "hi there"},
+                                                            {"setgps", "1", "116.39", "39.9"},
+                                                            {"rotate", "1"},
+                                                            {"apps", "1"},
+                                                            {"export", "1", ova},
+                                                            {"import", ova}};
+    for (const std::vector<std::string>& command : commands) {
+        const FarmResult result = RunFarm(command);
+        EXPECT_EQ(result.code, 0u) << command.front() << ": " << result.out << result.err;
+    }
+    EXPECT_EQ(
+        SimJournalLines(root_),
+        (std::vector<std::string>{
+            "memuc.exe memuc randomize -i 1", "memuc.exe memuc input -i 1 \"hi there\"",
+            "memuc.exe memuc setgps -i 1 116.39 39.9", "memuc.exe memuc rotate -i 1",
+            "memuc.exe memuc getappinfolist -i 1", "memuc.exe memuc export -i 1 \"" + ova + "\"",
+            "memuc.exe memuc import \"" + ova + "\""}));
+    EXPECT_EQ(SimVms(root_).size(), 4u);  // the imported VM
 }
 
 // The manager console build is looked for beside the program's own file, never in the current
@@ -201,7 +336,7 @@ TEST_F(FarmTest, ConsoleBuildIsTakenFromBesideTheProgramOnly) {
                           WideFromGbk(program_dir + "MEmuFarm.exe").c_str(), FALSE));
     // The JSON document carries the log line as UTF-8.
     auto message = [](const std::string& line) {
-        return "\"message\":\"" + Utf8FromWide(WideFromGbk(line.substr(0, line.size() - 2))) + "\"";
+        return "\"message\":\"" + Utf8(line.substr(0, line.size() - 2)) + "\"";
     };
     const std::vector<std::string> clone = {"--json",  "clone", "--master",  "0",
                                             "--count", "1",     "--console", "7.2.2"};
@@ -218,36 +353,7 @@ TEST_F(FarmTest, ConsoleBuildIsTakenFromBesideTheProgramOnly) {
     const FarmResult beside = RunFarm(clone, 60000, program_dir, current_dir);
     EXPECT_EQ(beside.code, 1u);
     EXPECT_TRUE(Contains(beside.out, message(SideFileRefusedLine(kConsoleBuild722)))) << beside.out;
-    std::string bytes;
-    EXPECT_TRUE(sim::ReadFileBytes(console, &bytes) && bytes == "the old manager");
+    EXPECT_EQ(ReadWhole(console), "the old manager");
 }
-
-struct TextRow {
-    const char* text;
-    int code;
-};
-
-class FarmTextTest : public FarmTest, public testing::WithParamInterface<TextRow> {};
-
-// A text reaches adb as one piece of its command line and never starts anything else.
-TEST_P(FarmTextTest, TextsReachTheToolAsGiven) {
-    const TextRow& row = GetParam();
-    const FarmResult result = RunFarm({"text", "1", row.text});
-    EXPECT_EQ(result.code, static_cast<DWORD>(row.code)) << result.err;
-    EXPECT_FALSE(Contains(result.out, "INJECTED")) << result.out;
-    if (row.code == 0) {
-        EXPECT_EQ(LastJournalLine(),
-                  std::string("adb.exe -s 127.0.0.1:21513 shell input text ") + row.text);
-    } else {
-        EXPECT_TRUE(SimJournalLines(root_).empty());
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, FarmTextTest,
-                         testing::Values(TextRow{"a&echo INJECTED", 0}, TextRow{"a|echo b", 0},
-                                         TextRow{"a<b", 0}, TextRow{"a>b", 0}, TextRow{"a^b", 0},
-                                         TextRow{"(a)", 0}, TextRow{"say\"&echo INJECTED", 0},
-                                         TextRow{"100%", 0}, TextRow{"a!b!", 0},
-                                         TextRow{"中文&文字", 0}, TextRow{"%PATH%", 2}));
 
 }  // namespace

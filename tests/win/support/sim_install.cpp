@@ -126,6 +126,29 @@ std::vector<std::string> SimJournalLines(const std::string& root) {
 void ClearSimJournal(const std::string& root) {
     sim::RootLock lock(root);
     sim::WriteFileBytes(root + sim::kJournalFile, "");
+    sim::WriteFileBytes(root + sim::kCallsFile, "");
+}
+
+std::vector<SimCall> SimCalls(const std::string& root) {
+    std::string text;
+    {
+        sim::RootLock lock(root);
+        sim::ReadFileBytes(root + sim::kCallsFile, &text);
+    }
+    std::vector<SimCall> calls;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string line = text.substr(start, end - start);
+        SimCall call;
+        const size_t first = line.find(' ');
+        const size_t second = line.find(' ', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        call.begin_ms = std::stoull(line.substr(0, first));
+        call.end_ms = std::stoull(line.substr(first + 1, second - first - 1));
+        call.line = line.substr(second + 1);
+        calls.push_back(call);
+    }
+    return calls;
 }
 
 void SetSimSwitches(const std::string& root, const std::string& rules) {
@@ -147,8 +170,7 @@ void StopSimulatedVms(const std::string& root) {
     std::vector<sim::Vm> vms = sim::LoadState(root);
     for (sim::Vm& vm : vms) {
         if (vm.started) sim::StopProcess(vm.pid);
-        vm.started = false;
-        vm.pid = 0;
+        sim::MarkStopped(vm);
     }
     sim::SaveState(root, vms);
 }

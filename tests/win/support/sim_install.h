@@ -3,6 +3,7 @@
 // VM state. See sim/README.md for the formats.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,16 @@ bool WriteShortcut(const std::string& link_path, const std::string& target);
 
 std::string SimJournal(const std::string& root);
 std::vector<std::string> SimJournalLines(const std::string& root);
+// Empties the journal and the calls file.
 void ClearSimJournal(const std::string& root);
+// The calls that have ended, from the calls file: when each began and ended, and its line
+// ("memuc.exe memuc start -i 3").
+struct SimCall {
+    uint64_t begin_ms = 0;
+    uint64_t end_ms = 0;
+    std::string line;
+};
+std::vector<SimCall> SimCalls(const std::string& root);
 // Replaces the switches file by `rules` (one "<tool> <subcommand> <behaviour>" per line).
 void SetSimSwitches(const std::string& root, const std::string& rules);
 std::vector<sim::Vm> SimVms(const std::string& root);

@@ -1,0 +1,157 @@
+// Every command line of the control module, as data: one row per operation of memuc.exe and
+// adb.exe with the line's pattern, the arguments it takes (and where the line puts each text),
+// how it is run and how its reply is judged. The control object and the console companion
+// both build their lines here, so the two can never send different lines for one operation.
+//
+// A pattern is the line after the tool's file name ("memuc.exe") or, for adb, after
+// "adb.exe -s 127.0.0.1:<port> ". "{NAME}" stands for the argument of the slot of that name;
+// a placeholder between a pair of the pattern's own double quotes is a quoted text.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class Op {
+    // memuc.exe
+    kListVms,
+    kCreateVm,
+    kRemoveVm,
+    kCloneVm,
+    kStartVm,
+    kStopVm,
+    kStopAllVms,
+    kRebootVm,
+    kIsVmRunning,
+    kRenameVm,
+    kInstallApk,
+    kInstallPackage,
+    kUninstallApp,
+    kStartApp,
+    kStopApp,
+    kShakeVm,
+    kSendKey,
+    kConnectVm,
+    kDisconnectVm,
+    kExecInVm,
+    kSortWindows,
+    kGetConfig,
+    kSetConfig,
+    kRandomizeVm,
+    kTypeText,  // the emulator's own text input
+    kSetGps,
+    kRotateVm,
+    kListApps,
+    kExportVm,
+    kImportVm,
+    // adb.exe
+    kAdbCommand,
+    kInputText,
+    kInputKeyEvent,
+    kInputTap,
+    kInputSwipe,
+    kClearAppData,
+    kScreenCapture,
+    kPullFile,
+    kRemoveDeviceFile,
+    kBootCompleted,
+};
+
+enum class Tool { kMemuc, kAdb };
+
+// What an argument is, for the line and for the checks made before anything runs.
+enum class SlotKind {
+    kIndex,       // the VM index: memuc's -i, adb's port
+    kInt,         // a 32-bit integer in decimal
+    kLongitude,   // a decimal number from -180 to 180, written as given
+    kLatitude,    // a decimal number from -90 to 90, written as given
+    kText,        // free text
+    kName,        // a title, key or value: no control characters
+    kPackage,     // an Android package name
+    kComponent,   // an Android package, or package/activity
+    kLocalPath,   // a file on this computer (the caller makes it absolute)
+    kDeviceText,  // text typed by the device's `input text`
+    kDeviceFile,  // a file name on the device, made by the program
+    kArgs,        // adb's own arguments: every remaining text, each one argument
+};
+
+struct Slot {
+    const char* name = nullptr;
+    SlotKind kind = SlotKind::kText;
+    bool trimmed = false;            // ASCII and full-width blanks cut from both ends
+    const char* if_empty = nullptr;  // what an empty text becomes; null: the text is required
+};
+
+// How an operation's line is run.
+enum class RunMode {
+    kCaptured,            // waited for, output captured
+    kDetachedUnlessWait,  // started detached unless the caller waits (start, stop, reboot)
+    kDetached,            // started detached, never waited for
+};
+
+// How a reply is read as the operation's result.
+enum class ResultRule {
+    kNone,              // no result of its own
+    kPhrase,            // the phrase stands in the reply
+    kPhraseAbsent,      // the phrase does not stand in the reply (isvmrunning)
+    kSuccessOrWaiting,  // "SUCCESS", or failing that "wait for 30000"
+    kOutput,            // the reply itself is the result
+};
+
+struct OperationSpec {
+    Op op;
+    Tool tool;
+    const char* pattern;
+    std::array<Slot, 5> slots;  // in the order the caller gives the arguments
+    RunMode run;
+    ResultRule rule;
+    const char* phrase;          // kPhrase, kPhraseAbsent
+    bool enters_install_folder;  // the control object asserts its folder before the line
+};
+
+const OperationSpec& SpecOf(Op op);
+// Every row, in declaration order.
+const std::vector<OperationSpec>& AllOperations();
+
+// The arguments of one call: the VM index, the integers and the texts, each in slot order.
+struct OperationArgs {
+    int32_t index = 0;
+    std::vector<int32_t> numbers;
+    std::vector<std::string> texts;
+};
+
+// How texts are written into a line. kAsGiven: inserted unchanged (the control object's
+// lines, which its callers know). kOneArgumentEach: every text reaches the tool as one
+// argument, exactly (quoted by the C runtime's rules; device text as one device shell word).
+enum class TextStyle { kAsGiven, kOneArgumentEach };
+
+// The whole command line, starting with the tool's file name.
+std::string OperationLine(Op op, const OperationArgs& args, TextStyle style,
+                          std::string_view memuc_file = "memuc.exe");
+// The line without its tool: for adb, what follows the target ("shell input tap 1 2").
+std::string OperationArguments(Op op, const OperationArgs& args, TextStyle style);
+
+// The window's reading of a reply: the operation's rule, and nothing else.
+bool ReplySucceeds(Op op, std::string_view reply);
+
+// "screenshot" + the tick count + ".png": the device file of one screenshot.
+std::string ScreenshotFileName(int32_t tick);
+
+// "-s 127.0.0.1:" + (21503 + 10 * index) + " ".
+std::string AdbTarget(int32_t index);
+// The adb port of a VM, as the emulator assigns them.
+int64_t AdbPort(int32_t index);
+// The highest VM index whose adb port is a port (at most 65535).
+inline constexpr int32_t kLastAdbIndex = 4403;
+
+// Why a text cannot be passed for a slot of this kind, or nothing when it can. Used before
+// anything runs; the message does not name the slot (the caller does).
+std::optional<std::string> TextProblem(const Slot& slot, std::string_view text);
+
+// The single device shell word that makes `input text` type `text`: single-quoted, a quote
+// written as '\'' and each blank as %s (which `input text` types as a blank). Only for texts
+// TextProblem accepts for kDeviceText.
+std::string DeviceTextWord(std::string_view text);

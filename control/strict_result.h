@@ -1,0 +1,19 @@
+// The console companion's reading of a tool run, which a script can trust: a run succeeds only
+// when the tool started and ended, its exit code is 0, its reply is no error, and the
+// operation's result phrase (where it has one) stands in the reply. The window keeps reading
+// replies by their phrases alone (ReplySucceeds).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "control/operations.h"
+#include "process/tool_runner.h"
+
+// Why the run failed, or nothing when it succeeded. A detached start succeeds once started.
+std::optional<std::string> RunFailure(Op op, const ToolRun& run);
+
+// The same for a line that is no operation of the table (the one-key run's MEmuManage.exe
+// lines): started, ended with exit code 0, and `success_word` in the reply.
+std::optional<std::string> RunFailure(const ToolRun& run, const std::string& tool,
+                                      const char* success_word);

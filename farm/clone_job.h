@@ -1,0 +1,50 @@
+// The window's one-key job from the command line: optionally the manager console write, then
+// the snapshot of the master VM and the linked clones of that very snapshot, each step
+// reported as it ends.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cloning/one_key_run.h"
+#include "farm/farm_request.h"
+#include "farm/tool_step.h"
+
+struct CloneStepReport {
+    std::string command;
+    bool ok = false;
+    bool finished = true;  // false: abandoned at the deadline
+    std::string output;
+};
+
+struct ConsoleWriteReport {
+    std::string version;
+    bool ok = false;
+    std::string message;  // one line, without its line end
+};
+
+struct CloneReport {
+    std::string master;
+    int64_t first = 0;
+    int64_t count = 0;
+    std::string tools_dir;
+    bool dry_run = false;
+    std::vector<std::string> planned;  // the dry run's lines
+    std::optional<ConsoleWriteReport> console;
+    std::vector<CloneStepReport> steps;  // the snapshot first, then each clone (and randomize)
+    std::optional<std::string> snapshot_uuid;
+    OneKeyResult result;
+    std::string failure;  // why the job could not run at all (--first next without a listing)
+    bool deadline_passed = false;
+    int exit_code = 0;
+};
+
+// `log` receives the run's log texts as they come (the window's lines and ours, GBK).
+CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
+                        const Deadline& deadline,
+                        const std::function<void(const std::string&)>& log);
+
+// What the dry run shows where a clone line names the snapshot that the run would take.
+inline constexpr const char* kPlannedSnapshotUuid = "<UUID of the snapshot taken>";

@@ -1,0 +1,48 @@
+// Runs one command of the console companion: checks it, finds the emulator, resolves the VMs
+// and does the work, and says what came of it. The caller prints the outcome.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "farm/clone_job.h"
+#include "farm/farm_request.h"
+#include "farm/health_run.h"
+#include "farm/listing.h"
+#include "farm/vm_result.h"
+
+// Told as things happen, for text output: the clone run's log texts, and each VM's result as
+// it finishes when a command acts on a set.
+struct FarmProgress {
+    std::function<void(const std::string& gbk)> log;
+    std::function<void(const VmResult& result)> vm_finished;
+    // health --watch: each round as it is taken.
+    std::function<void(const HealthRound& round)> health_round;
+};
+
+struct FailureOutcome {};  // nothing ran (or nothing worth showing): see FarmOutcome::message
+struct SingleOutcome {     // one VM, or a command that names none
+    VmResult result;
+};
+struct SetOutcome {
+    std::vector<VmResult> results;
+};
+struct ListOutcome {
+    FarmListing listing;
+};
+
+struct FarmOutcome {
+    int exit_code = kExitOk;
+    // Why the exit code is not 0, in one line; empty when it is.
+    std::string message;
+    std::variant<FailureOutcome, SingleOutcome, SetOutcome, ListOutcome, CloneReport, HealthRound>
+        what;
+};
+
+FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress);
+
+// What is wrong with the request's texts and VM indexes before anything runs (each message
+// names the argument), or nothing.
+std::optional<std::string> RequestProblem(const FarmRequest& request);

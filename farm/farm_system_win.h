@@ -1,0 +1,38 @@
+// The console companion's system on Windows: its tools started directly, the process list, the
+// window walk, the files, a steady clock, and Ctrl+C turned into a request to start nothing new.
+#pragma once
+
+#include "farm/farm_system.h"
+#include "farm/health_probes_win.h"
+#include "install/console_build_store_win.h"
+#include "process/direct_runner_win.h"
+#include "process/process_source_win.h"
+
+class WinFarmSystem : public FarmSystem {
+public:
+    ToolRunner& Tools() override { return runner_; }
+    ProcessSource& Processes() override { return processes_; }
+    int32_t WindowWalk(int32_t window) override;
+    bool FileExists(const std::string& path) override;
+    std::string DiscoverInstallDirectory() override;
+    ConsoleBuildStore& Builds() override { return builds_; }
+    FileReplacer& Files() override { return files_; }
+    HealthProbes& Probes() override { return probes_; }
+    std::string Utf8FromGbk(std::string_view gbk) override;
+    int32_t TickCount() override;
+    double Now() override;
+    void Sleep(double seconds) override;
+    bool StopRequested() override;
+
+    // From now on the first Ctrl+C (or Ctrl+Break) asks to start nothing new and calls
+    // `on_first`; a second one calls `on_second`, which ends the program (its tools are left
+    // running).
+    static void CatchInterrupts(void (*on_first)(), void (*on_second)());
+
+private:
+    DirectToolRunner runner_;
+    WinProcessSource processes_;
+    ProgramBuildStore builds_;
+    AtomicFileReplacer files_;
+    WinHealthProbes probes_;
+};

@@ -1,0 +1,56 @@
+#include "farm/tool_step.h"
+
+#include "control/strict_result.h"
+#include "process/tool_runner.h"
+
+namespace {
+
+ToolRunOptions OptionsFor(FarmSystem& system, const StepLimits& limits) {
+    ToolRunOptions options;
+    options.timeout_ms = limits.timeout_ms;
+    if (limits.deadline.at) {
+        const Deadline deadline = limits.deadline;
+        options.abandon = [&system, deadline] { return deadline.Passed(system); };
+    }
+    return options;
+}
+
+StepResult Finish(StepResult step, std::optional<std::string> failure, double started,
+                  FarmSystem& system) {
+    step.ok = !failure;
+    if (failure) step.failure = std::move(*failure);
+    step.seconds = system.Now() - started;
+    return step;
+}
+
+}  // namespace
+
+StepResult RunOperationStep(FarmSystem& system, const ToolFolders& folders, Op op,
+                            const OperationArgs& args, const StepLimits& limits, bool detached) {
+    const double started = system.Now();
+    StepResult step;
+    step.command = OperationLine(op, args, TextStyle::kOneArgumentEach);
+    if (limits.deadline.Passed(system)) {
+        step.run.end = RunEnd::kAbandoned;
+    } else if (detached) {
+        step.run = system.Tools().StartDetached(folders.install, step.command);
+    } else {
+        step.run = system.Tools().Run(folders.install, step.command, OptionsFor(system, limits));
+    }
+    std::optional<std::string> failure = RunFailure(op, step.run);
+    return Finish(std::move(step), std::move(failure), started, system);
+}
+
+StepResult RunLineStep(FarmSystem& system, const std::string& folder, const std::string& line,
+                       const char* success_word, const StepLimits& limits) {
+    const double started = system.Now();
+    StepResult step;
+    step.command = line;
+    if (limits.deadline.Passed(system)) {
+        step.run.end = RunEnd::kAbandoned;
+    } else {
+        step.run = system.Tools().Run(folder, line, OptionsFor(system, limits));
+    }
+    std::optional<std::string> failure = RunFailure(step.run, ToolFileOf(line), success_word);
+    return Finish(std::move(step), std::move(failure), started, system);
+}

@@ -1,0 +1,166 @@
+#include "farm/vm_jobs.h"
+
+#include "control/operations.h"
+#include "text/gbk_text.h"
+
+namespace {
+
+constexpr const char* kIndexPlaceholder = "{index}";
+// How long one boot poll may stay silent before it counts as "not yet".
+constexpr int kBootPollTimeoutMs = 5000;
+
+struct Job {
+    const JobContext& context;
+    int32_t index;
+    StepLimits limits;
+    VmResult result;
+
+    FarmSystem& system() const { return context.system; }
+    const FarmRequest& request() const { return context.request; }
+
+    StepResult Run(Op op, const OperationArgs& args, bool detached = false) {
+        StepResult step = RunOperationStep(system(), context.folders, op, args, limits, detached);
+        result.timed_out = result.timed_out || step.run.end == RunEnd::kTimedOut ||
+                           step.run.end == RunEnd::kAbandoned;
+        result.deadline_passed = result.deadline_passed || step.run.end == RunEnd::kAbandoned;
+        result.steps.push_back(step);
+        return step;
+    }
+
+    void Fail(std::string why) {
+        result.ok = false;
+        if (result.failure.empty()) result.failure = std::move(why);
+    }
+
+    OperationArgs Args() const { return {index, request().numbers, request().texts}; }
+};
+
+Op OperationOf(const FarmRequest& request) {
+    if (request.verb->op == Op::kInstallApk && request.by_package) return Op::kInstallPackage;
+    return request.verb->op;
+}
+
+bool Detached(const FarmRequest& request, Op op) {
+    const RunMode mode = SpecOf(op).run;
+    return mode == RunMode::kDetached ||
+           (mode == RunMode::kDetachedUnlessWait && !request.wait && !request.boot);
+}
+
+// Asks adb once a second whether Android has booted, until it has, the boot time-out passes,
+// the deadline passes or the user presses Ctrl+C. Only the last question is kept.
+void WaitForBoot(Job& job) {
+    FarmSystem& system = job.system();
+    const double until = system.Now() + job.request().boot_timeout_s;
+    StepLimits poll_limits = job.limits;
+    poll_limits.timeout_ms = kBootPollTimeoutMs;
+    for (bool first = true;; first = false) {
+        if (system.StopRequested()) {
+            job.Fail("the boot wait was stopped by Ctrl+C; the VM is left running");
+            return;
+        }
+        StepResult poll = RunOperationStep(system, job.context.folders, Op::kBootCompleted,
+                                           {job.index, {}, {}}, poll_limits);
+        if (!first) job.result.steps.pop_back();
+        job.result.steps.push_back(poll);
+        if (poll.run.end == RunEnd::kAbandoned) {
+            job.result.timed_out = job.result.deadline_passed = true;
+            job.Fail(poll.failure);
+            return;
+        }
+        if (poll.ok && gbk::Trim(gbk::ReplaceAll(poll.run.output, "\r\n", "")) == "1") {
+            job.result.booted = true;
+            return;
+        }
+        if (system.Now() >= until) {
+            job.result.booted = false;
+            job.Fail("Android had not finished booting after " +
+                     gbk::Decimal(static_cast<int64_t>(job.request().boot_timeout_s)) +
+                     " s; the VM is left running");
+            return;
+        }
+        system.Sleep(1.0);
+    }
+}
+
+void RunOperationJob(Job& job) {
+    const Op op = OperationOf(job.request());
+    job.limits.timeout_ms = job.request().timeout_ms.value_or(0);
+    const StepResult step = job.Run(op, job.Args(), Detached(job.request(), op));
+    job.result.ok = step.ok;
+    job.result.output = step.run.output;
+    if (!step.ok) {
+        job.Fail(step.failure);
+        return;
+    }
+    job.limits.timeout_ms = 0;
+    if (job.request().boot) WaitForBoot(job);
+}
+
+void RunRunningJob(Job& job) {
+    const StepResult step = job.Run(Op::kIsVmRunning, job.Args());
+    job.result.output = step.run.output;
+    // Either answer holds "Running"; a reply without it answers nothing.
+    const bool answered = step.ok && gbk::Contains(step.run.output, "Running");
+    job.result.ok = answered;
+    if (answered) {
+        job.result.running = ReplySucceeds(Op::kIsVmRunning, step.run.output);
+    } else {
+        job.Fail(step.ok ? "the reply says neither Running nor Not Running" : step.failure);
+    }
+}
+
+void RunScreenshotJob(Job& job) {
+    const std::string name = ScreenshotFileName(job.system().TickCount());
+    const std::string path =
+        ScreenshotPath(job.request().texts.at(0), job.index, job.context.many_vms);
+    job.result.ok = true;
+    // The three steps run in this order whatever the one before printed, so that the device
+    // copy is removed; only a passed deadline ends them early.
+    const OperationArgs steps[] = {
+        {job.index, {}, {name}}, {job.index, {}, {name, path}}, {job.index, {}, {name}}};
+    const Op ops[] = {Op::kScreenCapture, Op::kPullFile, Op::kRemoveDeviceFile};
+    for (size_t i = 0; i < 3 && !job.result.deadline_passed; ++i) {
+        const StepResult step = job.Run(ops[i], steps[i]);
+        job.result.output += step.run.output;
+        if (!step.ok) job.Fail(step.failure);
+    }
+    if (job.result.ok && !job.system().FileExists(path))
+        job.Fail("the screenshot was not saved to " + path);
+}
+
+}  // namespace
+
+std::string ScreenshotPath(const std::string& file, int32_t index, bool many) {
+    const std::string number = gbk::Decimal(index);
+    if (gbk::Contains(file, kIndexPlaceholder))
+        return gbk::ReplaceAll(file, kIndexPlaceholder, number);
+    if (!many) return file;
+    const int separator = gbk::FindLast(file, "\\");
+    const int dot = gbk::FindLast(file, ".");
+    if (dot > separator && dot > 1)
+        return file.substr(0, static_cast<size_t>(dot - 1)) + "-" + number +
+               file.substr(static_cast<size_t>(dot - 1));
+    return file + "-" + number;
+}
+
+VmResult RunVmJob(const JobContext& context, int32_t index) {
+    Job job{context, index, {}, {}};
+    job.result.index = index;
+    const double started = context.system.Now();
+    job.limits.deadline = context.invocation_deadline;
+    if (context.per_vm_seconds) job.limits.deadline.at = started + *context.per_vm_seconds;
+
+    switch (context.request.verb->job) {
+        case VmJob::kOperation:
+            RunOperationJob(job);
+            break;
+        case VmJob::kRunning:
+            RunRunningJob(job);
+            break;
+        case VmJob::kScreenshot:
+            RunScreenshotJob(job);
+            break;
+    }
+    job.result.seconds = context.system.Now() - started;
+    return std::move(job.result);
+}

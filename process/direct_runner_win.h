@@ -1,0 +1,14 @@
+// The console companion's tool runner: each line's tool is started by its full path in the
+// given folder (no command interpreter reads the line), in a process group of its own so that
+// Ctrl+C in the console reaches only the companion, which stops between commands. Safe to use
+// from several threads at once.
+#pragma once
+
+#include "process/tool_runner.h"
+
+class DirectToolRunner : public ToolRunner {
+public:
+    ToolRun Run(const std::string& folder, const std::string& line,
+                const ToolRunOptions& options) override;
+    ToolRun StartDetached(const std::string& folder, const std::string& line) override;
+};

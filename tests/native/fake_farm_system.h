@@ -1,0 +1,146 @@
+// A FarmSystem for the console companion's core: its tools answer from a function of the
+// line, every start is recorded, and its clock is the real steady clock plus whatever Sleep
+// asked for (so a stagger costs the tests no time). Safe from several threads.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_console_builds.h"
+#include "fake_control_platform.h"
+#include "farm/farm_system.h"
+
+struct StartedLine {
+    std::string folder;
+    std::string line;
+    bool detached = false;
+};
+
+class FakeToolRunner : public ToolRunner {
+public:
+    // The answer to a line; by default every line succeeds silently.
+    std::function<ToolRun(const std::string& line)> answer = [](const std::string&) {
+        return ToolRun{RunEnd::kExited, 0, "", ""};
+    };
+    // Lines holding this text hang until the run is abandoned (or forever, without one).
+    std::string hang_on;
+
+    ToolRun Run(const std::string& folder, const std::string& line,
+                const ToolRunOptions& options) override {
+        Record(folder, line, false);
+        if (!hang_on.empty() && line.find(hang_on) != std::string::npos) {
+            while (!(options.abandon && options.abandon()))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return {RunEnd::kAbandoned, 0, "partial", ""};
+        }
+        return answer(line);
+    }
+    ToolRun StartDetached(const std::string& folder, const std::string& line) override {
+        Record(folder, line, true);
+        return {RunEnd::kDetached, 0, "", ""};
+    }
+
+    std::vector<StartedLine> Started() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return started_;
+    }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        for (const StartedLine& started : Started()) lines.push_back(started.line);
+        return lines;
+    }
+
+private:
+    void Record(const std::string& folder, const std::string& line, bool detached) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        started_.push_back({folder, line, detached});
+    }
+    std::mutex mutex_;
+    std::vector<StartedLine> started_;
+};
+
+// A reply that succeeds with `output`.
+inline ToolRun Answer(std::string output, uint32_t exit_code = 0) {
+    return {RunEnd::kExited, exit_code, std::move(output), ""};
+}
+
+// Health readings: the process list is `before` at the first look of a round and `after` at
+// the second; windows answer as `windows` says (responding when not named); each look at the
+// time moves it on by one second.
+class FakeHealthProbes : public HealthProbes {
+public:
+    std::optional<std::vector<ProcessReading>> before = std::vector<ProcessReading>{};
+    std::optional<std::vector<ProcessReading>> after = std::vector<ProcessReading>{};
+    std::map<int32_t, WindowAnswer> windows;
+    int cores = 2;
+    std::atomic<int64_t> time{133000000000000000};  // 2022-06-17
+
+    std::optional<std::vector<ProcessReading>> ProcessList() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return looks_++ % 2 == 0 ? before : after;
+    }
+    WindowAnswer AskWindow(int32_t window) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (window < 1) return WindowAnswer::kNone;
+        const auto found = windows.find(window);
+        return found == windows.end() ? WindowAnswer::kResponding : found->second;
+    }
+    int64_t SystemTime() override { return time.fetch_add(5000000); }
+    int Cores() override { return cores; }
+
+private:
+    std::mutex mutex_;
+    int looks_ = 0;
+};
+
+class FakeFarmSystem : public FarmSystem {
+public:
+    FakeToolRunner tools;
+    FakeProcessSource processes;
+    FakeBuilds builds;
+    FakeFiles files;
+    FakeHealthProbes probes;
+    std::string discovered = "C:\\MEmu\\";
+    std::set<std::string> existing_files = {"C:\\MEmu\\memuc.exe"};
+    int32_t tick = 1234;
+    std::atomic<bool> stop{false};  // Ctrl+C was pressed
+
+    ToolRunner& Tools() override { return tools; }
+    ProcessSource& Processes() override { return processes; }
+    int32_t WindowWalk(int32_t window) override { return window + 1; }
+    bool FileExists(const std::string& path) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return existing_files.count(path) != 0;
+    }
+    void AddFile(const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        existing_files.insert(path);
+    }
+    std::string DiscoverInstallDirectory() override { return discovered; }
+    ConsoleBuildStore& Builds() override { return builds; }
+    FileReplacer& Files() override { return files; }
+    HealthProbes& Probes() override { return probes; }
+    std::string Utf8FromGbk(std::string_view gbk) override { return std::string(gbk); }
+    int32_t TickCount() override { return tick; }
+    double Now() override {
+        const auto since = std::chrono::steady_clock::now() - start_;
+        return std::chrono::duration<double>(since).count() + skipped_.load();
+    }
+    void Sleep(double seconds) override {
+        double now = skipped_.load();
+        while (!skipped_.compare_exchange_weak(now, now + seconds)) {
+        }
+    }
+    bool StopRequested() override { return stop.load(); }
+
+private:
+    std::mutex mutex_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::atomic<double> skipped_{0};
+};

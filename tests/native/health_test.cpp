@@ -1,0 +1,369 @@
+#include "farm/health.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/farm_args.h"
+#include "fake_farm_system.h"
+#include "farm/farm_run.h"
+#include "farm/health_format.h"
+#include "row_name.h"
+
+namespace {
+
+// The one Chinese title of these tests, from GBK to UTF-8 (the system does this on Windows).
+const std::string kTitleUtf8 = reinterpret_cast<const char*>(u8"逍遥 一号");
+std::string Utf8(std::string_view gbk) {
+    return gbk == "逍遥 一号" ? kTitleUtf8 : std::string(gbk);
+}
+
+TEST(Health, CpuShareOfAllCores) {
+    struct Row {
+        const char* name;
+        uint64_t before, after;
+        int64_t interval;
+        int cores;
+        std::optional<double> share;
+    };
+    const Row rows[] = {
+        {"one core busy of two", 0, 10000000, 10000000, 2, 0.5},
+        {"idle", 5, 5, 10000000, 4, 0.0},
+        {"all cores", 100, 100 + 40000000, 10000000, 4, 1.0},
+        {"zero interval", 0, 10, 0, 2, std::nullopt},
+        {"clock went back", 0, 10, -5, 2, std::nullopt},
+        {"time went back (a new process took the pid)", 500, 400, 10000000, 2, std::nullopt},
+        {"no cores", 0, 10, 10, 0, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        const std::optional<double> share =
+            CpuShare(row.before, row.after, row.interval, row.cores);
+        ASSERT_EQ(share.has_value(), row.share.has_value()) << row.name;
+        if (share) {
+            EXPECT_DOUBLE_EQ(*share, *row.share) << row.name;
+        }
+    }
+}
+
+TEST(Health, IsoUtcTime) {
+    EXPECT_EQ(IsoUtc(116444736000000000), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(IsoUtc(134116128000000000 + 10 * 3600 * 10000000LL + 12345678),
+              "2025-12-31T10:00:01Z");
+    EXPECT_EQ(IsoUtc(133852608000000000), "2025-03-01T00:00:00Z");  // the day after 28 Feb
+    EXPECT_EQ(IsoUtc(133536384000000000), "2024-02-29T00:00:00Z");  // a leap day
+    EXPECT_DOUBLE_EQ(UnixSeconds(116444736000000000 + 15000000), 1.5);
+}
+
+ProcessReading Process(uint32_t pid, uint64_t cpu, int64_t created, uint64_t private_bytes) {
+    ProcessReading reading;
+    reading.pid = pid;
+    reading.exe_name = "MEmuHeadless.exe";
+    reading.cpu_time = cpu;
+    reading.create_time = created;
+    reading.working_set = 100 * 1024 * 1024;
+    reading.private_bytes = private_bytes;
+    return reading;
+}
+
+VmRecord Vm(int32_t index, const std::string& title, bool started, int32_t window, int32_t pid) {
+    VmRecord vm;
+    vm.index = index;
+    vm.title = title;
+    vm.started = started;
+    vm.window = window;
+    vm.process_id = pid;
+    vm.headless_pid = pid;
+    return vm;
+}
+
+const SampleClock kClock{1000 * 10000000LL, 1001 * 10000000LL, 2};
+
+struct RuleRow {
+    const char* name;
+    HealthInputs inputs;
+    HealthThresholds thresholds;
+    bool healthy;
+    std::string problems;  // joined by "; "
+    std::string reasons;   // null readings, "name: why" joined by "; "
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const RuleRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class HealthRuleTest : public testing::TestWithParam<RuleRow> {};
+
+TEST_P(HealthRuleTest, ReadsAndJudgesOneVm) {
+    const RuleRow& row = GetParam();
+    const VmHealth health = ReadHealth(row.inputs, kClock, row.thresholds);
+    EXPECT_EQ(health.healthy, row.healthy);
+    std::string problems;
+    for (const std::string& p : health.problems) problems += (problems.empty() ? "" : "; ") + p;
+    EXPECT_EQ(problems, row.problems);
+    std::string reasons;
+    for (const auto& [name, why] : health.reasons)
+        reasons += (reasons.empty() ? "" : "; ") + name + ": " + why;
+    EXPECT_EQ(reasons, row.reasons);
+}
+
+HealthInputs Inputs(VmRecord vm, WindowAnswer window, std::optional<bool> adb,
+                    std::optional<ProcessReading> before, std::optional<ProcessReading> after) {
+    HealthInputs inputs;
+    inputs.vm = std::move(vm);
+    inputs.window = window;
+    inputs.adb = adb;
+    inputs.before = std::move(before);
+    inputs.after = std::move(after);
+    return inputs;
+}
+
+const ProcessReading kIdleBefore = Process(7, 0, 900 * 10000000LL, 300 << 20);
+const ProcessReading kBusyAfter = Process(7, 16000000, 900 * 10000000LL, 300 << 20);
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HealthRuleTest,
+    testing::Values(
+        RuleRow{"healthy",
+                Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kResponding, true, kIdleBefore,
+                       kBusyAfter),
+                {},
+                true,
+                "",
+                ""},
+        RuleRow{"no window is fine",
+                Inputs(Vm(1, "a", true, 0, 7), WindowAnswer::kNone, true, kIdleBefore, kBusyAfter),
+                {},
+                true,
+                "",
+                "window_responding: the VM has no window"},
+        RuleRow{"hung window",
+                Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kHung, true, kIdleBefore, kBusyAfter),
+                {},
+                false,
+                "its window does not answer",
+                ""},
+        RuleRow{
+            "window gone",
+            Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kUnknown, true, kIdleBefore, kBusyAfter),
+            {},
+            false,
+            "its window could not be asked",
+            "window_responding: the VM's window could not be asked"},
+        RuleRow{"adb dead",
+                Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kResponding, false, kIdleBefore,
+                       kBusyAfter),
+                {},
+                false,
+                "adb does not answer",
+                ""},
+        RuleRow{"above the CPU threshold",
+                Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kResponding, true, kIdleBefore,
+                       kBusyAfter),
+                {0.5, std::nullopt},
+                false,
+                "CPU 80.0% is above 50.0%",
+                ""},
+        RuleRow{"at the CPU threshold",
+                Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kResponding, true, kIdleBefore,
+                       kBusyAfter),
+                {0.8, std::nullopt},
+                true,
+                "",
+                ""},
+        RuleRow{"above the memory threshold",
+                Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kResponding, true, kIdleBefore,
+                       kBusyAfter),
+                {std::nullopt, 299.5},
+                false,
+                "private memory 300 MiB is above 300 MiB",
+                ""},
+        RuleRow{"headless process not found",
+                Inputs(Vm(1, "a", true, 5, 0), WindowAnswer::kResponding, true, std::nullopt,
+                       std::nullopt),
+                {0.1, 1},
+                true,
+                "",
+                "cpu_ratio: no headless process; headless_pid: the VM's MEmuHeadless.exe process "
+                "was not found; private_bytes: no headless process; uptime_seconds: no headless "
+                "process; working_set_bytes: no headless process"},
+        RuleRow{"process new during the sample",
+                Inputs(Vm(1, "a", true, 5, 7), WindowAnswer::kResponding, true, std::nullopt,
+                       kBusyAfter),
+                {},
+                true,
+                "",
+                "cpu_ratio: the process was not there for the whole sample"},
+        RuleRow{"not running",
+                Inputs(Vm(2, "b", false, 0, 0), WindowAnswer::kNone, std::nullopt, std::nullopt,
+                       std::nullopt),
+                {},
+                false,
+                "",
+                ""}),
+    RowName());
+
+// One healthy VM with a Chinese title, one with a quote and a backslash in its title and null
+// readings, one not running.
+HealthReport ThreeVms() {
+    HealthReport report;
+    report.sampled_at = 134116128000000000;  // 2025-12-31T00:00:00Z
+    report.vms.push_back(
+        ReadHealth(Inputs(Vm(1, "逍遥 一号", true, 5, 7), WindowAnswer::kResponding, true,
+                          kIdleBefore, kBusyAfter),
+                   kClock, {}));
+    report.vms.push_back(ReadHealth(Inputs(Vm(2, "a\"b\\c", true, 6, 0), WindowAnswer::kHung, false,
+                                           std::nullopt, std::nullopt),
+                                    kClock, {}));
+    report.vms.push_back(ReadHealth(Inputs(Vm(3, "MEmu_3", false, 0, 0), WindowAnswer::kNone,
+                                           std::nullopt, std::nullopt, std::nullopt),
+                                    kClock, {}));
+    return report;
+}
+
+TEST(HealthFormat, TextTableMarksUnhealthyRowsAndCountsThem) {
+    const std::string table = HealthTable(ThreeVms());
+    EXPECT_EQ(table.substr(0, table.find('\n')),
+              "  index  title      run  pid  cpu    mem      private  window  adb  uptime  health");
+    EXPECT_NE(table.find("\n  1      逍遥 一号  yes  7    80.0%  100 MiB  300 MiB  yes     yes  "
+                         "1m41s   ok\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("\n! 2      a\"b\\c      yes  ?    ?      ?        ?        HUNG    NO   "
+                         "?       UNHEALTHY: its window does not answer; adb does not answer\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("\n  3      MEmu_3     no   0    0.0%   0 MiB    0 MiB    -       -    "
+                         "0s      stopped\n"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("3 VMs, 2 running, 1 unhealthy (sampled 2025-12-31T00:00:00Z).\n"),
+              std::string::npos);
+}
+
+TEST(HealthFormat, JsonHasNullsWithReasons) {
+    const std::string json = HealthJson(ThreeVms(), 1, "1 of 2 running VMs unhealthy", Utf8);
+    EXPECT_EQ(json.rfind(R"({"ok":false,"sampled_at":"2025-12-31T00:00:00Z","running":2,)"
+                         R"("unhealthy":1,"vms":[{"index":1,"title":")" +
+                             kTitleUtf8 +
+                             R"(","started":true,)"
+                             R"("headless_pid":7,"cpu_ratio":0.8,"working_set_bytes":104857600,)"
+                             R"("private_bytes":314572800,"window_responding":true,)"
+                             R"("adb_responding":true,"uptime_seconds":101.0,"healthy":true,)"
+                             R"("problems":[],"reasons":{}},)",
+                         0),
+              0u)
+        << json;
+    EXPECT_NE(json.find(R"({"index":2,"title":"a\"b\\c","started":true,"headless_pid":null,)"
+                        R"("cpu_ratio":null,)"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find(R"("window_responding":false,"adb_responding":false)"), std::string::npos);
+    EXPECT_NE(json.find(R"({"index":3,"title":"MEmu_3","started":false,"headless_pid":0,)"
+                        R"("cpu_ratio":0.0,"working_set_bytes":0,"private_bytes":0,)"
+                        R"("window_responding":false,"adb_responding":false,)"
+                        R"("uptime_seconds":0.0,"healthy":false)"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find(R"("error":{"exit_code":1,"message":"1 of 2 running VMs unhealthy"}})"),
+              std::string::npos);
+}
+
+TEST(HealthFormat, PrometheusGaugesWithEscapedLabels) {
+    const std::string text = PrometheusText(ThreeVms(), Utf8);
+    const std::string chinese = "title=\"" + kTitleUtf8 + "\"";
+    const std::vector<std::string> lines = {
+        "# HELP memu_vm_up Whether the VM is running (1) or not (0).",
+        "# TYPE memu_vm_up gauge",
+        "memu_vm_up{index=\"1\"," + chinese + "} 1",
+        "memu_vm_up{index=\"2\",title=\"a\\\"b\\\\c\"} 1",
+        "memu_vm_up{index=\"3\",title=\"MEmu_3\"} 0",
+        "# TYPE memu_vm_cpu_ratio gauge",
+        "memu_vm_cpu_ratio{index=\"1\"," + chinese + "} 0.8",
+        "memu_vm_cpu_ratio{index=\"3\",title=\"MEmu_3\"} 0",
+        "memu_vm_private_bytes{index=\"1\"," + chinese + "} 314572800",
+        "memu_vm_window_responding{index=\"2\",title=\"a\\\"b\\\\c\"} 0",
+        "memu_vm_uptime_seconds{index=\"1\"," + chinese + "} 101",
+        "# TYPE memu_vms gauge",
+        "memu_vms 3",
+        "memu_vms_unhealthy 1",
+        "memu_health_last_run_timestamp_seconds 1767139200.000",
+    };
+    for (const std::string& line : lines)
+        EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\n" << text;
+    // A value that could not be read has no sample.
+    EXPECT_EQ(text.find("memu_vm_cpu_ratio{index=\"2\""), std::string::npos);
+}
+
+// --- The command -----------------------------------------------------------------------------
+
+struct HealthFarm {
+    FakeFarmSystem system;
+    int Run(const std::vector<std::string>& args, FarmOutcome* out = nullptr) {
+        const ParseOutcome parsed = ParseFarmArgs(args, "1");
+        EXPECT_EQ(parsed.kind, ParseOutcome::Kind::kRun) << parsed.text;
+        FarmProgress progress;
+        progress.health_round = [this](const HealthRound&) { ++rounds; };
+        FarmOutcome outcome = RunFarm(parsed.request, system, progress);
+        if (out) *out = outcome;
+        return outcome.exit_code;
+    }
+    int rounds = 0;
+};
+
+TEST(HealthRun, FlagsTheSickVmsAndWritesTheFile) {
+    HealthFarm farm;
+    farm.system.tools.answer = [](const std::string& line) {
+        if (line.find("listvms") != std::string::npos)
+            return Answer("0,MEmu,0,0,0\r\n1,MEmu_1,11,1,701\r\n2,MEmu_2,12,1,702\r\n");
+        if (line.find(":21523") != std::string::npos) return Answer("error: offline", 1);
+        return Answer("1\r\n");
+    };
+    farm.system.processes.AddHeadless(701, "MEmuHeadless.exe --comment MEmu_1 --startvm a");
+    farm.system.processes.AddHeadless(702, "MEmuHeadless.exe --comment MEmu_2 --startvm b");
+    farm.system.probes.windows[11] = WindowAnswer::kHung;
+    FarmOutcome outcome;
+    EXPECT_EQ(farm.Run({"health", "--prom", "C:\\prom\\memu.prom"}, &outcome), 1);
+    const auto& round = std::get<HealthRound>(outcome.what);
+    ASSERT_EQ(round.report.vms.size(), 3u);
+    EXPECT_EQ(round.report.vms[1].problems, std::vector<std::string>{"its window does not answer"});
+    EXPECT_EQ(round.report.vms[2].problems, std::vector<std::string>{"adb does not answer"});
+    EXPECT_EQ(outcome.message, "2 of 2 running VMs unhealthy");
+    ASSERT_EQ(farm.system.files.writes.size(), 1u);
+    EXPECT_EQ(farm.system.files.writes[0].first, "C:\\prom\\memu.prom");
+    EXPECT_NE(farm.system.files.writes[0].second.find("memu_vms_unhealthy 2\n"), std::string::npos);
+
+    // A file that cannot be written keeps the old one and fails the run.
+    farm.system.files.fail = true;
+    farm.system.probes.windows.clear();
+    farm.system.tools.answer = [](const std::string& line) {
+        return line.find("listvms") != std::string::npos ? Answer("1,MEmu_1,11,1,701\r\n")
+                                                         : Answer("1\r\n");
+    };
+    EXPECT_EQ(farm.Run({"health", "1", "--prom", "C:\\prom\\memu.prom"}, &outcome), 1);
+    EXPECT_NE(outcome.message.find("the Prometheus file was not written"), std::string::npos);
+    farm.system.files.fail = false;
+    EXPECT_EQ(farm.Run({"health", "1"}), 0);
+}
+
+TEST(HealthRun, WatchRepeatsUntilCtrlC) {
+    HealthFarm farm;
+    farm.system.tools.answer = [&farm](const std::string& line) {
+        // Ctrl+C comes while the third round lists the VMs.
+        if (line.find("listvms") != std::string::npos && ++farm.rounds >= 3)
+            farm.system.stop = true;
+        return line.find("listvms") != std::string::npos ? Answer("") : Answer("1");
+    };
+    int shown = 0;
+    const ParseOutcome parsed = ParseFarmArgs({"health", "--watch", "15"}, "1");
+    FarmProgress progress;
+    progress.health_round = [&shown](const HealthRound&) { ++shown; };
+    const FarmOutcome outcome = RunFarm(parsed.request, farm.system, progress);
+    EXPECT_EQ(outcome.exit_code, 0);
+    EXPECT_EQ(shown, 2);  // the third round was cut short and is not shown
+}
+
+}  // namespace

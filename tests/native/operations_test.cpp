@@ -1,0 +1,253 @@
+#include "control/operations.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <set>
+#include <ostream>
+#include <string>
+
+#include "control/command_line_args.h"
+#include "control/strict_result.h"
+#include "row_name.h"
+
+namespace {
+
+TEST(Operations, EveryOperationHasOneRowWhosePlaceholdersAreItsSlots) {
+    std::set<Op> seen;
+    for (const OperationSpec& spec : AllOperations()) {
+        EXPECT_TRUE(seen.insert(spec.op).second) << spec.pattern;
+        EXPECT_EQ(&SpecOf(spec.op), &spec) << spec.pattern;
+        const std::string pattern = spec.pattern;
+        for (const Slot& slot : spec.slots) {
+            if (!slot.name) continue;
+            const bool placed =
+                pattern.find(std::string("{") + slot.name + "}") != std::string::npos;
+            // adb's lines put the index into the target, not the pattern.
+            EXPECT_EQ(placed, !(spec.tool == Tool::kAdb && slot.kind == SlotKind::kIndex))
+                << pattern << " " << slot.name;
+        }
+    }
+    EXPECT_EQ(seen.size(), static_cast<size_t>(Op::kBootCompleted) + 1);
+}
+
+struct LineRow {
+    const char* name;
+    Op op;
+    OperationArgs args;
+    std::string line;
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const LineRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class OneArgumentLineTest : public testing::TestWithParam<LineRow> {};
+
+// The console companion's lines: the specified line style, with every text one argument.
+TEST_P(OneArgumentLineTest, BuildsTheLine) {
+    const LineRow& row = GetParam();
+    EXPECT_EQ(OperationLine(row.op, row.args, TextStyle::kOneArgumentEach), row.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, OneArgumentLineTest,
+    testing::Values(
+        LineRow{"setconfig value with blanks",
+                Op::kSetConfig,
+                {1, {}, {"cpus", "4 -i 3"}},
+                "memuc.exe setconfig -i 1 cpus \"4 -i 3\""},
+        LineRow{"install package with a quote",
+                Op::kInstallPackage,
+                {1, {}, {"a\"b"}},
+                "memuc.exe memuc installapp -i 1 -p \"a\\\"b\""},
+        LineRow{"rename trailing backslash",
+                Op::kRenameVm,
+                {1, {}, {"end\\"}},
+                "memuc.exe memuc -i 1 rename \"end\\\\\""},
+        LineRow{"rename Chinese",
+                Op::kRenameVm,
+                {2, {}, {"逍遥 二号"}},
+                "memuc.exe memuc -i 2 rename \"逍遥 二号\""},
+        LineRow{"exec quotes",
+                Op::kExecInVm,
+                {2, {}, {"echo \"hi\""}},
+                "memuc.exe memuc -i 2 execcmd \"echo \\\"hi\\\"\""},
+        LineRow{"create blank type", Op::kCreateVm, {0, {}, {" "}}, "memuc.exe create 51"},
+        LineRow{"install apk path",
+                Op::kInstallApk,
+                {3, {}, {"C:\\My Apps\\a.apk"}},
+                "memuc.exe memuc installapp -i 3 \"C:\\My Apps\\a.apk\""},
+        LineRow{"randomize", Op::kRandomizeVm, {101, {}, {}}, "memuc.exe memuc randomize -i 101"},
+        LineRow{"emulator input",
+                Op::kTypeText,
+                {1, {}, {"你好 \"x\""}},
+                "memuc.exe memuc input -i 1 \"你好 \\\"x\\\"\""},
+        LineRow{"setgps",
+                Op::kSetGps,
+                {1, {}, {"116.39", "-39.9"}},
+                "memuc.exe memuc setgps -i 1 116.39 -39.9"},
+        LineRow{"rotate", Op::kRotateVm, {4, {}, {}}, "memuc.exe memuc rotate -i 4"},
+        LineRow{"apps", Op::kListApps, {4, {}, {}}, "memuc.exe memuc getappinfolist -i 4"},
+        LineRow{"export",
+                Op::kExportVm,
+                {4, {}, {"D:\\vm 4.ova"}},
+                "memuc.exe memuc export -i 4 \"D:\\vm 4.ova\""},
+        LineRow{
+            "import", Op::kImportVm, {0, {}, {"D:\\vm.ova"}}, "memuc.exe memuc import D:\\vm.ova"},
+        LineRow{"adb arguments one each",
+                Op::kAdbCommand,
+                {1, {}, {"shell", "echo", "a b", ""}},
+                "adb.exe -s 127.0.0.1:21513 shell echo \"a b\" \"\""},
+        LineRow{"device text",
+                Op::kInputText,
+                {1, {}, {"a b&c|d%PATH%!x'y\"z"}},
+                "adb.exe -s 127.0.0.1:21513 shell input text "
+                "\"'a%sb&c|d%PATH%!x'\\''y\\\"z'\""},
+        LineRow{"boot query",
+                Op::kBootCompleted,
+                {3, {}, {}},
+                "adb.exe -s 127.0.0.1:21533 shell getprop sys.boot_completed"}),
+    RowName());
+
+// The device text word survives both quotings: adb receives it as one argument, and the
+// device's shell reads it as one word.
+TEST(Operations, DeviceTextWordIsOneSingleQuotedWord) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"hello world", "'hello%sworld'"},
+        {"it's", "'it'\\''s'"},
+        {"a;reboot", "'a;reboot'"},
+        {"", "''"},
+        {"'", "''\\'''"},
+    };
+    for (const auto& [text, word] : rows) {
+        EXPECT_EQ(DeviceTextWord(text), word) << text;
+        EXPECT_EQ(cmdline::SplitArguments(cmdline::QuoteArgument(word)),
+                  std::vector<std::string>{word})
+            << text;
+    }
+}
+
+struct ProblemRow {
+    const char* name;
+    Slot slot;
+    std::string text;
+    const char* problem;  // a part of the message; null: accepted
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const ProblemRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class TextProblemTest : public testing::TestWithParam<ProblemRow> {};
+
+TEST_P(TextProblemTest, RefusesWhatTheToolCannotTake) {
+    const ProblemRow& row = GetParam();
+    const std::optional<std::string> problem = TextProblem(row.slot, row.text);
+    if (!row.problem) {
+        EXPECT_FALSE(problem) << *problem;
+    } else {
+        ASSERT_TRUE(problem);
+        EXPECT_NE(problem->find(row.problem), std::string::npos) << *problem;
+    }
+}
+
+const Slot kTitle{"TITLE", SlotKind::kName};
+const Slot kPackage{"PACKAGE", SlotKind::kPackage};
+const Slot kComponent{"PACKAGE", SlotKind::kComponent};
+const Slot kDeviceText{"TEXT", SlotKind::kDeviceText};
+const Slot kType{"TYPE", SlotKind::kText, true, "51"};
+const Slot kLongitude{"LONGITUDE", SlotKind::kLongitude};
+const Slot kLatitude{"LATITUDE", SlotKind::kLatitude};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TextProblemTest,
+    testing::Values(
+        ProblemRow{"title", kTitle, "逍遥 二号", nullptr},
+        ProblemRow{"title empty", kTitle, "", "is empty"},
+        ProblemRow{"title tab", kTitle, "a\tb", "control character (TAB)"},
+        ProblemRow{"title LF", kTitle, "a\nb", "(LF)"},
+        ProblemRow{"title DEL", kTitle, "a\x7F", "(0x7F)"},
+        ProblemRow{"type may be empty", kType, " ", nullptr},
+        ProblemRow{"package", kPackage, "com.example.game_2", nullptr},
+        ProblemRow{"package with blank", kPackage, "com.x y", "not an Android package name"},
+        ProblemRow{"package with slash", kPackage, "com.x/.Main", "not an Android package name"},
+        ProblemRow{"package with semicolon", kPackage, "com.x;reboot", "not an Android package"},
+        ProblemRow{"component", kComponent, "com.x/.Main$Inner", nullptr},
+        ProblemRow{"component bare package", kComponent, "com.x", nullptr},
+        ProblemRow{"component two slashes", kComponent, "com.x/a/b", "no valid activity"},
+        ProblemRow{"component empty activity", kComponent, "com.x/", "no valid activity"},
+        ProblemRow{"component dollar in package", kComponent, "com$x/.A", "package/activity"},
+        ProblemRow{"device text ASCII", kDeviceText, "a b&c|d%PATH%!x'y\"z~", nullptr},
+        ProblemRow{"device text Chinese", kDeviceText, "你好", "holds 你"},
+        ProblemRow{"device text percent s", kDeviceText, "100%s", "holds %s"},
+        ProblemRow{"device text tab", kDeviceText, "a\tb", "holds TAB"},
+        ProblemRow{"device text empty", kDeviceText, "", "is empty"},
+        ProblemRow{"longitude edge", kLongitude, "-180", nullptr},
+        ProblemRow{"longitude beyond", kLongitude, "180.5", "from -180 to 180"},
+        ProblemRow{"latitude edge", kLatitude, "90.0", nullptr},
+        ProblemRow{"latitude beyond", kLatitude, "-90.01", "from -90 to 90"},
+        ProblemRow{"latitude no number", kLatitude, "1e3", "not a decimal number"}),
+    RowName());
+
+struct JudgeRow {
+    const char* name;
+    Op op;
+    ToolRun run;
+    const char* failure;  // a part of the reason; null: success
+};
+
+// Rows print as their names in test listings.
+void PrintTo(const JudgeRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class StrictResultTest : public testing::TestWithParam<JudgeRow> {};
+
+TEST_P(StrictResultTest, OnlyAStartedToolThatSucceededCounts) {
+    const JudgeRow& row = GetParam();
+    const std::optional<std::string> failure = RunFailure(row.op, row.run);
+    if (!row.failure) {
+        EXPECT_FALSE(failure) << *failure;
+    } else {
+        ASSERT_TRUE(failure);
+        EXPECT_NE(failure->find(row.failure), std::string::npos) << *failure;
+    }
+}
+
+ToolRun Exited(uint32_t code, std::string output) {
+    return {RunEnd::kExited, code, std::move(output), {}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StrictResultTest,
+    testing::Values(
+        JudgeRow{"phrase", Op::kStartVm, Exited(0, "SUCCESS: start vm finished.\r\n"), nullptr},
+        JudgeRow{"phrase missing", Op::kStartVm, Exited(0, "SUCCESS: something"), "lacks"},
+        JudgeRow{"exit code", Op::kStartVm, Exited(1, "SUCCESS: start vm finished."),
+                 "exit code 1"},
+        JudgeRow{"not started",
+                 Op::kShakeVm,
+                 {RunEnd::kNotStarted, 0, "", "memuc.exe could not be started"},
+                 "could not be started"},
+        JudgeRow{"timed out", Op::kStartVm, {RunEnd::kTimedOut, 0, "", ""}, "time-out"},
+        JudgeRow{"deadline", Op::kStartVm, {RunEnd::kAbandoned, 0, "", ""}, "deadline"},
+        JudgeRow{"detached", Op::kStopAllVms, {RunEnd::kDetached, 0, "", ""}, nullptr},
+        JudgeRow{"no result of its own", Op::kShakeVm, Exited(0, "anything"), nullptr},
+        JudgeRow{"memuc ERROR", Op::kRenameVm, Exited(0, "ERROR: no VM with index 99\r\n"),
+                 "memuc.exe reported an error"},
+        JudgeRow{"ERROR after blank lines", Op::kExecInVm, Exited(0, "\r\n  ERROR: x"),
+                 "reported an error"},
+        JudgeRow{"ERROR later is output", Op::kExecInVm, Exited(0, "line\r\nERROR: x"), nullptr},
+        JudgeRow{"adb error", Op::kInputText, Exited(0, "error: device offline\r\n"),
+                 "adb.exe reported an error"},
+        JudgeRow{"adb: error", Op::kPullFile, Exited(0, "adb: error: failed to stat"),
+                 "reported an error"},
+        JudgeRow{"running answer", Op::kIsVmRunning, Exited(0, "Not Running"), nullptr},
+        JudgeRow{"waiting counts", Op::kSortWindows, Exited(0, "wait for 30000"), nullptr},
+        JudgeRow{"neither", Op::kSetConfig, Exited(0, "done"), "neither"}),
+    RowName());
+
+}  // namespace
