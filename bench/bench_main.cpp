@@ -299,11 +299,11 @@ std::pair<int, double> RunCloneLinesOneByOne(const char* tag, int clones, RunFn 
     MakeCurrent(tools_dir);
     int ok = 0;
     const double start = Now();
-    run(tools_dir, SnapshotCommand("MEmu"));
+    // The window's plan: clones of VM 0 numbered from 101, named by the snapshot's name.
+    const ClonePlan plan{MasterName(0), {}, false};
+    run(tools_dir, plan.SnapshotLine());
     for (int i = 1; i <= clones; ++i) {
-        if (run(tools_dir, CloneCommand("MEmu", CloneNumber(i))).find("successfully") !=
-            std::string::npos)
-            ++ok;
+        if (run(tools_dir, plan.CloneLine(i)).find("successfully") != std::string::npos) ++ok;
     }
     return {ok, Now() - start};
 }

@@ -116,6 +116,10 @@ std::optional<double> ParseSeconds(std::string_view text, double low, double hig
     return seconds;
 }
 
+// More clones than any one PC runs; a larger count is a mistake, and a dry run of it would
+// only fill the memory with lines.
+constexpr int64_t kMostClones = 100000;
+
 // The longest wait the system's millisecond timers take.
 constexpr double kLongestSeconds = 2147483.0;
 
@@ -442,8 +446,7 @@ private:
         if (raw_.values["--count"].empty()) return Fail("missing --count N" + UsageNote());
         if (!Number("--master", 0, INT32_MAX, "a VM index from 0 to 2147483647",
                     &request_.master) ||
-            !Number("--count", 1, INT32_MAX, "a whole number from 1 to 2147483647",
-                    &request_.count))
+            !Number("--count", 1, kMostClones, "a whole number from 1 to 100000", &request_.count))
             return false;
         std::optional<std::string> first;
         if (!Value("--first", &first)) return false;
@@ -531,7 +534,8 @@ ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::stri
 
 bool AsksForJson(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
-        if (arg == "--") return false;
+        // After "--", and after adb's command word, every word is a text or adb's own.
+        if (arg == "--" || arg == "adb") return false;
         if (arg == "--json") return true;
     }
     return false;

@@ -18,8 +18,8 @@ struct ParseOutcome {
 // `args` are the arguments after the program name.
 ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version);
 
-// True when the arguments ask for JSON output (--json before any "--"), also for a command line
-// that cannot be read otherwise.
+// True when the arguments ask for JSON output (--json before any "--" and before adb's command
+// word), also for a command line that cannot be read otherwise.
 bool AsksForJson(const std::vector<std::string>& args);
 
 // The program's help (every command and the exit codes), and one command's help.

@@ -230,7 +230,7 @@ void PrintClone(const FarmRequest& request, const FarmOutcome& outcome, const Cl
 // --- Health ----------------------------------------------------------------------------------
 
 std::string HealthText(const HealthRound& round) {
-    std::string text = HealthTable(round.report);
+    std::string text = round.listed ? HealthTable(round.report) : std::string();
     if (!round.failure.empty()) text += "MEmuFarm: " + round.failure + "\n";
     return text;
 }
@@ -259,15 +259,23 @@ void PrintHealth(const FarmRequest& request, const FarmOutcome& outcome, const H
         console.PrintJson(HealthDocument(round, console) + "\n");
         return;
     }
-    if (round.report.sampled_at != 0 && !round.report.vms.empty()) {
-        console.Print(HealthTable(round.report));
-    } else if (round.report.sampled_at != 0) {
-        console.Print("No VMs.\n");
-    }
+    if (round.listed) console.Print(HealthTable(round.report));
     PrintReason(console, outcome.message);
 }
 
 }  // namespace
+
+void PrintInformation(const std::string& key, const std::string& text, bool json,
+                      FarmConsole& console) {
+    if (!json) {
+        console.Print(text);
+        return;
+    }
+    Json document;
+    document["ok"] = true;
+    document[key] = Text(console, text);
+    PrintDocument(console, document);
+}
 
 void PrintFailure(int exit_code, const std::string& message, bool json, FarmConsole& console) {
     PrintReason(console, message);

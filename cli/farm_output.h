@@ -10,6 +10,11 @@
 // Prints the outcome of a command (text, or one JSON document with --json).
 void PrintOutcome(const FarmRequest& request, const FarmOutcome& outcome, FarmConsole& console);
 
+// Prints the help or version text; with --json as {"ok":true,"help":...} or
+// {"ok":true,"version":...}.
+void PrintInformation(const std::string& key, const std::string& text, bool json,
+                      FarmConsole& console);
+
 // Prints a failure that ends the program before any command ran (a bad command line): the
 // message on standard error, and the one JSON document with --json.
 void PrintFailure(int exit_code, const std::string& message, bool json, FarmConsole& console);

@@ -2,6 +2,7 @@
 // anything runs, runs it on the shared core and prints what came of it.
 #include <windows.h>
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -17,17 +18,6 @@
 #include "win/wide_text.h"
 
 namespace {
-
-// Tools the program starts inherit none of its handles but their own pipe; our standard
-// handles are kept from them too: a tool left running (after --deadline, or one that starts a
-// VM) would otherwise hold a caller's output pipe open long after we have ended.
-void KeepStandardHandlesToOurselves() {
-    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-        HANDLE handle = GetStdHandle(which);
-        if (handle && handle != INVALID_HANDLE_VALUE)
-            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
-    }
-}
 
 // Local paths the command names are the caller's: taken from the folder the program started
 // in, not from the emulator's folder the tools run in.
@@ -47,6 +37,10 @@ void MakePathsAbsolute(FarmRequest& request) {
 }
 
 bool g_json = false;
+// What is printed once the command has run, or instead of it at a second Ctrl+C: one of the
+// two, never both, never interleaved.
+std::mutex g_output;
+bool g_finished = false;
 
 void SayStopping() {
     WinFarmConsole().PrintError(
@@ -55,13 +49,29 @@ void SayStopping() {
 }
 
 // A second Ctrl+C ends the program at once; with --json it still prints its one document.
-void EndAtSecondInterrupt() {
+void SayEndingAtOnce() {
+    std::lock_guard<std::mutex> lock(g_output);
     RestoreConsoleScreen();
+    if (g_finished) return;
+    g_finished = true;
     WinFarmConsole console;
     PrintFailure(kExitFailed,
                  "ended by a second Ctrl+C; the tools that were running are left running", g_json,
                  console);
-    ExitProcess(kExitFailed);
+}
+
+// The progress printer, one print at a time with the last words above.
+FarmProgress Guarded(FarmProgress progress) {
+    auto guard = [](auto print) {
+        return [print](const auto& what) {
+            std::lock_guard<std::mutex> lock(g_output);
+            if (!g_finished) print(what);
+        };
+    };
+    if (progress.log) progress.log = guard(progress.log);
+    if (progress.vm_finished) progress.vm_finished = guard(progress.vm_finished);
+    if (progress.health_round) progress.health_round = guard(progress.health_round);
+    return progress;
 }
 
 }  // namespace
@@ -83,8 +93,14 @@ int wmain(int argc, wchar_t** argv) {
     ParseOutcome parsed = ParseFarmArgs(*args, APP_VERSION);
     switch (parsed.kind) {
         case ParseOutcome::Kind::kHelp:
+            PrintInformation("help", parsed.text, AsksForJson(*args), console);
+            return kExitOk;
         case ParseOutcome::Kind::kVersion:
-            console.Print(parsed.text);
+            if (AsksForJson(*args)) {
+                PrintInformation("version", APP_VERSION, true, console);
+            } else {
+                console.Print(parsed.text);
+            }
             return kExitOk;
         case ParseOutcome::Kind::kUsageError:
             PrintFailure(kExitUsage, parsed.text, parsed.request.json || AsksForJson(*args),
@@ -96,11 +112,14 @@ int wmain(int argc, wchar_t** argv) {
     FarmRequest& request = parsed.request;
     MakePathsAbsolute(request);
 
-    KeepStandardHandlesToOurselves();
     g_json = request.json;
-    WinFarmSystem::CatchInterrupts(SayStopping, EndAtSecondInterrupt);
+    WinFarmSystem::CatchInterrupts(SayStopping, SayEndingAtOnce);
     WinFarmSystem system;
-    const FarmOutcome outcome = RunFarm(request, system, ProgressPrinter(request, console));
+    const FarmOutcome outcome =
+        RunFarm(request, system, Guarded(ProgressPrinter(request, console)));
+    std::lock_guard<std::mutex> lock(g_output);
+    if (g_finished) return kExitFailed;
+    g_finished = true;
     PrintOutcome(request, outcome, console);
     return outcome.exit_code;
 }

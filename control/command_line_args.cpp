@@ -1,15 +1,18 @@
 #include "control/command_line_args.h"
 
-#include "text/gbk_text.h"
-
 namespace cmdline {
+
+size_t CharWidth936(std::string_view text, size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    return c >= 0x81 && c <= 0xFE && i + 1 < text.size() ? 2 : 1;
+}
 
 std::string EscapeInsideQuotes(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
     size_t backslashes = 0;
     for (size_t i = 0; i < text.size();) {
-        const size_t width = gbk::CharWidth(text, i);
+        const size_t width = CharWidth936(text, i);
         if (width == 1 && text[i] == '\\') {
             ++backslashes;
             ++i;
@@ -41,7 +44,7 @@ std::vector<std::string> SplitArguments(std::string_view line) {
     bool in_argument = false;
     bool quoted = false;
     for (size_t i = 0; i < line.size();) {
-        const size_t width = gbk::CharWidth(line, i);
+        const size_t width = CharWidth936(line, i);
         const char c = line[i];
         if (width == 2) {
             current.append(line.substr(i, 2));
@@ -90,7 +93,7 @@ std::vector<std::string> SplitArguments(std::string_view line) {
 
 size_t WideLength(std::string_view gbk) {
     size_t length = 0;
-    for (size_t i = 0; i < gbk.size(); i += gbk::CharWidth(gbk, i)) ++length;
+    for (size_t i = 0; i < gbk.size(); i += CharWidth936(gbk, i)) ++length;
     return length;
 }
 

@@ -1,7 +1,8 @@
 // The Windows C runtime's rules for a command line (CommandLineToArgvW): how a text must be
 // written so that a program started with that line receives it as one argument, exactly.
-// Steps over GBK two-byte characters: a trail byte equal to a backslash or a quote belongs to
-// its character (the line reaches the program as UTF-16, where that character is one unit).
+// Steps over the characters of code page 936 as the line's conversion to UTF-16 reads them: a
+// lead byte 0x81-0xFE with the byte after it is one character, so a trail byte equal to a
+// backslash or a quote belongs to it; every other byte (0x80 is the euro sign) is one.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,10 @@ std::string EscapeInsideQuotes(std::string_view text);
 // before a quote give n backslashes and the quote opens or closes; 2n+1 give n backslashes
 // and a literal quote; a quote right after a closing quote inside a quoted part is literal.
 std::vector<std::string> SplitArguments(std::string_view line);
+
+// Bytes of the code page 936 character at `i`: 2 for a lead byte 0x81-0xFE followed by a byte,
+// else 1.
+size_t CharWidth936(std::string_view text, size_t i);
 
 // Characters of the line once it is converted to UTF-16 (a GBK character is one unit).
 size_t WideLength(std::string_view gbk);

@@ -100,8 +100,9 @@ const std::vector<OperationSpec> kOperations = {
      {kIndex, {"X1", SlotKind::kInt}, {"Y1", SlotKind::kInt}, {"X2", SlotKind::kInt},
       {"Y2", SlotKind::kInt}},
      R::kCaptured, Rule::kNone, nullptr, true},
+    // The device's package manager answers "Success" (or "Failed").
     {Op::kClearAppData, Tool::kAdb, "shell pm clear {PACKAGE}", {kIndex, kPackage},
-     R::kCaptured, Rule::kNone, nullptr, true},
+     R::kCaptured, Rule::kPhrase, "Success", true},
     {Op::kScreenCapture, Tool::kAdb, "shell /system/bin/screencap -p /sdcard/{NAME}",
      {kIndex, kDeviceFile}, R::kCaptured, Rule::kNone, nullptr, true},
     {Op::kPullFile, Tool::kAdb, "pull /sdcard/{NAME} {FILE}",
@@ -246,9 +247,9 @@ std::string ControlCharacterName(unsigned char c) {
 }
 
 std::optional<std::string> ControlCharacterProblem(std::string_view text) {
-    for (size_t i = 0; i < text.size(); i += gbk::CharWidth(text, i)) {
+    for (size_t i = 0; i < text.size(); i += cmdline::CharWidth936(text, i)) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (gbk::CharWidth(text, i) == 1 && (c < 0x20 || c == 0x7F))
+        if (cmdline::CharWidth936(text, i) == 1 && (c < 0x20 || c == 0x7F))
             return "holds a control character (" + ControlCharacterName(c) + ")";
     }
     return std::nullopt;
@@ -270,8 +271,8 @@ std::optional<double> DecimalValue(std::string_view text) {
 }
 
 std::optional<std::string> DeviceTextProblem(std::string_view text) {
-    for (size_t i = 0; i < text.size(); i += gbk::CharWidth(text, i)) {
-        const size_t width = gbk::CharWidth(text, i);
+    for (size_t i = 0; i < text.size(); i += cmdline::CharWidth936(text, i)) {
+        const size_t width = cmdline::CharWidth936(text, i);
         const auto c = static_cast<unsigned char>(text[i]);
         if (width == 2 || c < 0x20 || c > 0x7E) {
             const std::string shown = width == 2 || c >= 0x80 ? std::string(text.substr(i, width))

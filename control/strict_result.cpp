@@ -4,12 +4,13 @@
 
 namespace {
 
-// The reply's first line that holds anything, without leading blanks.
+// The reply's first line that holds anything, without leading blanks; adb's own notes about its
+// server ("* daemon not running; starting now ...") are passed over.
 std::string FirstWords(const std::string& reply) {
     for (const std::string& line : gbk::Split(reply, "\n")) {
         std::string words = gbk::Trim(line);
         while (!words.empty() && (words.back() == '\r' || words.back() == ' ')) words.pop_back();
-        if (!words.empty()) return words;
+        if (!words.empty() && words.rfind("* ", 0) != 0) return words;
     }
     return {};
 }

@@ -39,20 +39,25 @@ public:
           folders_(folders),
           limits_{0, deadline},
           report_(report),
-          log_(log),
-          current_(folders.tools) {}
+          log_(log) {}
 
     std::string DiscoverInstallDirectory() override { return folders_.install; }
-    void MakeDirectoryCurrent(const std::string& folder) override { current_ = folder; }
+    // Every line of the run is a MEmuManage.exe line: it starts from the tools folder found
+    // beside the install folder (a full path), whatever folder the run names.
+    void MakeDirectoryCurrent(const std::string&) override {}
     int32_t SelectedVmIndex() override { return request_.master; }
     int64_t CloneCount() override { return request_.count; }
     CommandOutcome RunCommand(const std::string& line) override {
+        if (limits_.deadline.Passed(system_)) {
+            report_.deadline_passed = true;
+            return {"", /*finished=*/false, /*failed=*/true};  // nothing is started
+        }
         ToolRunOptions options;
         if (limits_.deadline.at) {
             const Deadline deadline = limits_.deadline;
             options.abandon = [this, deadline] { return deadline.Passed(system_); };
         }
-        const ToolRun run = system_.Tools().Run(current_, line, options);
+        const ToolRun run = system_.Tools().Run(folders_.tools, line, options);
         CommandOutcome outcome;
         outcome.finished = run.end == RunEnd::kExited || run.end == RunEnd::kNotStarted;
         outcome.failed = run.end != RunEnd::kExited || run.exit_code != 0;
@@ -88,7 +93,6 @@ private:
     StepLimits limits_;
     CloneReport& report_;
     const std::function<void(const std::string&)>& log_;
-    std::string current_;
 };
 
 // Writes the asked-for manager console build (or, in a dry run, says whether it could).

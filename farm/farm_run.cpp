@@ -15,6 +15,16 @@ FarmOutcome Failure(int code, std::string message) {
     return outcome;
 }
 
+// MEmuManage.exe's folder, "MEmuHyperv\" beside the install folder: the install folder cut in
+// front of its first "MEmu" in any letter case, or its parent folder when it has none. Always
+// a full path, so the tool is never looked for in the caller's current folder.
+std::string ToolsFolderBeside(const std::string& install) {
+    const std::string before = gbk::TextBefore(install, "MEmu", 1, /*ignore_case=*/true);
+    if (!before.empty()) return before + "MEmuHyperv\\";
+    const std::string parent = gbk::FolderOf(install.substr(0, install.size() - 1));
+    return (parent.empty() ? install : parent) + "MEmuHyperv\\";
+}
+
 // The emulator's folder: the one given, which must hold memuc.exe, or the one discovery finds.
 std::optional<std::string> FindInstallation(const FarmRequest& request, FarmSystem& system,
                                             ToolFolders* folders) {
@@ -32,7 +42,7 @@ std::optional<std::string> FindInstallation(const FarmRequest& request, FarmSyst
                 "shortcut on the desktop); name its folder with --install-dir DIR");
     }
     folders->install = folder;
-    folders->tools = ToolsDirectoryFor(folder);
+    folders->tools = ToolsFolderBeside(folder);
     return std::nullopt;
 }
 

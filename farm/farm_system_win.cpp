@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "control/control_platform_win.h"
+#include "farm/farm_request.h"
 #include "install/discovery_win.h"
 #include "win/steady_clock.h"
 #include "win/wide_text.h"
@@ -30,10 +31,21 @@ BOOL WINAPI OnInterrupt(DWORD event) {
         return TRUE;
     }
     if (void (*on_second)() = g_on_second.load()) on_second();
-    return FALSE;  // the system's own handler ends the process
+    ExitProcess(kExitFailed);  // a step did not finish; the tools running are left running
 }
 
 }  // namespace
+
+WinFarmSystem::WinFarmSystem() {
+    // The tools the program starts inherit none of its handles but their own pipe; our standard
+    // handles are kept from them too: a tool left running (after --deadline, or one that starts
+    // a VM) would otherwise hold a caller's output pipe open long after we have ended.
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE handle = GetStdHandle(which);
+        if (handle && handle != INVALID_HANDLE_VALUE)
+            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+}
 
 int32_t WinFarmSystem::WindowWalk(int32_t window) {
     return WalkFromVmWindow(window);

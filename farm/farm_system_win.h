@@ -10,6 +10,8 @@
 
 class WinFarmSystem : public FarmSystem {
 public:
+    WinFarmSystem();
+
     ToolRunner& Tools() override { return runner_; }
     ProcessSource& Processes() override { return processes_; }
     int32_t WindowWalk(int32_t window) override;
@@ -25,8 +27,8 @@ public:
     bool StopRequested() override;
 
     // From now on the first Ctrl+C (or Ctrl+Break) asks to start nothing new and calls
-    // `on_first`; a second one calls `on_second`, which ends the program (its tools are left
-    // running).
+    // `on_first`; a second one calls `on_second` and ends the program with exit code 1 (its
+    // tools are left running).
     static void CatchInterrupts(void (*on_first)(), void (*on_second)());
 
 private:

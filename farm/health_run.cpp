@@ -47,7 +47,8 @@ std::map<int32_t, Asked> AskVms(FarmSystem& system, const ToolFolders& folders,
         [&](int32_t index) {
             Asked& answer = asked.at(index);
             answer.window = system.Probes().AskWindow(windows.at(index));
-            answer.adb = AdbAnswers(system, folders, index);
+            // A VM whose port would be beyond 65535 has no adb to ask: left unknown.
+            if (index <= kLastAdbIndex) answer.adb = AdbAnswers(system, folders, index);
             VmResult result;
             result.index = index;
             result.ok = true;
@@ -77,13 +78,21 @@ HealthRound SampleOnce(const FarmRequest& request, FarmSystem& system, const Too
         round.failure = "the VM listing failed: " + listing.Failure();
         return round;
     }
+    round.listed = true;
     VmSet all;
     all.kind = VmSet::Kind::kAll;
     const std::vector<int32_t> wanted = ResolveVmSet(request.set ? *request.set : all, listing.vms);
     std::vector<VmRecord> vms;
-    for (int32_t index : wanted)
-        for (const VmRecord& vm : listing.vms)
-            if (vm.index == index) vms.push_back(vm);
+    std::vector<int32_t> missing;
+    for (int32_t index : wanted) {
+        const auto found = std::find_if(listing.vms.begin(), listing.vms.end(),
+                                        [index](const VmRecord& vm) { return vm.index == index; });
+        if (found == listing.vms.end()) {
+            missing.push_back(index);
+        } else {
+            vms.push_back(*found);
+        }
+    }
 
     SampleClock clock;
     clock.cores = probes.Cores();
@@ -119,11 +128,19 @@ HealthRound SampleOnce(const FarmRequest& request, FarmSystem& system, const Too
         round.failure = std::to_string(unhealthy) + " of " +
                         std::to_string(round.report.Running()) + " running VMs unhealthy";
     }
+    // A VM the set names but the emulator does not list cannot be healthy.
+    for (int32_t index : missing) {
+        round.exit_code = kExitFailed;
+        round.failure += (round.failure.empty() ? "" : "; ") + std::string("VM ") +
+                         gbk::Decimal(index) + " is not listed";
+    }
     return round;
 }
 
+// Only a round that could list the VMs is written: a failed one keeps the last good file, so
+// that its timestamp shows the readings are stale.
 void WriteProm(const FarmRequest& request, FarmSystem& system, HealthRound& round) {
-    if (!request.prom_file || round.report.sampled_at == 0) return;
+    if (!request.prom_file || !round.listed) return;
     const std::string text = PrometheusText(
         round.report, [&system](std::string_view gbk) { return system.Utf8FromGbk(gbk); });
     round.prom_failure = system.Files().Replace(*request.prom_file, text);
@@ -144,7 +161,7 @@ HealthRound RunHealth(const FarmRequest& request, FarmSystem& system, const Tool
         HealthRound round = SampleOnce(request, system, folders);
         // A round cut short by Ctrl+C asked only some VMs: the one before it stands.
         if (last && system.StopRequested()) return *last;
-        if (round.exit_code != kExitDeadline) WriteProm(request, system, round);
+        WriteProm(request, system, round);
         if (on_round) on_round(round);
         if (!request.watch_s || system.StopRequested()) return round;
         last = std::move(round);

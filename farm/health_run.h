@@ -14,6 +14,7 @@
 
 struct HealthRound {
     HealthReport report;
+    bool listed = false;  // the listing succeeded: the readings stand for the farm
     int exit_code = 0;
     std::string failure;  // why the exit code is not 0
     std::optional<std::string> prom_failure;

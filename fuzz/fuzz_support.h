@@ -35,14 +35,14 @@ namespace fuzz {
         if (!(condition)) ::fuzz::Fail(#condition, {__VA_ARGS__}, __FILE__, __LINE__); \
     } while (0)
 
-// True when every byte of 0x80 and above opens a whole GBK character: a lead byte 0x81-0xFE
-// followed by a trail byte 0x40-0xFE other than 0x7F. The console companion's texts come from
-// its UTF-16 command line and always are.
+// True when the text is whole code page 936 characters: ASCII, 0x80 (the euro sign), or a
+// lead byte 0x81-0xFE followed by a trail byte 0x40-0xFE other than 0x7F. The console
+// companion's texts come from its UTF-16 command line and always are.
 inline bool IsWholeGbk(std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) continue;
-        if (c == 0x80 || c == 0xFF || i + 1 >= text.size()) return false;
+        if (c <= 0x80) continue;
+        if (c == 0xFF || i + 1 >= text.size()) return false;
         const auto trail = static_cast<unsigned char>(text[++i]);
         if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
     }

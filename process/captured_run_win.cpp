@@ -138,13 +138,13 @@ void CollectOutput(const CaptureRequest& request, HANDLE process, HANDLE read_en
                 return;
             }
         } else {
-            DWORD exit_code = 0;
-            GetExitCodeProcess(process, &exit_code);
-            if (exit_code != STILL_ACTIVE) {
+            // The process handle itself says whether the child has ended: an exit code of 259
+            // (STILL_ACTIVE) would look like a running child for ever.
+            if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
                 result.end = DrainAfterExit(read_end, request.callback, output)
                                  ? CaptureResult::End::kExited
                                  : CaptureResult::End::kStoppedByCallback;
-                result.exit_code = exit_code;
+                GetExitCodeProcess(process, &result.exit_code);
                 return;
             }
             // Unsigned difference: correct across a wrap of the tick count.

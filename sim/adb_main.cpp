@@ -212,7 +212,9 @@ Result Shell(const std::string& root, const Device& device, uint32_t boot_ms,
         return Screencap(root, device.index, words[2]);
     }
     if (words.size() >= 2 && words[0] == "rm") return Remove(root, device.index, words[1]);
-    return {};  // other input, pm and the rest succeed without a word
+    // The package manager says how a clear went, as on a device.
+    if (words.size() >= 3 && words[0] == "pm" && words[1] == "clear") return {"Success\r\n", 0};
+    return {};  // other input and the rest succeed without a word
 }
 
 Result Pull(const std::string& root, int index, const std::vector<std::string>& words) {
@@ -236,7 +238,7 @@ int main() {
     const sim::CallRecord record(invocation);
     const auto& [root, tool, raw] = invocation;
 
-    std::vector<std::string> args = sim::SplitArguments(raw);
+    std::vector<std::string> args = sim::ProcessArguments();
     std::string target;
     if (args.size() >= 2 && args[0] == "-s") {
         target = args[1];

@@ -23,7 +23,7 @@ struct Behaviour {
 
 // The VM named by "--comment <name>" on the command line, -1 when none.
 int VmIndexOfCommandLine() {
-    const std::vector<std::string> args = sim::SplitArguments(sim::RawArguments());
+    const std::vector<std::string> args = sim::ProcessArguments();
     for (size_t i = 0; i + 1 < args.size(); ++i) {
         if (args[i] == "--comment") return sim::IndexOfVmName(args[i + 1]);
     }

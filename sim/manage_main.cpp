@@ -115,7 +115,7 @@ int main() {
     const sim::CallRecord record(invocation);
     const auto& [root, tool, raw] = invocation;
 
-    const std::vector<std::string> args = sim::SplitArguments(raw);
+    const std::vector<std::string> args = sim::ProcessArguments();
     const std::string command = args.empty() ? "" : args[0];
     const int master = args.size() > 1 ? sim::IndexOfVmName(args[1]) : -1;
     sim::Reply reply;

@@ -451,7 +451,7 @@ int main() {
     const sim::CallRecord record(invocation);
     const auto& [root, tool, raw] = invocation;
 
-    const Request request = ParseRequest(sim::SplitArguments(raw));
+    const Request request = ParseRequest(sim::ProcessArguments());
     sim::Reply reply;
     if (!sim::ApplySwitches(root, tool, request.command, request.has_index ? request.index : -1,
                             &reply)) {

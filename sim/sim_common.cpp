@@ -1,6 +1,7 @@
 #include "sim/sim_common.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <objbase.h>
 
 #include <cstdio>
@@ -166,6 +167,15 @@ std::string RawArguments() {
     while (i < line.size() && line[i] != L' ' && line[i] != L'\t') ++i;
     while (i < line.size() && (line[i] == L' ' || line[i] == L'\t')) ++i;
     return ToGbk(line.substr(i));
+}
+
+std::vector<std::string> ProcessArguments() {
+    int count = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; argv && i < count; ++i) args.push_back(ToGbk(argv[i]));
+    if (argv) LocalFree(argv);
+    return args;
 }
 
 std::vector<std::string> SplitArguments(const std::string& raw) {

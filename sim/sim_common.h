@@ -38,8 +38,13 @@ std::string RootFolder();
 // The argument text after the program name of this process's command line, as received.
 std::string RawArguments();
 // Splits like the C runtime does for the common cases: blanks separate, double quotes group and
-// are removed ("--name="MEmu_1"" gives --name=MEmu_1).
+// are removed ("--name="MEmu_1"" gives --name=MEmu_1). For the switch file's rules.
 std::vector<std::string> SplitArguments(const std::string& raw);
+
+// This process's arguments after its program name, as a program built with the C runtime
+// receives them: the system's own split of the UTF-16 command line (CommandLineToArgvW), each
+// argument as GBK.
+std::vector<std::string> ProcessArguments();
 
 // Serialises every read-modify-write of the files under one root, across processes.
 class RootLock {

@@ -54,6 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteRow{"GBK trail 0x5C at the end", "a b\x95\x5C", "\"a b\x95\x5C\"", "a b\x95\x5C"},
         QuoteRow{"GBK trail 0x5C before a quote", "\x95\x5C\"", "\"\x95\x5C\\\"\"", "\x95\x5C\\\""},
         QuoteRow{"GBK trail 0x7C", "\x81|x", "\x81|x", "\x81|x"},
+        // 0x80 is the euro sign, one byte: the quote after it is a quote.
+        QuoteRow{"euro sign before a quote", "\x80\" -i 5", "\"\x80\\\" -i 5\"", "\x80\\\" -i 5"},
         QuoteRow{"shell characters", "a&b|c<d>e^%PATH%!x", "a&b|c<d>e^%PATH%!x",
                  "a&b|c<d>e^%PATH%!x"},
         QuoteRow{"Chinese with blank", "逍遥 二号", "\"逍遥 二号\"", "逍遥 二号"}),
@@ -62,8 +64,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CommandLineArgs, WideLengthCountsCharacters) {
     EXPECT_EQ(cmdline::WideLength(""), 0u);
     EXPECT_EQ(cmdline::WideLength("ab"), 2u);
-    EXPECT_EQ(cmdline::WideLength("逍遥"), 2u);   // four GBK bytes
-    EXPECT_EQ(cmdline::WideLength("a\x81"), 2u);  // a lone lead byte at the end
+    EXPECT_EQ(cmdline::WideLength("逍遥"), 2u);    // four GBK bytes
+    EXPECT_EQ(cmdline::WideLength("a\x81"), 2u);   // a lone lead byte at the end
+    EXPECT_EQ(cmdline::WideLength("\x80\""), 2u);  // the euro sign and a quote
 }
 
 }  // namespace

@@ -277,6 +277,24 @@ TEST(FarmClone, ClonesFromTheSnapshotThisRunTook) {
                   kUuid1 + "), 1 of 2 clones registered.\n");
 }
 
+TEST(FarmClone, ToolsFolderIsBesideTheInstallFolderWhateverItsCase) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"D:\\Microvirt\\memu", "D:\\Microvirt\\MEmuHyperv\\"},
+        {"D:\\MEmuData\\MEmu\\", "D:\\MEmuHyperv\\"},
+        {"D:\\Emu", "D:\\MEmuHyperv\\"},
+        {"E:\\", "E:\\MEmuHyperv\\"},
+    };
+    for (const auto& [install, tools] : rows) {
+        Farm farm;
+        std::string folder = install;
+        if (folder.back() != '\\') folder += '\\';
+        farm.system.AddFile(folder + "memuc.exe");
+        farm.Run({"--install-dir", install, "clone", "--master", "0", "--count", "1"});
+        ASSERT_FALSE(farm.system.tools.Started().empty()) << install;
+        EXPECT_EQ(farm.system.tools.Started().front().folder, tools) << install;
+    }
+}
+
 TEST(FarmClone, AFailedSnapshotRegistersNoClone) {
     const std::pair<const char*, ToolRun> rows[] = {
         {"no word", Answer("Error: no machine\r\n", 1)},

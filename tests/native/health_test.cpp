@@ -347,6 +347,17 @@ TEST(HealthRun, FlagsTheSickVmsAndWritesTheFile) {
     EXPECT_NE(outcome.message.find("the Prometheus file was not written"), std::string::npos);
     farm.system.files.fail = false;
     EXPECT_EQ(farm.Run({"health", "1"}), 0);
+
+    // A VM the set names but the emulator does not list is not healthy.
+    EXPECT_EQ(farm.Run({"health", "1,9"}, &outcome), 1);
+    EXPECT_EQ(outcome.message, "VM 9 is not listed");
+
+    // A listing that fails writes nothing: the last good file and its timestamp stay.
+    farm.system.files.writes.clear();
+    farm.system.tools.answer = [](const std::string&) { return Answer("ERROR: service down", 1); };
+    EXPECT_EQ(farm.Run({"health", "--prom", "C:\\prom\\memu.prom"}, &outcome), 1);
+    EXPECT_TRUE(farm.system.files.writes.empty());
+    EXPECT_NE(outcome.message.find("the VM listing failed"), std::string::npos);
 }
 
 TEST(HealthRun, WatchRepeatsUntilCtrlC) {

@@ -245,6 +245,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "adb.exe reported an error"},
         JudgeRow{"adb: error", Op::kPullFile, Exited(0, "adb: error: failed to stat"),
                  "reported an error"},
+        JudgeRow{"adb error after its server notes", Op::kPullFile,
+                 Exited(0,
+                        "* daemon not running; starting now\n* daemon started successfully\n"
+                        "error: device offline"),
+                 "reported an error"},
+        JudgeRow{"clear answered", Op::kClearAppData, Exited(0, "Success\r\n"), nullptr},
+        JudgeRow{"clear failed", Op::kClearAppData, Exited(0, "Failed\r\n"), "lacks"},
         JudgeRow{"running answer", Op::kIsVmRunning, Exited(0, "Not Running"), nullptr},
         JudgeRow{"waiting counts", Op::kSortWindows, Exited(0, "wait for 30000"), nullptr},
         JudgeRow{"neither", Op::kSetConfig, Exited(0, "done"), "neither"}),

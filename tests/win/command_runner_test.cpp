@@ -1,6 +1,7 @@
 // The command runner against real child processes (tools/test_child.cpp) started through the
 // system's command interpreter.
 #include "process/command_runner_win.h"
+#include "process/direct_runner_win.h"
 
 #include <windows.h>
 
@@ -214,6 +215,44 @@ TEST_F(CommandRunnerTest, WindowRepaintsAndTakesClicksDuringARun) {
     EXPECT_EQ(g_app_messages_in_run, 1);
     EXPECT_GE(g_paints_in_run, 1);
     EXPECT_EQ(g_clicks_in_run, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The console companion's runner: the tool itself, by its full path, from any thread.
+TEST_F(CommandRunnerTest, DirectRunnerStartsTheToolItselfAndSaysHowItEnded) {
+    DirectToolRunner runner;
+    const std::string folder = BinDir();
+    const ToolRun ran = runner.Run(folder, "test_child.exe out:a&b|c exit:3", {});
+    EXPECT_EQ(ran.end, RunEnd::kExited);
+    EXPECT_EQ(ran.exit_code, 3u);
+    EXPECT_EQ(ran.output, "a&b|c");  // no shell read the line
+
+    // 259 is STILL_ACTIVE's value: the end of such a child is seen all the same.
+    const ToolRun still_active = runner.Run(folder, "test_child.exe exit:259", {});
+    EXPECT_EQ(still_active.end, RunEnd::kExited);
+    EXPECT_EQ(still_active.exit_code, 259u);
+    EXPECT_EQ(RunCommand("test_child.exe out:x exit:259"), "x");
+
+    const ToolRun missing = runner.Run(folder, "no_such_tool_7f3a.exe x", {});
+    EXPECT_EQ(missing.end, RunEnd::kNotStarted);
+    EXPECT_EQ(missing.error.rfind("no_such_tool_7f3a.exe could not be started from " + folder, 0),
+              0u)
+        << missing.error;
+
+    // Side by side: each run has its own pipe and process.
+    std::vector<std::string> outputs(8);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        threads.emplace_back([&, i] {
+            outputs[i] =
+                runner.Run(folder, "test_child.exe sleep:100 out:" + std::to_string(i), {}).output;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (size_t i = 0; i < outputs.size(); ++i) EXPECT_EQ(outputs[i], std::to_string(i));
 }
 
 }  // namespace

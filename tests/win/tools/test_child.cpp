@@ -6,6 +6,7 @@
 //   stream:MS    writes 64 KiB blocks of 'z' from three threads without pause for about MS
 //                milliseconds; "END" follows the first thread's last block
 //   pid          writes "PID=" + its process id + "\r\n"
+//   exit:N       ends with exit code N (otherwise 0)
 // Anything else (as in a headless VM's command line) is ignored. Arguments are taken as GBK
 // whatever the system's ANSI code page is.
 #include <windows.h>
@@ -73,6 +74,7 @@ int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) return 1;
+    int exit_code = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = Gbk(argv[i]);
         std::string value;
@@ -108,8 +110,10 @@ int main() {
             for (std::thread& writer : writers) writer.join();
         } else if (arg == "pid") {
             Write(STD_OUTPUT_HANDLE, "PID=" + std::to_string(GetCurrentProcessId()) + "\r\n");
+        } else if (StartsWith(arg, "exit:", value)) {
+            exit_code = std::atoi(value.c_str());
         }
     }
     LocalFree(argv);
-    return 0;
+    return exit_code;
 }
