@@ -8,10 +8,21 @@
 #include <vector>
 
 #include "text/gbk_text.h"
+#include "win/system_function.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
 
 namespace {
+
+// The shell and COM are needed only when the registry names no install folder and the desktop
+// shortcuts must be read, so they are looked up then, from the system folder: a program that
+// finds the folder in the registry (or is given it) starts without loading them. Missing, they
+// leave the shortcuts unread.
+SystemFunction<decltype(&SHGetSpecialFolderPathW)> get_special_folder("shell32.dll",
+                                                                      "SHGetSpecialFolderPathW");
+SystemFunction<decltype(&CoInitialize)> co_initialize("ole32.dll", "CoInitialize");
+SystemFunction<decltype(&CoUninitialize)> co_uninitialize("ole32.dll", "CoUninitialize");
+SystemFunction<decltype(&CoCreateInstance)> co_create_instance("ole32.dll", "CoCreateInstance");
 
 // The value's text without the terminator(s) the registry may or may not have stored.
 std::wstring WideFromRegistryData(const std::vector<BYTE>& data, DWORD size) {
@@ -65,7 +76,8 @@ std::string WinDiscoveryPlatform::ReadMachineRegistryText(const std::string& key
 
 std::string WinDiscoveryPlatform::DesktopFolder() {
     wchar_t path[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathW(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE)) return {};
+    const auto get_folder = get_special_folder.TryGet();
+    if (!get_folder || !get_folder(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE)) return {};
     return GbkFromWide(path) + "\\";
 }
 
@@ -76,18 +88,23 @@ bool WinDiscoveryPlatform::FileExists(const std::string& path) {
 std::string WinDiscoveryPlatform::ShortcutTarget(const std::string& path) {
     if (!gbk::Contains(path, ".lnk")) return {};
 
+    const auto initialize = co_initialize.TryGet();
+    const auto uninitialize_com = co_uninitialize.TryGet();
+    const auto create_instance = co_create_instance.TryGet();
+    if (!initialize || !uninitialize_com || !create_instance) return {};
+
     // Balance only an initialisation this call made (S_OK or S_FALSE); a thread already in
     // another apartment (RPC_E_CHANGED_MODE) keeps its COM as it was.
-    const HRESULT init = CoInitialize(nullptr);
+    const HRESULT init = initialize(nullptr);
     const bool must_uninitialize = init == S_OK || init == S_FALSE;
-    ScopeExit uninitialize([must_uninitialize] {
-        if (must_uninitialize) CoUninitialize();
+    ScopeExit uninitialize([must_uninitialize, uninitialize_com] {
+        if (must_uninitialize) uninitialize_com();
     });
 
     // Declared after the guard above, so both are released before COM is uninitialised.
     ComPtr<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                link.put_void()))) {
+    if (FAILED(create_instance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                               link.put_void()))) {
         return {};
     }
     ComPtr<IPersistFile> file;
