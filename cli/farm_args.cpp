@@ -47,13 +47,13 @@ constexpr const char* kExitCodes =
     "  4  the deadline passed while a tool was running; the tool is left running\n";
 
 // Options a command takes, with the bit that allows them and the value they read.
-struct OptionSpec {
+struct OptionRow {
     const char* name;
     uint32_t bit;
     const char* value;  // null: a flag
 };
 
-constexpr OptionSpec kCommandOptions[] = {
+constexpr OptionRow kCommandOptions[] = {
     {"--wait", kOptWait, nullptr},      {"--timeout", kOptTimeout, "MS"},
     {"--boot", kOptBoot, nullptr},      {"--boot-timeout", kOptBoot, "SECONDS"},
     {"--parallel", kOptParallel, "N"},  {"--stagger", kOptParallel, "SECONDS"},
@@ -195,12 +195,12 @@ private:
                 if (!optional) option->required();
             }
             if (row.op != Op::kAdbCommand) sub->fallthrough();  // global options after it too
-            for (const OptionSpec& spec : kCommandOptions) {
-                if (!(row.options & spec.bit)) continue;
-                if (spec.value) {
-                    sub->add_option(spec.name, raw_.values[spec.name])->allow_extra_args(false);
+            for (const OptionRow& option : kCommandOptions) {
+                if (!(row.options & option.bit)) continue;
+                if (option.value) {
+                    sub->add_option(option.name, raw_.values[option.name])->allow_extra_args(false);
                 } else {
-                    sub->add_flag(spec.name, raw_.flags[spec.name])->disable_flag_override();
+                    sub->add_flag(option.name, raw_.flags[option.name])->disable_flag_override();
                 }
             }
         }
@@ -262,18 +262,18 @@ private:
 
     static bool Takes(const VerbRow& row, const std::string& word) {
         const std::string name = word.substr(0, word.find('='));
-        for (const OptionSpec& spec : kCommandOptions)
-            if (name == spec.name && (row.options & spec.bit)) return true;
+        for (const OptionRow& option : kCommandOptions)
+            if (name == option.name && (row.options & option.bit)) return true;
         return false;
     }
 
     // A command that takes the option, for the message about its place.
     static const char* CommandTaking(const std::string& word) {
         const std::string name = word.substr(0, word.find('='));
-        for (const OptionSpec& spec : kCommandOptions) {
-            if (name != spec.name) continue;
+        for (const OptionRow& option : kCommandOptions) {
+            if (name != option.name) continue;
             for (const VerbRow& row : AllVerbs())
-                if (row.options & spec.bit) return row.name;
+                if (row.options & option.bit) return row.name;
         }
         return nullptr;
     }

@@ -22,7 +22,7 @@ using R = RunMode;
 using Rule = ResultRule;
 
 // clang-format off
-const std::vector<OperationSpec> kOperations = {
+const std::vector<OperationRow> kOperations = {
     {Op::kListVms, Tool::kMemuc, " memuc listvms", {}, R::kCaptured, Rule::kOutput, nullptr, true},
     {Op::kCreateVm, Tool::kMemuc, " create {TYPE}",
      {{{"TYPE", SlotKind::kText, /*trimmed=*/true, /*if_empty=*/"51"}}},
@@ -119,9 +119,9 @@ bool IsTextKind(SlotKind kind) {
     return kind != SlotKind::kIndex && kind != SlotKind::kInt;
 }
 
-std::vector<Slot> SlotsOf(const OperationSpec& spec) {
+std::vector<Slot> SlotsOf(const OperationRow& operation) {
     std::vector<Slot> slots;
-    for (const Slot& slot : spec.slots)
+    for (const Slot& slot : operation.slots)
         if (slot.name) slots.push_back(slot);
     return slots;
 }
@@ -173,10 +173,10 @@ std::vector<SlotValue> ValuesOf(const std::vector<Slot>& slots, const OperationA
 }
 
 // The pattern with every placeholder replaced.
-std::string Expand(const OperationSpec& spec, const OperationArgs& args, TextStyle style) {
-    const std::vector<Slot> slots = SlotsOf(spec);
+std::string Expand(const OperationRow& operation, const OperationArgs& args, TextStyle style) {
+    const std::vector<Slot> slots = SlotsOf(operation);
     const std::vector<SlotValue> values = ValuesOf(slots, args, style);
-    const std::string_view pattern = spec.pattern;
+    const std::string_view pattern = operation.pattern;
     std::string line;
     bool inside_quotes = false;
     for (size_t i = 0; i < pattern.size(); ++i) {
@@ -289,35 +289,35 @@ std::optional<std::string> DeviceTextProblem(std::string_view text) {
 
 }  // namespace
 
-const std::vector<OperationSpec>& AllOperations() {
+const std::vector<OperationRow>& AllOperations() {
     return kOperations;
 }
 
-const OperationSpec& SpecOf(Op op) {
-    for (const OperationSpec& spec : kOperations)
-        if (spec.op == op) return spec;
+const OperationRow& RowOf(Op op) {
+    for (const OperationRow& operation : kOperations)
+        if (operation.op == op) return operation;
     return kOperations.front();  // every Op has a row (checked by the tests)
 }
 
 std::string OperationArguments(Op op, const OperationArgs& args, TextStyle style) {
-    return Expand(SpecOf(op), args, style);
+    return Expand(RowOf(op), args, style);
 }
 
 std::string OperationLine(Op op, const OperationArgs& args, TextStyle style,
                           std::string_view memuc_file) {
-    const OperationSpec& spec = SpecOf(op);
+    const OperationRow& operation = RowOf(op);
     const std::string tool =
-        spec.tool == Tool::kAdb ? "adb.exe " + AdbTarget(args.index) : std::string(memuc_file);
-    return tool + Expand(spec, args, style);
+        operation.tool == Tool::kAdb ? "adb.exe " + AdbTarget(args.index) : std::string(memuc_file);
+    return tool + Expand(operation, args, style);
 }
 
 bool ReplySucceeds(Op op, std::string_view reply) {
-    const OperationSpec& spec = SpecOf(op);
-    switch (spec.rule) {
+    const OperationRow& operation = RowOf(op);
+    switch (operation.rule) {
         case ResultRule::kPhrase:
-            return gbk::Contains(reply, spec.phrase);
+            return gbk::Contains(reply, operation.phrase);
         case ResultRule::kPhraseAbsent:
-            return !gbk::Contains(reply, spec.phrase);
+            return !gbk::Contains(reply, operation.phrase);
         case ResultRule::kSuccessOrWaiting:
             return gbk::Contains(reply, kSuccess) || gbk::Contains(reply, "wait for 30000");
         case ResultRule::kNone:

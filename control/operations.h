@@ -101,7 +101,7 @@ enum class ResultRule {
     kOutput,            // the reply itself is the result
 };
 
-struct OperationSpec {
+struct OperationRow {
     Op op;
     Tool tool;
     const char* pattern;
@@ -112,9 +112,9 @@ struct OperationSpec {
     bool enters_install_folder;  // the control object asserts its folder before the line
 };
 
-const OperationSpec& SpecOf(Op op);
+const OperationRow& RowOf(Op op);
 // Every row, in declaration order.
-const std::vector<OperationSpec>& AllOperations();
+const std::vector<OperationRow>& AllOperations();
 
 // The arguments of one call: the VM index, the integers and the texts, each in slot order.
 struct OperationArgs {

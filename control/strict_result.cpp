@@ -46,17 +46,17 @@ std::optional<std::string> EndFailure(const ToolRun& run, const std::string& too
 }  // namespace
 
 std::optional<std::string> RunFailure(Op op, const ToolRun& run) {
-    const OperationSpec& spec = SpecOf(op);
-    const std::string tool = spec.tool == Tool::kAdb ? "adb.exe" : "memuc.exe";
+    const OperationRow& operation = RowOf(op);
+    const std::string tool = operation.tool == Tool::kAdb ? "adb.exe" : "memuc.exe";
     if (std::optional<std::string> failure = EndFailure(run, tool)) return failure;
     if (run.end == RunEnd::kDetached) return std::nullopt;
-    if (ReplyIsError(spec.tool, run.output)) return tool + " reported an error";
+    if (ReplyIsError(operation.tool, run.output)) return tool + " reported an error";
     // isvmrunning answers a question: either answer is a result.
-    if (spec.rule == ResultRule::kPhraseAbsent) return std::nullopt;
+    if (operation.rule == ResultRule::kPhraseAbsent) return std::nullopt;
     if (!ReplySucceeds(op, run.output)) {
-        if (spec.rule == ResultRule::kSuccessOrWaiting)
+        if (operation.rule == ResultRule::kSuccessOrWaiting)
             return "the reply holds neither \"SUCCESS\" nor \"wait for 30000\"";
-        return "the reply lacks \"" + std::string(spec.phrase) + "\"";
+        return "the reply lacks \"" + std::string(operation.phrase) + "\"";
     }
     return std::nullopt;
 }

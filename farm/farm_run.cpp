@@ -52,14 +52,14 @@ std::vector<Slot> TextSlotsOf(const FarmRequest& request) {
     const Op op = request.verb->op == Op::kInstallApk && request.by_package ? Op::kInstallPackage
                                                                             : request.verb->op;
     std::vector<Slot> arguments = VerbArguments(*request.verb);
-    if (op != request.verb->op) arguments = {{"SET", SlotKind::kIndex}, SpecOf(op).slots[1]};
+    if (op != request.verb->op) arguments = {{"SET", SlotKind::kIndex}, RowOf(op).slots[1]};
     for (const Slot& slot : arguments)
         if (slot.kind != SlotKind::kIndex && slot.kind != SlotKind::kInt) slots.push_back(slot);
     return slots;
 }
 
 bool UsesAdb(const FarmRequest& request) {
-    return SpecOf(request.verb->op).tool == Tool::kAdb || request.boot;
+    return RowOf(request.verb->op).tool == Tool::kAdb || request.boot;
 }
 
 std::optional<std::string> IndexProblem(const FarmRequest& request, int32_t index) {

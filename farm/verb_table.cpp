@@ -141,7 +141,7 @@ std::vector<Slot> VerbArguments(const VerbRow& row) {
         slots.push_back({"SET", SlotKind::kIndex});
     if (row.kind == VerbKind::kHealth) return slots;
     if (row.kind == VerbKind::kOneVm) slots.push_back({"INDEX", SlotKind::kIndex});
-    for (const Slot& slot : SpecOf(row.op).slots) {
+    for (const Slot& slot : RowOf(row.op).slots) {
         if (!slot.name || slot.kind == SlotKind::kIndex || slot.kind == SlotKind::kDeviceFile)
             continue;
         slots.push_back(slot);

@@ -41,7 +41,7 @@ Op OperationOf(const FarmRequest& request) {
 }
 
 bool Detached(const FarmRequest& request, Op op) {
-    const RunMode mode = SpecOf(op).run;
+    const RunMode mode = RowOf(op).run;
     return mode == RunMode::kDetached ||
            (mode == RunMode::kDetachedUnlessWait && !request.wait && !request.boot);
 }

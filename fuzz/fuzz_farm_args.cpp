@@ -43,7 +43,7 @@ void CheckLine(const FarmRequest& request, std::string_view input) {
     const std::string line = OperationLine(op, args, TextStyle::kOneArgumentEach);
     const std::vector<std::string> argv = cmdline::SplitArguments(line);
     size_t text = 0;
-    for (const Slot& slot : SpecOf(op).slots) {
+    for (const Slot& slot : RowOf(op).slots) {
         if (!slot.name || slot.kind == SlotKind::kIndex || slot.kind == SlotKind::kInt) continue;
         if (slot.kind == SlotKind::kArgs) {
             // adb's arguments close the line, in order, each one whole.

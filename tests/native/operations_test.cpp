@@ -15,16 +15,16 @@ namespace {
 
 TEST(Operations, EveryOperationHasOneRowWhosePlaceholdersAreItsSlots) {
     std::set<Op> seen;
-    for (const OperationSpec& spec : AllOperations()) {
-        EXPECT_TRUE(seen.insert(spec.op).second) << spec.pattern;
-        EXPECT_EQ(&SpecOf(spec.op), &spec) << spec.pattern;
-        const std::string pattern = spec.pattern;
-        for (const Slot& slot : spec.slots) {
+    for (const OperationRow& operation : AllOperations()) {
+        EXPECT_TRUE(seen.insert(operation.op).second) << operation.pattern;
+        EXPECT_EQ(&RowOf(operation.op), &operation) << operation.pattern;
+        const std::string pattern = operation.pattern;
+        for (const Slot& slot : operation.slots) {
             if (!slot.name) continue;
             const bool placed =
                 pattern.find(std::string("{") + slot.name + "}") != std::string::npos;
             // adb's lines put the index into the target, not the pattern.
-            EXPECT_EQ(placed, !(spec.tool == Tool::kAdb && slot.kind == SlotKind::kIndex))
+            EXPECT_EQ(placed, !(operation.tool == Tool::kAdb && slot.kind == SlotKind::kIndex))
                 << pattern << " " << slot.name;
         }
     }
