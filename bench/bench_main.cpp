@@ -477,6 +477,16 @@ void BenchHealth() {
         Note("health: " + std::to_string(unhealthy_runs) + " runs found unhealthy VMs");
     AddRow(
         {"health, 200 running VMs", "s", ours / kRounds, bare / kRounds, ours / bare, 1.5, true});
+    // What the adb questions alone cost: the same 200 adb starts, 16 at a time.
+    const double adb_start = Now();
+    BareDirectRun(BinDir(),
+                  "MEmuFarm.exe adb 0-199 shell getprop sys.boot_completed --parallel 16");
+    char adb_note[160];
+    std::snprintf(adb_note, sizeof adb_note,
+                  "health: the 200 adb questions alone (MEmuFarm adb 0-199 shell getprop ... "
+                  "--parallel 16) took %.2f s",
+                  Now() - adb_start);
+    Note(adb_note);
     StopSimulatedVms(root);
 
     // Flat over time: 10 running VMs, rounds counted by the JSON lines written.
