@@ -372,29 +372,49 @@ struct FarmPeaks {
     uint64_t private_bytes = 0;
 };
 
-FarmPeaks RunFarmWatched(const std::string& arguments) {
-    FarmPeaks peaks;
+// Starts MEmuFarm with `arguments`, its standard output into `out` (null: nowhere).
+struct StartedFarm {
+    UniqueHandle process;
+    DWORD pid = 0;
+};
+StartedFarm StartFarm(const std::string& arguments, HANDLE out) {
     std::wstring line = WideFromGbk("MEmuFarm.exe " + arguments);
-    const std::wstring exe = WideFromGbk(BinDir() + "MEmuFarm.exe");
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;  // no output wanted: all three null
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
     PROCESS_INFORMATION info = {};
-    const double start = Now();
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
-        Note("sets: MEmuFarm could not be started");
-        return peaks;
+    StartedFarm started;
+    if (!CreateProcessW(WideFromGbk(BinDir() + "MEmuFarm.exe").c_str(), line.data(), nullptr,
+                        nullptr, out != nullptr, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &info)) {
+        Note("MEmuFarm could not be started: " + arguments);
+        return started;
     }
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    while (WaitForSingleObject(process.get(), 20) == WAIT_TIMEOUT) {
-        const std::optional<std::vector<ProcessReading>> list = ReadProcessList();
-        if (!list) continue;
-        for (const ProcessReading& reading : *list) {
-            if (reading.pid != info.dwProcessId) continue;
-            peaks.handles = std::max(peaks.handles, reading.handles);
-            peaks.private_bytes = std::max(peaks.private_bytes, reading.peak_private_bytes);
-        }
+    UniqueHandle thread(info.hThread);
+    started.process.reset(info.hProcess);
+    started.pid = info.dwProcessId;
+    return started;
+}
+
+// The process's counters in the system's process list (zeros when it is not there).
+ProcessReading ReadingOf(DWORD pid) {
+    ProcessReading found;
+    if (const auto list = ReadProcessList())
+        for (const ProcessReading& reading : *list)
+            if (reading.pid == pid) found = reading;
+    return found;
+}
+
+FarmPeaks RunFarmWatched(const std::string& arguments) {
+    FarmPeaks peaks;
+    const double start = Now();
+    const StartedFarm farm = StartFarm(arguments, nullptr);
+    if (!farm.process) return peaks;
+    while (WaitForSingleObject(farm.process.get(), 20) == WAIT_TIMEOUT) {
+        const ProcessReading reading = ReadingOf(farm.pid);
+        peaks.handles = std::max(peaks.handles, reading.handles);
+        peaks.private_bytes = std::max(peaks.private_bytes, reading.peak_private_bytes);
     }
     peaks.seconds = Now() - start;
     return peaks;
@@ -498,31 +518,12 @@ void BenchHealth() {
     UniqueFileHandle out(CreateFileW(out_path.c_str(), GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
                                      nullptr));
-    std::wstring line = L"MEmuFarm.exe health --watch 1 --sample 0.5";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out.get();
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(WideFromGbk(BinDir() + "MEmuFarm.exe").c_str(), line.data(), nullptr,
-                        nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
-        Note("health: MEmuFarm could not be started");
-        return;
-    }
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    auto rounds_written = [&] {
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW(out_path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    const StartedFarm farm = StartFarm("health --watch 1 --sample 0.5", out.get());
+    if (!farm.process) return;
+    auto rounds_written = [] {
         std::string text;
         sim::ReadFileBytes(BinDir() + "bench-watch.jsonl", &text);
         return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    };
-    auto reading = [&] {
-        ProcessReading found;
-        if (const auto list = ReadProcessList())
-            for (const ProcessReading& r : *list)
-                if (r.pid == info.dwProcessId) found = r;
-        return found;
     };
     ProcessReading first;
     ProcessReading last;
@@ -530,12 +531,12 @@ void BenchHealth() {
     for (int rounds = 0; rounds < 300 && Now() - started < 900;) {
         Sleep(250);
         const int now = rounds_written();
-        if (rounds < 1 && now >= 1) first = reading();
+        if (rounds < 1 && now >= 1) first = ReadingOf(farm.pid);
         rounds = now;
-        if (rounds >= 300) last = reading();
+        if (rounds >= 300) last = ReadingOf(farm.pid);
     }
-    TerminateProcess(process.get(), 0);
-    WaitForSingleObject(process.get(), 5000);
+    TerminateProcess(farm.process.get(), 0);
+    WaitForSingleObject(farm.process.get(), 5000);
     const double mib = 1024.0 * 1024;
     AddRow({"health --watch 1, private", "MiB", last.private_bytes / mib, first.private_bytes / mib,
             static_cast<double>(last.private_bytes) / std::max<uint64_t>(first.private_bytes, 1),
@@ -556,8 +557,8 @@ int main(int argc, char** argv) {
     }
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
-    // Sections named on the command line (runner, capture, listing, onekey, farm); all by
-    // default. The listing section also times `MEmuFarm list`.
+    // Sections named on the command line (runner, capture, listing, onekey, farm, sets,
+    // health); all by default. The listing section also times `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
         for (int i = 1; i < argc; ++i)
