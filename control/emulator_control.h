@@ -91,4 +91,3 @@ private:
 
     ControlPlatform& platform_;
 };
-
