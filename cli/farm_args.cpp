@@ -93,8 +93,9 @@ std::optional<int64_t> ParseInteger(std::string_view text, int64_t low, int64_t 
     return value;
 }
 
-// Seconds as decimal digits with an optional fraction ("2", "0.5"), within [low, high].
-std::optional<double> ParseSeconds(std::string_view text, double low, double high) {
+// A number as decimal digits with an optional fraction ("2", "0.5"), within [low, high]:
+// seconds, shares and MiB.
+std::optional<double> ParseDecimal(std::string_view text, double low, double high) {
     const size_t point = text.find('.');
     const std::string_view whole = text.substr(0, point);
     const std::string_view fraction =
@@ -318,26 +319,33 @@ private:
         return found != raw_.flags.end() && found->second > 0;
     }
 
-    template <typename T>
-    bool Number(const char* name, int64_t low, int64_t high, const char* what, T* target) {
+    // The option's value as `parse` reads it, into `target`; left as it is when the option is
+    // not given.
+    template <typename T, typename Parse>
+    bool Parsed(const char* name, const Parse& parse, const char* what, T* target) {
         std::optional<std::string> text;
         if (!Value(name, &text)) return false;
         if (!text) return true;
-        const std::optional<int64_t> number = ParseInteger(*text, low, high);
-        if (!number) return Fail(std::string(name) + " must be " + what + ", not " + Quoted(*text));
-        *target = static_cast<T>(*number);
+        const auto value = parse(*text);
+        if (!value) return Fail(std::string(name) + " must be " + what + ", not " + Quoted(*text));
+        *target = static_cast<T>(*value);
         return true;
     }
 
-    bool Seconds(const char* name, double low, double high, const char* what, double* target) {
-        std::optional<std::string> text;
-        if (!Value(name, &text)) return false;
-        if (!text) return true;
-        const std::optional<double> seconds = ParseSeconds(*text, low, high);
-        if (!seconds)
-            return Fail(std::string(name) + " must be " + what + ", not " + Quoted(*text));
-        *target = *seconds;
-        return true;
+    template <typename T>
+    bool Number(const char* name, int64_t low, int64_t high, const char* what, T* target) {
+        const auto parse = [low, high](std::string_view text) {
+            return ParseInteger(text, low, high);
+        };
+        return Parsed(name, parse, what, target);
+    }
+
+    template <typename T>
+    bool Decimal(const char* name, double low, double high, const char* what, T* target) {
+        const auto parse = [low, high](std::string_view text) {
+            return ParseDecimal(text, low, high);
+        };
+        return Parsed(name, parse, what, target);
     }
 
     bool CheckGlobals() {
@@ -350,7 +358,7 @@ private:
         }
         if (!raw_.deadline.empty()) {
             const std::optional<double> seconds =
-                ParseSeconds(raw_.deadline.front(), 0.001, kLongestSeconds);
+                ParseDecimal(raw_.deadline.front(), 0.001, kLongestSeconds);
             if (!seconds)
                 return Fail(
                     "--deadline must be a number of seconds above 0 (at most 2147483), "
@@ -425,7 +433,7 @@ private:
         if (request_.timeout_ms && !request_.wait && !request_.boot)
             return Fail("--timeout needs --wait (or --boot)" + UsageNote());
         const bool boot_timeout_given = !raw_.values["--boot-timeout"].empty();
-        if (!Seconds("--boot-timeout", 1, kLongestSeconds, "a number of seconds from 1 to 2147483",
+        if (!Decimal("--boot-timeout", 1, kLongestSeconds, "a number of seconds from 1 to 2147483",
                      &request_.boot_timeout_s))
             return false;
         if (boot_timeout_given && !request_.boot)
@@ -437,7 +445,7 @@ private:
         if (!Number("--parallel", 1, kMostParallel, "a whole number from 1 to 64",
                     &request_.parallel))
             return false;
-        return Seconds("--stagger", 0, kLongestSeconds, "a number of seconds from 0 to 2147483",
+        return Decimal("--stagger", 0, kLongestSeconds, "a number of seconds from 0 to 2147483",
                        &request_.stagger_s);
     }
 
@@ -481,22 +489,18 @@ private:
     bool CheckHealth() {
         request_.parallel = kHealthParallel;
         if (!CheckSetOptions()) return false;
-        if (!Seconds("--sample", 0.1, 3600, "a number of seconds from 0.1 to 3600",
+        if (!Decimal("--sample", 0.1, 3600, "a number of seconds from 0.1 to 3600",
                      &request_.sample_s))
             return false;
-        double seconds = 0;
-        if (!Seconds("--watch", 0.5, kLongestSeconds, "a number of seconds from 0.5 to 2147483",
-                     &seconds))
+        if (!Decimal("--watch", 0.5, kLongestSeconds, "a number of seconds from 0.5 to 2147483",
+                     &request_.watch_s))
             return false;
-        if (!raw_.values["--watch"].empty()) request_.watch_s = seconds;
-        double ratio = 0;
-        if (!Seconds("--max-cpu", 0, 1, "a share of all cores from 0 to 1 (0.5 is half)", &ratio))
+        if (!Decimal("--max-cpu", 0, 1, "a share of all cores from 0 to 1 (0.5 is half)",
+                     &request_.max_cpu))
             return false;
-        if (!raw_.values["--max-cpu"].empty()) request_.max_cpu = ratio;
-        double megabytes = 0;
-        if (!Seconds("--max-private-mb", 0, 1e7, "a number of MiB from 0 to 10000000", &megabytes))
+        if (!Decimal("--max-private-mb", 0, 1e7, "a number of MiB from 0 to 10000000",
+                     &request_.max_private_mb))
             return false;
-        if (!raw_.values["--max-private-mb"].empty()) request_.max_private_mb = megabytes;
         std::optional<std::string> prom;
         if (!Value("--prom", &prom)) return false;
         if (prom && prom->empty()) return Fail("--prom needs a file");

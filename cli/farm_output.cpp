@@ -84,9 +84,11 @@ void PrintSingle(const FarmRequest& request, const FarmOutcome& outcome, const V
                  FarmConsole& console) {
     const bool detached =
         !result.steps.empty() && result.steps.front().run.end == RunEnd::kDetached;
+    // isvmrunning answered "not running": the question was answered, though the exit code is 1.
+    const bool answered_not_running = result.running == false && result.ok;
     if (request.json) {
         Json document;
-        document["ok"] = outcome.exit_code == kExitOk || (result.running && result.ok);
+        document["ok"] = outcome.exit_code == kExitOk || answered_not_running;
         document["command"] = Text(console, result.Command());
         document["output"] = Text(console, result.output);
         if (result.running) document["running"] = *result.running;
@@ -94,7 +96,7 @@ void PrintSingle(const FarmRequest& request, const FarmOutcome& outcome, const V
         if (detached) document["detached"] = true;
         if (result.timed_out) document["timed_out"] = true;
         if (result.steps.size() > 1) document["steps"] = StepsJson(console, result.steps);
-        if (outcome.exit_code != kExitOk && !(result.running == false && result.ok))
+        if (outcome.exit_code != kExitOk && !answered_not_running)
             document["error"] = ErrorJson(console, outcome.exit_code, outcome.message);
         PrintDocument(console, document);
         return;

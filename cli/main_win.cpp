@@ -13,28 +13,10 @@
 #include "cli/system_facts_win.h"
 #include "farm/farm_run.h"
 #include "farm/farm_system_win.h"
-#include "farm/verb_table.h"
 #include "win/dll_search.h"
 #include "win/wide_text.h"
 
 namespace {
-
-// Local paths the command names are the caller's: taken from the folder the program started
-// in, not from the emulator's folder the tools run in.
-void MakePathsAbsolute(FarmRequest& request) {
-    if (request.install_dir) request.install_dir = FullPath(*request.install_dir);
-    if (request.prom_file) request.prom_file = FullPath(*request.prom_file);
-    const std::vector<Slot> slots = VerbArguments(*request.verb);
-    size_t text = 0;
-    for (const Slot& slot : slots) {
-        if (slot.kind == SlotKind::kIndex || slot.kind == SlotKind::kInt) continue;
-        if (text >= request.texts.size()) break;
-        const bool apk_given = !(request.verb->op == Op::kInstallApk && request.by_package);
-        if (slot.kind == SlotKind::kLocalPath && apk_given && !request.texts[text].empty())
-            request.texts[text] = FullPath(request.texts[text]);
-        ++text;
-    }
-}
 
 bool g_json = false;
 // What is printed once the command has run, or instead of it at a second Ctrl+C: one of the
@@ -110,7 +92,7 @@ int wmain(int argc, wchar_t** argv) {
             break;
     }
     FarmRequest& request = parsed.request;
-    MakePathsAbsolute(request);
+    MakePathsAbsolute(request, FullPath);
 
     g_json = request.json;
     WinFarmSystem::CatchInterrupts(SayStopping, SayEndingAtOnce);

@@ -46,18 +46,6 @@ std::optional<std::string> FindInstallation(const FarmRequest& request, FarmSyst
     return std::nullopt;
 }
 
-// The texts the command's line takes, with the slots they fill.
-std::vector<Slot> TextSlotsOf(const FarmRequest& request) {
-    std::vector<Slot> slots;
-    const Op op = request.verb->op == Op::kInstallApk && request.by_package ? Op::kInstallPackage
-                                                                            : request.verb->op;
-    std::vector<Slot> arguments = VerbArguments(*request.verb);
-    if (op != request.verb->op) arguments = {{"SET", SlotKind::kIndex}, RowOf(op).slots[1]};
-    for (const Slot& slot : arguments)
-        if (slot.kind != SlotKind::kIndex && slot.kind != SlotKind::kInt) slots.push_back(slot);
-    return slots;
-}
-
 bool UsesAdb(const FarmRequest& request) {
     return RowOf(request.verb->op).tool == Tool::kAdb || request.boot;
 }
@@ -71,8 +59,7 @@ std::optional<std::string> IndexProblem(const FarmRequest& request, int32_t inde
 
 // The longest line the command would run for VM `index`, checked against what Windows takes.
 std::optional<std::string> LineProblem(const FarmRequest& request, int32_t index, bool many) {
-    const Op op = request.verb->op == Op::kInstallApk && request.by_package ? Op::kInstallPackage
-                                                                            : request.verb->op;
+    const Op op = OperationOf(request);
     OperationArgs args{index, request.numbers, request.texts};
     if (request.verb->job == VmJob::kScreenshot)
         args.texts = {"screenshot-2147483648.png",
@@ -200,7 +187,7 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
 }  // namespace
 
 std::optional<std::string> RequestProblem(const FarmRequest& request) {
-    const std::vector<Slot> slots = TextSlotsOf(request);
+    const std::vector<Slot> slots = TextSlots(request);
     for (size_t i = 0; i < slots.size() && i < request.texts.size(); ++i) {
         if (slots[i].kind == SlotKind::kArgs) break;
         if (std::optional<std::string> problem = TextProblem(slots[i], request.texts[i]))
@@ -240,4 +227,14 @@ FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmPr
             return HealthCommand(request, system, folders, progress);
     }
     return Failure(kExitUsage, "unknown command");
+}
+
+void MakePathsAbsolute(FarmRequest& request,
+                       const std::function<std::string(const std::string&)>& full_path) {
+    if (request.install_dir) request.install_dir = full_path(*request.install_dir);
+    if (request.prom_file) request.prom_file = full_path(*request.prom_file);
+    const std::vector<Slot> slots = TextSlots(request);
+    for (size_t i = 0; i < slots.size() && i < request.texts.size(); ++i)
+        if (slots[i].kind == SlotKind::kLocalPath && !request.texts[i].empty())
+            request.texts[i] = full_path(request.texts[i]);
 }

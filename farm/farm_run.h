@@ -46,3 +46,8 @@ FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmPr
 // What is wrong with the request's texts and VM indexes before anything runs (each message
 // names the argument), or nothing.
 std::optional<std::string> RequestProblem(const FarmRequest& request);
+
+// Makes the local paths the request names full with `full_path`: they are the caller's, taken
+// from the folder the program started in, not from the emulator's folder the tools run in.
+void MakePathsAbsolute(FarmRequest& request,
+                       const std::function<std::string(const std::string&)>& full_path);

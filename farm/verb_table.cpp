@@ -1,5 +1,7 @@
 #include "farm/verb_table.h"
 
+#include "farm/farm_request.h"
+
 namespace {
 
 constexpr uint32_t kSetOptions = kOptParallel;
@@ -146,5 +148,20 @@ std::vector<Slot> VerbArguments(const VerbRow& row) {
             continue;
         slots.push_back(slot);
     }
+    return slots;
+}
+
+Op OperationOf(const FarmRequest& request) {
+    if (request.verb->op == Op::kInstallApk && request.by_package) return Op::kInstallPackage;
+    return request.verb->op;
+}
+
+std::vector<Slot> TextSlots(const FarmRequest& request) {
+    const Op op = OperationOf(request);
+    std::vector<Slot> arguments = VerbArguments(*request.verb);
+    if (op != request.verb->op) arguments = {{"SET", SlotKind::kIndex}, RowOf(op).slots[1]};
+    std::vector<Slot> slots;
+    for (const Slot& slot : arguments)
+        if (slot.kind != SlotKind::kIndex && slot.kind != SlotKind::kInt) slots.push_back(slot);
     return slots;
 }

@@ -9,6 +9,8 @@
 
 #include "control/operations.h"
 
+struct FarmRequest;
+
 enum class VerbKind {
     kList,    // the VMs
     kClone,   // the one-key job
@@ -57,3 +59,9 @@ const VerbRow* FindVerb(std::string_view name);
 // The arguments after the command word, in order: for kPerVm the first is the SET (kind
 // kIndex), for kOneVm the INDEX; then the operation's own.
 std::vector<Slot> VerbArguments(const VerbRow& row);
+
+// The operation the request runs: install with -p installs by package name.
+Op OperationOf(const FarmRequest& request);
+
+// The slots the request's texts fill, in the order of FarmRequest::texts.
+std::vector<Slot> TextSlots(const FarmRequest& request);

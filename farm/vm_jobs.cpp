@@ -35,11 +35,6 @@ struct Job {
     OperationArgs Args() const { return {index, request().numbers, request().texts}; }
 };
 
-Op OperationOf(const FarmRequest& request) {
-    if (request.verb->op == Op::kInstallApk && request.by_package) return Op::kInstallPackage;
-    return request.verb->op;
-}
-
 bool Detached(const FarmRequest& request, Op op) {
     const RunMode mode = RowOf(op).run;
     return mode == RunMode::kDetached ||

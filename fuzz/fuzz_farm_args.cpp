@@ -34,8 +34,7 @@ void CheckSet(const VmSet& set, std::string_view input) {
 
 // The texts of the line, as the tool will read them.
 void CheckLine(const FarmRequest& request, std::string_view input) {
-    const Op op = request.verb->op == Op::kInstallApk && request.by_package ? Op::kInstallPackage
-                                                                            : request.verb->op;
+    const Op op = OperationOf(request);
     if (request.verb->job == VmJob::kScreenshot) return;
     const int32_t index =
         request.set ? request.set->indexes.empty() ? 0 : request.set->indexes[0] : 0;

@@ -204,6 +204,28 @@ TEST(FarmRun, ALineWindowsCannotTakeIsRefusedBeforeAnythingRuns) {
     EXPECT_TRUE(farm.system.tools.Lines().empty());
 }
 
+TEST(FarmRun, OnlyLocalPathsAreMadeFull) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::string> texts;
+    } rows[] = {
+        {"apk", {"install", "1", "a.apk"}, {"FULL:a.apk"}},
+        {"package_not_a_path", {"install", "1", "-p", "com.a"}, {"com.a"}},
+        {"export_file_after_index", {"export", "1", "x.ova"}, {"FULL:x.ova"}},
+        {"screenshot", {"screenshot", "1", "s.png"}, {"FULL:s.png"}},
+        {"device_text", {"exec", "1", "ls"}, {"ls"}},
+        {"adb_args", {"adb", "1", "push", "a.txt"}, {"push", "a.txt"}},
+    };
+    for (const auto& row : rows) {
+        FarmRequest request = ParseFarmArgs(row.args, "1").request;
+        request.install_dir = "i";
+        MakePathsAbsolute(request, [](const std::string& path) { return "FULL:" + path; });
+        EXPECT_EQ(request.texts, row.texts) << row.name;
+        EXPECT_EQ(request.install_dir, "FULL:i") << row.name;
+    }
+}
+
 TEST(FarmRun, ScreenshotSucceedsOnlyWhenTheFileIsThere) {
     Farm farm;
     EXPECT_EQ(farm.Run({"screenshot", "1", "C:\\shots\\s.png"}), 1);

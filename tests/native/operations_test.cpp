@@ -145,13 +145,7 @@ class TextProblemTest : public testing::TestWithParam<ProblemRow> {};
 
 TEST_P(TextProblemTest, RefusesWhatTheToolCannotTake) {
     const ProblemRow& row = GetParam();
-    const std::optional<std::string> problem = TextProblem(row.slot, row.text);
-    if (!row.problem) {
-        EXPECT_FALSE(problem) << *problem;
-    } else {
-        ASSERT_TRUE(problem);
-        EXPECT_NE(problem->find(row.problem), std::string::npos) << *problem;
-    }
+    ExpectReason(TextProblem(row.slot, row.text), row.problem);
 }
 
 const Slot kTitle{"TITLE", SlotKind::kName};
@@ -208,13 +202,7 @@ class StrictResultTest : public testing::TestWithParam<JudgeRow> {};
 
 TEST_P(StrictResultTest, OnlyAStartedToolThatSucceededCounts) {
     const JudgeRow& row = GetParam();
-    const std::optional<std::string> failure = RunFailure(row.op, row.run);
-    if (!row.failure) {
-        EXPECT_FALSE(failure) << *failure;
-    } else {
-        ASSERT_TRUE(failure);
-        EXPECT_NE(failure->find(row.failure), std::string::npos) << *failure;
-    }
+    ExpectReason(RunFailure(row.op, row.run), row.failure);
 }
 
 ToolRun Exited(uint32_t code, std::string output) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <optional>
 #include <string>
 
 struct RowName {
@@ -15,3 +16,13 @@ struct RowName {
         return name;
     }
 };
+
+// Expects `reason` to be absent when `part` is null, and to hold `part` otherwise.
+inline void ExpectReason(const std::optional<std::string>& reason, const char* part) {
+    if (!part) {
+        EXPECT_FALSE(reason) << *reason;
+    } else {
+        ASSERT_TRUE(reason);
+        EXPECT_NE(reason->find(part), std::string::npos) << *reason;
+    }
+}

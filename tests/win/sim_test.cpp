@@ -109,15 +109,16 @@ protected:
         StopSimulatedVms(root_);
         DeleteInstallLocationValue();
     }
+    // The tools are started directly: Wine's cmd.exe now and then fails to start a tool
+    // and still exits 0, which would read as an empty reply here.
     Ran MemucCall(const std::string& args) {
-        return RunLine(install_, "cmd.exe /c memuc.exe " + args);
+        return RunLine(install_, "\"" + install_ + "memuc.exe\" " + args);
     }
     std::string Memuc(const std::string& args) { return MemucCall(args).out; }
     Ran ManageCall(const std::string& args) {
-        return RunLine(tools_, "cmd.exe /c MEmuManage.exe " + args);
+        return RunLine(tools_, "\"" + tools_ + "MEmuManage.exe\" " + args);
     }
     std::string Manage(const std::string& args) { return ManageCall(args).out; }
-    // adb.exe without cmd.exe in between: the arguments reach it as written.
     Ran Adb(const std::string& args) {
         return RunLine(install_, "\"" + install_ + "adb.exe\" " + args);
     }
