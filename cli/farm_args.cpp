@@ -174,6 +174,8 @@ private:
         app.set_help_flag("-h,--help");
         app.set_version_flag("--version", version_);
         app.allow_extras();  // unknown words come back in remaining(): our own messages
+        // CLI11 reads "/word" as an option on Windows; here it is a text or a path.
+        app.allow_windows_style_options(false);
         app.require_subcommand(0, 1);
         app.add_option("--install-dir", raw_.install_dir)->allow_extra_args(false);
         app.add_option("--deadline", raw_.deadline)->allow_extra_args(false);
@@ -181,6 +183,7 @@ private:
         for (const VerbRow& row : AllVerbs()) {
             CLI::App* sub = app.add_subcommand(row.name);
             sub->set_help_flag("-h,--help");
+            sub->allow_windows_style_options(false);
             const std::vector<Slot> slots = VerbArguments(row);
             size_t position = 0;
             for (const Slot& slot : slots) {

@@ -108,6 +108,10 @@ TEST_F(FarmTest, TextsReachTheToolsAsOneArgumentEach) {
     EXPECT_TRUE(SimJournalLines(root_).empty());
     EXPECT_EQ(RunFarm({"input", "1", "你好 \"x\""}).code, 0u);
     EXPECT_EQ(LastJournalLine(), "memuc.exe memuc input -i 1 \"你好 \\\"x\\\"\"");
+
+    // A text that starts with a slash is a text, not a Windows-style option.
+    EXPECT_EQ(RunFarm({"exec", "1", "/system/bin/ls /sdcard"}).code, 0u);
+    EXPECT_EQ(LastJournalLine(), "memuc.exe memuc -i 1 execcmd \"/system/bin/ls /sdcard\"");
 }
 
 TEST_F(FarmTest, FailuresAreNeverReportedAsSuccess) {
