@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 #include "farm/listing.h"
 #include "install/console_builds.h"
@@ -72,14 +74,16 @@ public:
     bool StopRequested() override { return system_.StopRequested(); }
     void StepDone(const std::string& line, const std::string* output, bool ok) override {
         report_.steps.push_back({line, ok, output != nullptr, output ? *output : std::string()});
+        // The clone's randomize step ran after its clone line: it is reported after it too.
+        if (randomize_step_) report_.steps.push_back(*std::exchange(randomize_step_, {}));
     }
     std::optional<std::string> CloneRegistered(const std::string& clone_number) override {
         if (!request_.randomize) return std::nullopt;
         const int32_t index = static_cast<int32_t>(gbk::ToInt64(clone_number));
         const StepResult step =
             RunOperationStep(system_, folders_, Op::kRandomizeVm, {index, {}, {}}, limits_);
-        report_.steps.push_back(
-            {step.command, step.ok, step.run.end != RunEnd::kAbandoned, step.run.output});
+        randomize_step_ = CloneStepReport{step.command, step.ok, step.run.end != RunEnd::kAbandoned,
+                                          step.run.output};
         if (step.run.end == RunEnd::kAbandoned) report_.deadline_passed = true;
         if (step.ok) return std::nullopt;
         return "MEmu_" + clone_number + " was registered, but " + step.command +
@@ -93,6 +97,7 @@ private:
     StepLimits limits_;
     CloneReport& report_;
     const std::function<void(const std::string&)>& log_;
+    std::optional<CloneStepReport> randomize_step_;
 };
 
 // Writes the asked-for manager console build (or, in a dry run, says whether it could).

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cctype>
 #include <map>
 #include <ostream>
@@ -338,13 +340,18 @@ TEST(FarmClone, RandomizeFollowsEachCloneAndFailsItsStep) {
                     {"randomize -i 102", Answer("ERROR: no", 1)},
                     {"randomize", Answer("SUCCESS: randomize vm finished.")},
                     {"clonevm", Answer("successfully cloned")}};
-    EXPECT_EQ(farm.Run({"clone", "--master", "0", "--count", "2", "--randomize"}), 1);
+    EXPECT_EQ(farm.Run({"--json", "clone", "--master", "0", "--count", "2", "--randomize"}), 1);
     const std::vector<StartedLine> started = farm.system.tools.Started();
     ASSERT_EQ(started.size(), 5u);
     EXPECT_EQ(started[2].line, "memuc.exe memuc randomize -i 101");
     EXPECT_EQ(started[2].folder, "C:\\MEmu\\");
     EXPECT_EQ(started[4].line, "memuc.exe memuc randomize -i 102");
-    EXPECT_NE(farm.console.out.find("1 of 2 clones registered"), std::string::npos);
+    // The report lists the steps in the order they ran.
+    const nlohmann::json steps = nlohmann::json::parse(farm.console.json)["steps"];
+    ASSERT_EQ(steps.size(), started.size());
+    for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(steps[i]["command"], started[i].line) << i;
+    EXPECT_EQ(steps[4]["ok"], false);
+    EXPECT_NE(farm.console.json.find(R"("registered":1)"), std::string::npos);
 }
 
 TEST(FarmClone, FirstNextNumbersOnFromTheListing) {
