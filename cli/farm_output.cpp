@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "farm/health_format.h"
+#include "farm/json_error.h"
 #include "farm/verb_table.h"
 #include "text/gbk_text.h"
 
@@ -36,16 +37,15 @@ void PrintReason(FarmConsole& console, const std::string& message) {
 }
 
 Json ErrorJson(FarmConsole& console, int exit_code, const std::string& message) {
-    Json error;
-    error["exit_code"] = exit_code;
-    error["message"] = Text(console, message);
-    return error;
+    return ErrorObject(exit_code, console.Utf8FromGbk(message));
 }
 
-// Adds "error" to a document whose exit code is not 0.
+// Adds "error" to a document whose outcome gives a reason, and the reason to standard error:
+// a script that reads only the exit code and standard error learns why, with --json too.
 void AddError(Json& document, FarmConsole& console, const FarmOutcome& outcome) {
-    if (outcome.exit_code != kExitOk)
-        document["error"] = ErrorJson(console, outcome.exit_code, outcome.message);
+    if (outcome.message.empty()) return;
+    document["error"] = ErrorJson(console, outcome.exit_code, outcome.message);
+    PrintReason(console, outcome.message);
 }
 
 Json StepsJson(FarmConsole& console, const std::vector<StepResult>& steps) {
@@ -73,22 +73,16 @@ Json VmJson(FarmConsole& console, const VmRecord& vm) {
     return item;
 }
 
-std::string FirstLine(const std::string& text) {
-    const std::string line = gbk::TextBefore(text + "\n", "\n");
-    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
-}
-
 // --- One VM, or a command that names none -----------------------------------------------------
 
 void PrintSingle(const FarmRequest& request, const FarmOutcome& outcome, const VmResult& result,
                  FarmConsole& console) {
-    const bool detached =
-        !result.steps.empty() && result.steps.front().run.end == RunEnd::kDetached;
-    // isvmrunning answered "not running": the question was answered, though the exit code is 1.
-    const bool answered_not_running = result.running == false && result.ok;
+    const bool detached = result.verdict == Verdict::kDetached;
     if (request.json) {
         Json document;
-        document["ok"] = outcome.exit_code == kExitOk || answered_not_running;
+        // The work was done or the question answered ("running": false is an answer).
+        document["ok"] = result.ok;
+        document["verdict"] = VerdictKey(result.verdict);
         document["command"] = Text(console, result.Command());
         document["output"] = Text(console, result.output);
         if (result.running) document["running"] = *result.running;
@@ -96,15 +90,14 @@ void PrintSingle(const FarmRequest& request, const FarmOutcome& outcome, const V
         if (detached) document["detached"] = true;
         if (result.timed_out) document["timed_out"] = true;
         if (result.steps.size() > 1) document["steps"] = StepsJson(console, result.steps);
-        if (outcome.exit_code != kExitOk && !answered_not_running)
-            document["error"] = ErrorJson(console, outcome.exit_code, outcome.message);
+        AddError(document, console, outcome);
         PrintDocument(console, document);
         return;
     }
     if (detached) console.Print("Started without waiting: " + result.Command() + "\n");
     PrintToolOutput(console, result.output);
     if (result.booted == true) console.Print("VM " + gbk::Decimal(result.index) + " has booted.\n");
-    if (result.running != false) PrintReason(console, outcome.message);
+    PrintReason(console, outcome.message);
 }
 
 // --- A set of VMs -----------------------------------------------------------------------------
@@ -113,6 +106,7 @@ Json ResultJson(FarmConsole& console, const VmResult& result) {
     Json item;
     item["index"] = result.index;
     item["ok"] = result.ok;
+    item["verdict"] = VerdictKey(result.verdict);
     item["command"] = Text(console, result.Command());
     item["output"] = Text(console, result.output);
     item["seconds"] = std::round(result.seconds * 1000) / 1000;
@@ -123,22 +117,24 @@ Json ResultJson(FarmConsole& console, const VmResult& result) {
     return item;
 }
 
-void PrintSet(const FarmRequest& request, const FarmOutcome& outcome,
-              const std::vector<VmResult>& results, FarmConsole& console) {
+void PrintSet(const FarmRequest& request, const FarmOutcome& outcome, const SetOutcome& set,
+              FarmConsole& console) {
     if (request.json) {
         Json document;
         document["ok"] = outcome.exit_code == kExitOk;
         Json list = Json::array();
-        for (const VmResult& result : results) list.push_back(ResultJson(console, result));
+        for (const VmResult& result : set.results) list.push_back(ResultJson(console, result));
         document["results"] = std::move(list);
+        Json counts = Json::object();
+        for (size_t v = 0; v < set.summary.counts.size(); ++v)
+            if (set.summary.counts[v] > 0)
+                counts[VerdictKey(static_cast<Verdict>(v))] = set.summary.counts[v];
+        document["counts"] = std::move(counts);
         AddError(document, console, outcome);
         PrintDocument(console, document);
         return;
     }
-    const size_t ok = static_cast<size_t>(
-        std::count_if(results.begin(), results.end(), [](const VmResult& r) { return r.ok; }));
-    console.Print(std::to_string(results.size()) + " VMs: " + std::to_string(ok) + " ok, " +
-                  std::to_string(results.size() - ok) + " failed.\n");
+    console.Print(set.summary.text + "\n");
     PrintReason(console, outcome.message);
 }
 
@@ -255,13 +251,11 @@ void PrintHealth(const FarmRequest& request, const FarmOutcome& outcome, const H
                  FarmConsole& console) {
     if (request.watch_s) {
         console.EndRedraw();  // the rounds are shown already
-        return;
-    }
-    if (request.json) {
+    } else if (request.json) {
         console.PrintJson(HealthDocument(round, console) + "\n");
-        return;
+    } else if (round.listed) {
+        console.Print(HealthTable(round.report));
     }
-    if (round.listed) console.Print(HealthTable(round.report));
     PrintReason(console, outcome.message);
 }
 
@@ -292,7 +286,7 @@ void PrintOutcome(const FarmRequest& request, const FarmOutcome& outcome, FarmCo
     if (const auto* single = std::get_if<SingleOutcome>(&outcome.what)) {
         PrintSingle(request, outcome, single->result, console);
     } else if (const auto* set = std::get_if<SetOutcome>(&outcome.what)) {
-        PrintSet(request, outcome, set->results, console);
+        PrintSet(request, outcome, *set, console);
     } else if (const auto* list = std::get_if<ListOutcome>(&outcome.what)) {
         PrintList(request, outcome, list->listing, console);
     } else if (const auto* clone = std::get_if<CloneReport>(&outcome.what)) {
@@ -319,15 +313,16 @@ FarmProgress ProgressPrinter(const FarmRequest& request, FarmConsole& console) {
 }
 
 std::string ResultLine(const VmResult& result) {
-    const char* state = result.ok ? "ok" : result.timed_out ? "timed out" : "failed";
+    std::string state = VerdictKey(result.verdict);
+    std::replace(state.begin(), state.end(), '_', ' ');
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%7.2fs", result.seconds);
     std::string index = gbk::Decimal(result.index);
     index.resize(std::max<size_t>(index.size(), 6), ' ');
     std::string state_column = state;
-    state_column.resize(10, ' ');
+    state_column.resize(std::max<size_t>(state_column.size() + 1, 12), ' ');
     const std::string detail =
-        result.ok || result.failure.empty() ? FirstLine(result.output) : result.failure;
+        result.ok || result.failure.empty() ? gbk::FirstLine(result.output) : result.failure;
     return index + state_column + seconds + "  " + detail;
 }
 

@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr int32_t kFirstAdbPort = 21503;
-constexpr int32_t kAdbPortStep = 10;
-
 constexpr Slot kIndex{"INDEX", SlotKind::kIndex};
 constexpr Slot kPackage{"PACKAGE", SlotKind::kPackage};
 constexpr Slot kDeviceFile{"NAME", SlotKind::kDeviceFile};
@@ -127,9 +124,11 @@ std::vector<Slot> SlotsOf(const OperationRow& operation) {
 }
 
 std::string TextFor(const Slot& slot, std::string text, TextStyle style, bool inside_quotes) {
-    if (slot.trimmed) text = gbk::Trim(text);
-    if (text.empty() && slot.if_empty) text = slot.if_empty;
-    if (style == TextStyle::kAsGiven) return text;
+    if (style == TextStyle::kAsGiven) {
+        if (slot.trimmed) text = gbk::Trim(text);
+        if (text.empty() && slot.if_empty) text = slot.if_empty;
+        return text;
+    }
     if (slot.kind == SlotKind::kDeviceText) text = DeviceTextWord(text);
     return inside_quotes ? cmdline::EscapeInsideQuotes(text) : cmdline::QuoteArgument(text);
 }
@@ -341,11 +340,11 @@ std::string AdbTarget(int32_t index) {
 
 std::optional<std::string> TextProblem(const Slot& slot, std::string_view given) {
     if (!IsTextKind(slot.kind) || slot.kind == SlotKind::kArgs) return std::nullopt;
-    const std::string text = slot.trimmed ? gbk::Trim(given) : std::string(given);
-    if (text.empty()) {
-        if (slot.if_empty) return std::nullopt;
-        return std::string("is empty");
-    }
+    const std::string text(given);
+    if (text.empty()) return std::string("is empty");
+    // No file name and no default is only blanks.
+    const bool blank_is_nothing = slot.if_empty || slot.kind == SlotKind::kLocalPath;
+    if (blank_is_nothing && gbk::Trim(text).empty()) return std::string("is blank");
     switch (slot.kind) {
         case SlotKind::kName:
             return ControlCharacterProblem(text);

@@ -81,8 +81,11 @@ enum class SlotKind {
 struct Slot {
     const char* name = nullptr;
     SlotKind kind = SlotKind::kText;
-    bool trimmed = false;            // ASCII and full-width blanks cut from both ends
-    const char* if_empty = nullptr;  // what an empty text becomes; null: the text is required
+    // The control object's lines (texts as given): ASCII and full-width blanks cut from both
+    // ends, and an empty text replaced by `if_empty`. Lines with one argument per text keep
+    // every text exactly.
+    bool trimmed = false;
+    const char* if_empty = nullptr;  // the argument's default; null: the text is required
 };
 
 // How an operation's line is run.
@@ -144,11 +147,17 @@ std::string ScreenshotFileName(int32_t tick);
 std::string AdbTarget(int32_t index);
 // The adb port of a VM, as the emulator assigns them.
 int64_t AdbPort(int32_t index);
-// The highest VM index whose adb port is a port (at most 65535).
-inline constexpr int32_t kLastAdbIndex = 4403;
+// The emulator gives VM n the adb port 21503 + 10 n.
+inline constexpr int32_t kFirstAdbPort = 21503;
+inline constexpr int32_t kAdbPortStep = 10;
+inline constexpr int32_t kLastPort = 65535;
+// The highest VM index whose adb port is a port.
+inline constexpr int32_t kLastAdbIndex = (kLastPort - kFirstAdbPort) / kAdbPortStep;
 
 // Why a text cannot be passed for a slot of this kind, or nothing when it can. Used before
-// anything runs; the message does not name the slot (the caller does).
+// anything runs, on texts that reach the tool exactly as given: a blank text is refused where
+// it cannot be valid (a name, a number, an argument with a default), kept elsewhere. The
+// message does not name the slot (the caller does).
 std::optional<std::string> TextProblem(const Slot& slot, std::string_view text);
 
 // The single device shell word that makes `input text` type `text`: single-quoted, a quote

@@ -1,6 +1,7 @@
 #include "farm/farm_run.h"
 
 #include "control/command_line_args.h"
+#include "farm/request_check.h"
 #include "farm/scheduler.h"
 #include "farm/verb_table.h"
 #include "farm/vm_jobs.h"
@@ -46,17 +47,6 @@ std::optional<std::string> FindInstallation(const FarmRequest& request, FarmSyst
     return std::nullopt;
 }
 
-bool UsesAdb(const FarmRequest& request) {
-    return RowOf(request.verb->op).tool == Tool::kAdb || request.boot;
-}
-
-std::optional<std::string> IndexProblem(const FarmRequest& request, int32_t index) {
-    if (UsesAdb(request) && index > kLastAdbIndex)
-        return "VM " + gbk::Decimal(index) + " has no adb port: 21503 + 10 x " +
-               gbk::Decimal(index) + " is beyond 65535";
-    return std::nullopt;
-}
-
 // The longest line the command would run for VM `index`, checked against what Windows takes.
 std::optional<std::string> LineProblem(const FarmRequest& request, int32_t index, bool many) {
     const Op op = OperationOf(request);
@@ -71,20 +61,6 @@ std::optional<std::string> LineProblem(const FarmRequest& request, int32_t index
            " characters long; Windows "
            "takes at most " +
            std::to_string(cmdline::kLongestCommandLine);
-}
-
-int ExitOf(const VmResult& result, const VerbRow& verb) {
-    if (result.deadline_passed) return kExitDeadline;
-    if (!result.ok) return kExitFailed;
-    if (verb.job == VmJob::kRunning && result.running == false) return kExitFailed;
-    return kExitOk;
-}
-
-std::string WhyNot(const VmResult& result, const VerbRow& verb) {
-    if (!result.failure.empty()) return result.failure;
-    if (verb.job == VmJob::kRunning && result.running == false)
-        return "VM " + gbk::Decimal(result.index) + " is not running";
-    return {};
 }
 
 FarmOutcome ListCommand(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline) {
@@ -118,8 +94,11 @@ FarmOutcome CloneCommand(const FarmRequest& request, FarmSystem& system, const T
 FarmOutcome SingleCommand(const JobContext& context, int32_t index) {
     FarmOutcome outcome;
     VmResult result = RunVmJob(context, index);
-    outcome.exit_code = ExitOf(result, *context.request.verb);
-    if (outcome.exit_code != kExitOk) outcome.message = WhyNot(result, *context.request.verb);
+    outcome.exit_code = ExitCodeOf(result.verdict);
+    // A `running` that was answered "not running" says so in its output: no reason to add.
+    if (outcome.exit_code != kExitOk && result.verdict != Verdict::kNotRunning)
+        outcome.message =
+            result.failure.empty() ? std::string(VerdictKey(result.verdict)) : result.failure;
     outcome.what = SingleOutcome{std::move(result)};
     return outcome;
 }
@@ -132,17 +111,10 @@ FarmOutcome SetCommand(const JobContext& context, const std::vector<int32_t>& in
         context.system, indexes, options,
         [&context](int32_t index) { return RunVmJob(context, index); }, progress.vm_finished);
     FarmOutcome outcome;
-    size_t failed = 0;
-    for (const VmResult& result : results) {
-        const int code = ExitOf(result, *request.verb);
-        if (code != kExitOk) ++failed;
-        if (code == kExitDeadline || outcome.exit_code == kExitOk) outcome.exit_code = code;
-    }
-    if (failed > 0)
-        outcome.message =
-            std::to_string(failed) + " of " + std::to_string(results.size()) + " VMs " +
-            (request.verb->job == VmJob::kRunning ? "not running or " : "") + "failed";
-    outcome.what = SetOutcome{std::move(results)};
+    SetSummary summary = SummarizeSet(results, *request.verb);
+    outcome.exit_code = summary.exit_code;
+    outcome.message = summary.message;
+    outcome.what = SetOutcome{std::move(results), std::move(summary)};
     return outcome;
 }
 
@@ -185,20 +157,6 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
 }
 
 }  // namespace
-
-std::optional<std::string> RequestProblem(const FarmRequest& request) {
-    const std::vector<Slot> slots = TextSlots(request);
-    for (size_t i = 0; i < slots.size() && i < request.texts.size(); ++i) {
-        if (slots[i].kind == SlotKind::kArgs) break;
-        if (std::optional<std::string> problem = TextProblem(slots[i], request.texts[i]))
-            return std::string(slots[i].name) + " " + *problem;
-    }
-    if (request.set && !request.set->NeedsListing()) {
-        for (int32_t index : request.set->indexes)
-            if (std::optional<std::string> problem = IndexProblem(request, index)) return problem;
-    }
-    return std::nullopt;
-}
 
 FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress) {
     if (std::optional<std::string> problem = RequestProblem(request))

@@ -11,6 +11,7 @@
 #include "farm/farm_request.h"
 #include "farm/health_run.h"
 #include "farm/listing.h"
+#include "farm/set_summary.h"
 #include "farm/vm_result.h"
 
 // Told as things happen, for text output: the clone run's log texts, and each VM's result as
@@ -28,6 +29,7 @@ struct SingleOutcome {     // one VM, or a command that names none
 };
 struct SetOutcome {
     std::vector<VmResult> results;
+    SetSummary summary;
 };
 struct ListOutcome {
     FarmListing listing;
@@ -35,17 +37,14 @@ struct ListOutcome {
 
 struct FarmOutcome {
     int exit_code = kExitOk;
-    // Why the exit code is not 0, in one line; empty when it is.
+    // Why the exit code is not 0, in one line; empty when it is, and when the output itself
+    // is the answer (`running` of one VM that does not run).
     std::string message;
     std::variant<FailureOutcome, SingleOutcome, SetOutcome, ListOutcome, CloneReport, HealthRound>
         what;
 };
 
 FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress);
-
-// What is wrong with the request's texts and VM indexes before anything runs (each message
-// names the argument), or nothing.
-std::optional<std::string> RequestProblem(const FarmRequest& request);
 
 // Makes the local paths the request names full with `full_path`: they are the caller's, taken
 // from the folder the program started in, not from the emulator's folder the tools run in.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "farm/json_error.h"
 #include "text/gbk_text.h"
 
 namespace {
@@ -216,12 +217,7 @@ std::string HealthJson(const HealthReport& report, int exit_code, const std::str
         vms.push_back(std::move(item));
     }
     document["vms"] = std::move(vms);
-    if (exit_code != 0) {
-        Json error;
-        error["exit_code"] = exit_code;
-        error["message"] = utf8(message);
-        document["error"] = std::move(error);
-    }
+    if (exit_code != 0) document["error"] = ErrorObject(exit_code, utf8(message));
     return document.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

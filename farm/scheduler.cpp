@@ -45,6 +45,7 @@ VmResult NotStarted(int32_t index) {
     VmResult result;
     result.index = index;
     result.started = false;
+    result.verdict = Verdict::kNotStarted;
     result.failure = "not started: stopped by Ctrl+C";
     return result;
 }

@@ -1,6 +1,7 @@
-// Every command of the console companion, one row each: its name, what it takes, what it does
-// and the control operation behind it. The argument parser, the help, the checks of the texts
-// and the run all read these rows.
+// Every command of the console companion, one row each: its name, what it does and the control
+// operation behind it; its arguments come from the operation, its options from the option
+// table. The argument parser, the help, the checks of the texts and the run all read these
+// rows.
 #pragma once
 
 #include <cstdint>
@@ -27,29 +28,11 @@ enum class VmJob {
     kScreenshot,  // capture on the device, pull, remove; the local file must exist
 };
 
-// Options a command takes besides the global ones.
-enum VerbOption : uint32_t {
-    kOptWait = 1u << 0,
-    kOptTimeout = 1u << 1,
-    kOptBoot = 1u << 2,
-    kOptParallel = 1u << 3,  // with --stagger
-    kOptMaster = 1u << 4,
-    kOptCount = 1u << 5,
-    kOptFirst = 1u << 6,
-    kOptConsole = 1u << 7,
-    kOptDryRun = 1u << 8,
-    kOptRandomize = 1u << 9,
-    kOptPackage = 1u << 10,  // install SET -p PACKAGE
-    kOptHealth = 1u << 11,   // --sample, --watch, --prom, --max-cpu, --max-private-mb
-};
-
 struct VerbRow {
     const char* name;
     VerbKind kind;
     Op op;
     VmJob job;
-    uint32_t options;
-    const char* usage;  // what follows the command word
     const char* about;
 };
 
@@ -59,6 +42,13 @@ const VerbRow* FindVerb(std::string_view name);
 // The arguments after the command word, in order: for kPerVm the first is the SET (kind
 // kIndex), for kOneVm the INDEX; then the operation's own.
 std::vector<Slot> VerbArguments(const VerbRow& row);
+
+// True when the command can go without the argument: health's SET (then all VMs), an
+// argument with a default (create's TYPE), one an option stands in for (install's APK).
+bool ArgumentIsOptional(const VerbRow& verb, const Slot& slot);
+
+// A new request for the command, with the command's own defaults.
+FarmRequest NewRequest(const VerbRow& verb);
 
 // The operation the request runs: install with -p installs by package name.
 Op OperationOf(const FarmRequest& request);

@@ -82,6 +82,7 @@ void RunOperationJob(Job& job) {
     job.limits.timeout_ms = job.request().timeout_ms.value_or(0);
     const StepResult step = job.Run(op, job.Args(), Detached(job.request(), op));
     job.result.ok = step.ok;
+    job.result.detached = step.run.end == RunEnd::kDetached;
     job.result.output = step.run.output;
     if (!step.ok) {
         job.Fail(step.failure);
@@ -157,5 +158,6 @@ VmResult RunVmJob(const JobContext& context, int32_t index) {
             break;
     }
     job.result.seconds = context.system.Now() - started;
+    job.result.verdict = Judge(job.result);
     return std::move(job.result);
 }

@@ -13,7 +13,7 @@
 #include "cli/farm_args.h"
 #include "control/command_line_args.h"
 #include "control/operations.h"
-#include "farm/farm_run.h"
+#include "farm/request_check.h"
 #include "farm/verb_table.h"
 #include "fuzz_support.h"
 
@@ -54,7 +54,6 @@ void CheckLine(const FarmRequest& request, std::string_view input) {
         }
         if (text >= request.texts.size()) break;
         const std::string& given = request.texts[text++];
-        if (slot.trimmed || slot.if_empty) continue;  // written trimmed, or replaced when empty
         const std::string expected =
             slot.kind == SlotKind::kDeviceText ? DeviceTextWord(given) : given;
         FUZZ_REQUIRE(HasArgument(argv, expected), input, line, given);

@@ -75,6 +75,12 @@ std::string FolderOf(std::string_view path) {
     return std::string(path.substr(0, static_cast<size_t>(pos)));
 }
 
+std::string FirstLine(std::string_view text) {
+    std::string_view line = text.substr(0, text.find('\n'));  // LF never ends a character
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return std::string(line);
+}
+
 std::string Trim(std::string_view text) {
     // Walk characters forward so a trailing 0xA1 0xA1 is only taken when it is a whole character.
     size_t begin = 0;

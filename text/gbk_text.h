@@ -46,6 +46,9 @@ std::string TextBefore(std::string_view text, std::string_view sought, int start
 // Text up to and including the last backslash, or empty when there is none.
 std::string FolderOf(std::string_view path);
 
+// The text up to its first line end (LF, or CR LF), without it.
+std::string FirstLine(std::string_view text);
+
 // Removes leading and trailing ASCII spaces (0x20) and full-width spaces (0xA1 0xA1).
 std::string Trim(std::string_view text);
 

@@ -1,6 +1,7 @@
 // A FarmSystem for the console companion's core: its tools answer from a function of the
-// line, every start is recorded, and its clock is the real steady clock plus whatever Sleep
-// asked for (so a stagger costs the tests no time). Safe from several threads.
+// line, every start is recorded with what it was given, and its clock is a fake one that only
+// Sleep and a hanging tool move on (so no assertion depends on real time). Safe from several
+// threads.
 #pragma once
 
 #include <atomic>
@@ -20,6 +21,8 @@ struct StartedLine {
     std::string folder;
     std::string line;
     bool detached = false;
+    int timeout_ms = 0;        // the run's time-out
+    bool can_abandon = false;  // the run was given a way to stop waiting (a deadline)
 };
 
 class FakeToolRunner : public ToolRunner {
@@ -28,21 +31,22 @@ public:
     std::function<ToolRun(const std::string& line)> answer = [](const std::string&) {
         return ToolRun{RunEnd::kExited, 0, "", ""};
     };
-    // Lines holding this text hang until the run is abandoned (or forever, without one).
+    // Lines holding this text hang until the run is abandoned (or forever, without one),
+    // calling `waited` on every poll, as time passes for a tool that hangs.
     std::string hang_on;
+    std::function<void()> waited = [] { std::this_thread::yield(); };
 
     ToolRun Run(const std::string& folder, const std::string& line,
                 const ToolRunOptions& options) override {
-        Record(folder, line, false);
+        Record({folder, line, false, options.timeout_ms, static_cast<bool>(options.abandon)});
         if (!hang_on.empty() && line.find(hang_on) != std::string::npos) {
-            while (!(options.abandon && options.abandon()))
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            while (!(options.abandon && options.abandon())) waited();
             return {RunEnd::kAbandoned, 0, "partial", ""};
         }
         return answer(line);
     }
     ToolRun StartDetached(const std::string& folder, const std::string& line) override {
-        Record(folder, line, true);
+        Record({folder, line, true});
         return {RunEnd::kDetached, 0, "", ""};
     }
 
@@ -57,9 +61,9 @@ public:
     }
 
 private:
-    void Record(const std::string& folder, const std::string& line, bool detached) {
+    void Record(StartedLine started) {
         std::lock_guard<std::mutex> lock(mutex_);
-        started_.push_back({folder, line, detached});
+        started_.push_back(std::move(started));
     }
     std::mutex mutex_;
     std::vector<StartedLine> started_;
@@ -111,6 +115,11 @@ public:
     int32_t tick = 1234;
     std::atomic<bool> stop{false};  // Ctrl+C was pressed
 
+    // A tool that hangs lets a millisecond pass on each poll.
+    FakeFarmSystem() {
+        tools.waited = [this] { Sleep(0.001); };
+    }
+
     ToolRunner& Tools() override { return tools; }
     ProcessSource& Processes() override { return processes; }
     int32_t WindowWalk(int32_t window) override { return window + 1; }
@@ -128,10 +137,7 @@ public:
     HealthProbes& Probes() override { return probes; }
     std::string Utf8FromGbk(std::string_view gbk) override { return std::string(gbk); }
     int32_t TickCount() override { return tick; }
-    double Now() override {
-        const auto since = std::chrono::steady_clock::now() - start_;
-        return std::chrono::duration<double>(since).count() + skipped_.load();
-    }
+    double Now() override { return skipped_.load(); }
     void Sleep(double seconds) override {
         double now = skipped_.load();
         while (!skipped_.compare_exchange_weak(now, now + seconds)) {
@@ -141,6 +147,5 @@ public:
 
 private:
     std::mutex mutex_;
-    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-    std::atomic<double> skipped_{0};
+    std::atomic<double> skipped_{1000};
 };

@@ -107,70 +107,77 @@ INSTANTIATE_TEST_SUITE_P(
                 {"--json", "start", "3", "--wait", "--timeout", "500"},
                 {{"start", Answer("SUCCESS: start vm finished.")}},
                 0,
-                R"({"ok":true,"command":"memuc.exe memuc start -i 3",)"
+                R"({"ok":true,"verdict":"ok","command":"memuc.exe memuc start -i 3",)"
                 R"("output":"SUCCESS: start vm finished."})"},
-        VerbRow{"start times out",
-                {"--json", "start", "3", "--wait", "--timeout", "500"},
-                {{"start", ToolRun{RunEnd::kTimedOut, 0, "", ""}}},
-                1,
-                R"({"ok":false,"command":"memuc.exe memuc start -i 3","output":"",)"
-                R"("timed_out":true,"error":{"exit_code":1,"message":"memuc.exe did not answer )"
-                R"(within the time-out; it is left running"}})"},
-        VerbRow{"stop detached",
-                {"--json", "stop", "1"},
-                {},
-                0,
-                R"({"ok":true,"command":"memuc.exe memuc stop -i 1","output":"","detached":true})"},
-        VerbRow{"running: no",
-                {"--json", "running", "1"},
-                {{"isvmrunning", Answer("Not Running")}},
-                1,
-                R"({"ok":true,"command":"memuc.exe memuc isvmrunning -i 1",)"
-                R"("output":"Not Running","running":false})"},
+        VerbRow{
+            "start times out",
+            {"--json", "start", "3", "--wait", "--timeout", "500"},
+            {{"start", ToolRun{RunEnd::kTimedOut, 0, "", ""}}},
+            1,
+            R"({"ok":false,"verdict":"timed_out","command":"memuc.exe memuc start -i 3","output":"",)"
+            R"("timed_out":true,"error":{"exit_code":1,"message":"memuc.exe did not answer )"
+            R"(within the time-out; it is left running"}})"},
+        VerbRow{
+            "stop detached",
+            {"--json", "stop", "1"},
+            {},
+            0,
+            R"({"ok":true,"verdict":"detached","command":"memuc.exe memuc stop -i 1","output":"","detached":true})"},
+        VerbRow{
+            "running: no",
+            {"--json", "running", "1"},
+            {{"isvmrunning", Answer("Not Running")}},
+            1,
+            R"({"ok":true,"verdict":"not_running","command":"memuc.exe memuc isvmrunning -i 1",)"
+            R"("output":"Not Running","running":false})"},
         VerbRow{"running: no answer",
                 {"--json", "running", "99"},
                 {{"isvmrunning", Answer("ERROR: no VM with index 99", 1)}},
                 1,
-                R"({"ok":false,"command":"memuc.exe memuc isvmrunning -i 99",)"
+                R"({"ok":false,"verdict":"failed","command":"memuc.exe memuc isvmrunning -i 99",)"
                 R"("output":"ERROR: no VM with index 99","error":{"exit_code":1,)"
                 R"("message":"memuc.exe ended with exit code 1"}})"},
         VerbRow{"an ERROR reply fails a verb without a result",
                 {"--json", "rename", "99", "x"},
                 {{"rename", Answer("ERROR: no VM with index 99\r\n")}},
                 1,
-                R"({"ok":false,"command":"memuc.exe memuc -i 99 rename \"x\"",)"
+                R"({"ok":false,"verdict":"failed","command":"memuc.exe memuc -i 99 rename \"x\"",)"
                 R"("output":"ERROR: no VM with index 99\r\n","error":{"exit_code":1,)"
                 R"("message":"memuc.exe reported an error"}})"},
-        VerbRow{"a tool that did not start",
-                {"--json", "shake", "2"},
-                {{"shake", kNotStarted}},
-                1,
-                R"({"ok":false,"command":"memuc.exe memuc shake -i 2","output":"",)"
-                R"("error":{"exit_code":1,"message":"memuc.exe could not be started from )"
-                R"(C:\\MEmu\\: File not found."}})"},
-        VerbRow{"deadline",
-                {"--json", "--deadline", "0.2", "getconfig", "1", "hang"},
-                {},
-                4,
-                R"({"ok":false,"command":"memuc.exe getconfig -i 1 hang","output":"partial",)"
-                R"("timed_out":true,"error":{"exit_code":4,"message":"the deadline passed while )"
-                R"(memuc.exe was running; it is left running"}})"},
+        VerbRow{
+            "a tool that did not start",
+            {"--json", "shake", "2"},
+            {{"shake", kNotStarted}},
+            1,
+            R"({"ok":false,"verdict":"failed","command":"memuc.exe memuc shake -i 2","output":"",)"
+            R"("error":{"exit_code":1,"message":"memuc.exe could not be started from )"
+            R"(C:\\MEmu\\: File not found."}})"},
+        VerbRow{
+            "deadline",
+            {"--json", "--deadline", "0.2", "getconfig", "1", "hang"},
+            {},
+            4,
+            R"({"ok":false,"verdict":"deadline","command":"memuc.exe getconfig -i 1 hang","output":"partial",)"
+            R"("timed_out":true,"error":{"exit_code":4,"message":"the deadline passed while )"
+            R"(memuc.exe was running; it is left running"}})"},
         VerbRow{"a set of VMs",
                 {"--json", "setconfig", "1-2", "cpus", "4 -i 3"},
                 {{"-i 2", Answer("ERROR: no\r\n", 1)}, {"", Answer("SUCCESS\r\n")}},
                 1,
-                R"({"ok":false,"results":[{"index":1,"ok":true,)"
+                R"({"ok":false,"results":[{"index":1,"ok":true,"verdict":"ok",)"
                 R"("command":"memuc.exe setconfig -i 1 cpus \"4 -i 3\"","output":"SUCCESS\r\n",)"
-                R"("seconds":0.0,"timed_out":false},{"index":2,"ok":false,)"
+                R"("seconds":0.0,"timed_out":false},{"index":2,"ok":false,"verdict":"failed",)"
                 R"("command":"memuc.exe setconfig -i 2 cpus \"4 -i 3\"","output":"ERROR: no\r\n",)"
                 R"("seconds":0.0,"timed_out":false,"failure":"memuc.exe ended with exit code 1"}],)"
+                R"("counts":{"ok":1,"failed":1},)"
                 R"("error":{"exit_code":1,"message":"1 of 2 VMs failed"}})"},
         VerbRow{"the set 'running' from the listing",
                 {"--json", "shake", "running"},
                 {{"listvms", Answer("0,MEmu,0,0,0\r\n1,MEmu_1,1234,1,5678\r\n")}},
                 0,
-                R"({"ok":true,"results":[{"index":1,"ok":true,"command":)"
-                R"("memuc.exe memuc shake -i 1","output":"","seconds":0.0,"timed_out":false}]})"},
+                R"({"ok":true,"results":[{"index":1,"ok":true,"verdict":"ok","command":)"
+                R"("memuc.exe memuc shake -i 1","output":"","seconds":0.0,"timed_out":false}],)"
+                R"("counts":{"ok":1}})"},
         VerbRow{"an empty set",
                 {"--json", "shake", "stopped"},
                 {{"listvms", Answer("1,MEmu_1,1234,1,5678\r\n")}},
@@ -196,8 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
                 R"(memuc.exe"}})"}),
     RowName());
 
-// Seconds differ from run to run; the rows above see them as 0.0 because the fake tools take
-// no time worth a millisecond.
+// The rows above read "seconds":0.0: the fake clock stands still while a tool answers.
 
 TEST(FarmRun, ALineWindowsCannotTakeIsRefusedBeforeAnythingRuns) {
     Farm farm;
