@@ -6,10 +6,11 @@ usage: end_to_end.py --farm MEmuFarm.exe --sim-bin DIR [--wine-run scripts/wine-
 MEmuFarm.exe, under Wine against the simulated emulator (VM 0 healthy, VM 1 with a Chinese
 title and a hung window), writes its health file into a folder; node_exporter's text-file
 collector (which reads the same files as windows_exporter's) serves that folder; a real
-Prometheus with the shipped rules (their `for` shortened to seconds) scrapes it every second.
+Prometheus with the shipped rules (their `for` shortened to seconds) scrapes it every second
+and sends its alerts to a real Alertmanager.
 Through Prometheus's HTTP API the test checks the target is up, each VM's memu_vm_healthy (the
-title intact), that exactly the unhealthy-VM alert fires, for the hung VM, and that every
-query of the shipped Grafana dashboard returns series.
+title intact), that exactly the unhealthy-VM alert fires, for the hung VM, and reaches
+Alertmanager, and that every query of the shipped Grafana dashboard returns series.
 
 Every server listens on 127.0.0.1 on a free port and is ended when the test ends, failed or
 not. A server that does not start, or a check not met in time, fails the test. Exit code 0
@@ -245,6 +246,23 @@ def run_checks(args, work, servers):
     if not check("MEmuFarm health writes its file", written, "no " + prom_file):
         return
 
+    am_address = "127.0.0.1:%d" % free_port()
+    am_config = os.path.join(work, "alertmanager.yml")
+    with open(am_config, "w", encoding="utf-8") as f:
+        json.dump({"route": {"receiver": "nobody", "group_wait": "1s"},
+                   "receivers": [{"name": "nobody"}]}, f)
+    alertmanager = servers.start("alertmanager", [
+        args.alertmanager, "--config.file", am_config,
+        "--storage.path", os.path.join(work, "alertmanager"),
+        "--web.listen-address", am_address,
+        "--cluster.listen-address=",  # no gossip port on all interfaces
+    ], os.path.join(work, "alertmanager.log"))
+    am_ready = wait_for("alertmanager", lambda: answers(
+        alertmanager, "http://%s/-/ready" % am_address, "OK"), 15)
+    if not check("alertmanager starts on " + am_address, bool(am_ready),
+                 "exit code %s" % alertmanager.poll()):
+        return
+
     test_rules = os.path.join(work, "memu-rules.yml")
     shortened = rules_for_test(test_rules)
     check("the test copy of the rules has its `for` shortened", shortened >= 4,
@@ -253,6 +271,7 @@ def run_checks(args, work, servers):
         "global": {"scrape_interval": "1s", "evaluation_interval": "1s"},
         "rule_files": [test_rules],
         "scrape_configs": [{"job_name": JOB, "static_configs": [{"targets": [node_address]}]}],
+        "alerting": {"alertmanagers": [{"static_configs": [{"targets": [am_address]}]}]},
     }
     config_path = os.path.join(work, "prometheus.yml")
     with open(config_path, "w", encoding="utf-8") as f:
@@ -303,6 +322,12 @@ def run_checks(args, work, servers):
         check("it fires for the hung VM, named by index and title",
               alert["labels"].get("index") == "1" and alert["labels"].get("title") == HUNG_TITLE
               and HUNG_TITLE in alert["annotations"].get("summary", ""), alert)
+        def in_alertmanager():
+            alerts = json.loads(http_get("http://%s/api/v2/alerts" % am_address))
+            return [a for a in alerts if a["labels"].get("alertname") == "MemuVmUnhealthy"]
+        received = wait_for("the alert in Alertmanager", in_alertmanager, 15)
+        check("Alertmanager receives it with the title intact", bool(received) and
+              received[0]["labels"].get("title") == HUNG_TITLE, received)
     active = [(a["labels"]["alertname"], a["labels"].get("index"))
               for a in api.api("alerts")["alerts"] if a["state"] in ("pending", "firing")]
     check("no other alert is active", active == [("MemuVmUnhealthy", "1")], active)
@@ -334,8 +359,9 @@ def main():
     parser.add_argument("--wine-run", default=os.path.join(ROOT, "scripts", "wine-run"))
     parser.add_argument("--prometheus", default="prometheus")
     parser.add_argument("--node-exporter", default="prometheus-node-exporter")
+    parser.add_argument("--alertmanager", default="prometheus-alertmanager")
     args = parser.parse_args()
-    for program in (args.prometheus, args.node_exporter, args.wine_run):
+    for program in (args.prometheus, args.node_exporter, args.alertmanager, args.wine_run):
         if not shutil.which(program):
             print("FAILED: %s is not installed (scripts/deps.sh installs it)" % program)
             return 1
@@ -352,7 +378,7 @@ def main():
         servers.end_all()
         stop_vms(args, work)
         if failures:
-            for log in ("health.log", "node_exporter.log", "prometheus.log"):
+            for log in ("health.log", "node_exporter.log", "alertmanager.log", "prometheus.log"):
                 path = os.path.join(work, log)
                 if os.path.isfile(path):
                     with open(path, "rb") as f:
