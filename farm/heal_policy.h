@@ -96,7 +96,7 @@ public:
 private:
     struct VmTrack {
         int unhealthy_rounds = 0;
-        bool retry_due = false;      // the last restart failed or timed out
+        bool retry_due = false;      // its last action failed or timed out
         std::deque<double> actions;  // when each action in the window was handed out
     };
 
