@@ -4,25 +4,33 @@
 usage: check_package.py   (from the repository root, after package.sh and the test builds)
 
 One line per check: "package ok: NAME" or "package FAILED: NAME: why". Checks the archive's
-listing, its checksums and texts, the programs' import tables (only libraries Windows always
+listing, its checksums and texts, the fleet set-up's files, the programs' import tables (only libraries Windows always
 maps from its system folder), that the programs carry no time stamp or build path, that they
 are byte for byte the programs of the test command's own build trees (built in other folders
 at another time), and that writing the archive again gives the same bytes.
 """
 import glob
 import hashlib
+import json
 import os
 import re
 import struct
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ElementTree
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARCHES = {"win32": "i686", "win64": "x86_64"}
 PROGRAMS = ("MEmuSnapshotTool.exe", "MEmuFarm.exe")
 GUIDE = "使用说明.txt"
+FLEET = ["fleet/README.md", "fleet/windows/install-windows_exporter.cmd",
+         "fleet/windows/memufarm-health-task.xml", "fleet/prometheus/memu-rules.yml",
+         "fleet/prometheus/scrape-example.yml", "fleet/grafana/memu-farm.json"]
+TASK = "fleet/windows/memufarm-health-task.xml"
+TASK_COMMAND = ("health all --watch 15 --heal --prom "
+                "C:\\ProgramData\\windows_exporter\\textfile_inputs\\memu.prom")
 # Libraries in Windows' KnownDLLs from Windows 7 on, plus ntdll, which every process maps
 # from the system folder first.
 KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imm32.dll", "kernel32.dll",
@@ -69,7 +77,7 @@ def main():
     archive = zipfile.ZipFile(path, metadata_encoding="gbk")
     names = [i.filename for i in archive.infolist()]
     programs = ["%s/%s" % (folder, p) for folder in ARCHES for p in PROGRAMS]
-    expected = [GUIDE, "LICENSE.txt", "SHA256SUMS"] + programs
+    expected = [GUIDE, "LICENSE.txt", "SHA256SUMS"] + programs + FLEET
     report("listing", [] if names == expected else ["%s, expected %s" % (names, expected)])
     if names != expected:
         return
@@ -96,6 +104,37 @@ def main():
     if not files["LICENSE.txt"].startswith(b"MIT License"):
         problems.append("LICENSE.txt is not the MIT license")
     report("texts", problems)
+
+    problems = []
+    for name in FLEET:
+        text = files[name]
+        if name == TASK:
+            if not text.startswith(b"\xff\xfe"):
+                problems.append(name + " is not UTF-16 with a byte order mark")
+                continue
+            text = text[2:].decode("utf-16-le").encode("utf-8")
+        else:
+            text.decode("utf-8")
+        if text.replace(b"\r\n", b"").count(b"\n") or text.replace(b"\r\n", b"").count(b"\r"):
+            problems.append(name + " has line ends other than CR LF")
+        with open(os.path.join(ROOT, name), "rb") as f:
+            if f.read().replace(b"\r\n", b"\n") != text.replace(b"\r\n", b"\n"):
+                problems.append(name + " differs from the repository's")
+    try:
+        task = ElementTree.fromstring(files[TASK].decode("utf-16"))
+        spaces = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+        arguments = task.findtext("t:Actions/t:Exec/t:Arguments", namespaces=spaces)
+        if arguments != TASK_COMMAND:
+            problems.append("%s runs %r" % (TASK, arguments))
+        if task.findtext("t:Settings/t:ExecutionTimeLimit", namespaces=spaces) != "PT0S":
+            problems.append(TASK + " has a time limit")
+    except ElementTree.ParseError as error:
+        problems.append("%s is not XML: %s" % (TASK, error))
+    try:
+        json.loads(files["fleet/grafana/memu-farm.json"])
+    except ValueError as error:
+        problems.append("the dashboard is not JSON: %s" % error)
+    report("fleet set-up", problems)
 
     problems = []
     for name in programs:

@@ -26,7 +26,13 @@ have clang++ || need+=(clang)
 have python3 || need+=(python3)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 [ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
+# Prometheus, node_exporter (its text-file collector reads the files windows_exporter's does)
+# and Alertmanager: the fleet set-up's checks run the real ones. The tests never use the
+# services the packages may start (under systemd): they start their own on free loopback ports.
 have promtool || need+=(prometheus)
+have prometheus || need+=(prometheus)
+have prometheus-node-exporter || need+=(prometheus-node-exporter)
+have prometheus-alertmanager || need+=(prometheus-alertmanager)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"

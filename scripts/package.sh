@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release package: both programs for 32-bit and 64-bit Windows in release mode, and
 # dist/MEmuSnapshotTool-<version>.zip holding win32/ and win64/ (MEmuSnapshotTool.exe and
-# MEmuFarm.exe each), 使用说明.txt (GBK, CR LF), LICENSE.txt and SHA256SUMS.
+# MEmuFarm.exe each), 使用说明.txt (GBK, CR LF), LICENSE.txt, SHA256SUMS and fleet/ (the
+# Prometheus rules, the Grafana dashboard, the scheduled task and the exporter's installer).
 #
 # The programs are reproducible (no time stamps, no build paths) and never embed the manager
 # console builds, which are the emulator maker's program; users put those beside the program.

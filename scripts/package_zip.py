@@ -3,6 +3,8 @@
 
 usage: package_zip.py VERSION WIN32_BIN WIN64_BIN OUTPUT.zip
 
+The programs, the guide, the license, the programs' checksums, and the fleet set-up (fleet/).
+
 Entries come in a fixed order with one fixed date (SOURCE_DATE_EPOCH, else the last commit's
 time). The Chinese file name is stored in code page 936, as archives made on Chinese Windows
 are, so Explorer there shows it right on every version; the Info-ZIP Unicode path field adds
@@ -21,6 +23,10 @@ import zlib
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = ("MEmuSnapshotTool.exe", "MEmuFarm.exe")
 GUIDE = "使用说明.txt"
+# The fleet set-up (fleet/ of the repository), shipped under fleet/ with Windows line ends;
+# the scheduled task in UTF-16 with a byte order mark, as Task Scheduler writes its own.
+FLEET = ("README.md", "windows/install-windows_exporter.cmd", "windows/memufarm-health-task.xml",
+         "prometheus/memu-rules.yml", "prometheus/scrape-example.yml", "grafana/memu-farm.json")
 
 
 class Cp936NameInfo(zipfile.ZipInfo):
@@ -61,6 +67,15 @@ def guide_text(version):
     return crlf("\n".join(out) + "\n").encode("gbk")
 
 
+def fleet_file(name):
+    """fleet/NAME as the package holds it."""
+    with open(os.path.join(ROOT, "fleet", name), encoding="utf-8") as f:
+        text = crlf(f.read())
+    if name.endswith(".xml"):
+        return b"\xff\xfe" + text.encode("utf-16-le")
+    return text.encode("utf-8")
+
+
 def entry(name, when):
     info = Cp936NameInfo(name, date_time=when)
     info.compress_type = zipfile.ZIP_DEFLATED
@@ -86,6 +101,7 @@ def main():
         license_text = crlf(f.read()).encode("ascii")
     files = [(GUIDE, guide_text(version)), ("LICENSE.txt", license_text),
              ("SHA256SUMS", sums.encode("ascii"))] + files
+    files += [("fleet/" + name, fleet_file(name)) for name in FLEET]
 
     when = archive_time()
     temp = output + ".writing"
