@@ -69,6 +69,16 @@ SEEDS = {
         "config": b"setconfig\0running\0cpus\0" b"4 -i 3\0--json",
         "rename": b"rename\0" b"1-2\0end\\\0--deadline\0" b"3",
     },
+    "fuzz_adb_reply": {
+        "okay": b"\x00OKAY",
+        "okay-then-output": b"\x02OKAYOKAY1\r\n",
+        "version": b"\x01OKAY00040029",
+        "devices": b"\x07OKAY001e127.0.0.1:21503\tdevice\n",
+        "fail": b"\x00FAIL000edevice offline",
+        "fail-upper-hex": b"\x03FAIL000Adevice '1'x",
+        "bad-length": b"\x00FAIL00g1",
+        "cut-off": b"\x01OKAY0010short",
+    },
     "fuzz_quoting": {
         "quotes": b'say "hi" \\"x\\\\',
         "device": b"it's a b&c|d%PATH%!x'y\"z",

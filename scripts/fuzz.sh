@@ -19,7 +19,7 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
 fi
 
 targets=(fuzz_gbk_text fuzz_list_reply fuzz_marker fuzz_command_line fuzz_farm_args
-         fuzz_quoting)
+         fuzz_quoting fuzz_adb_reply)
 build=$root/build/fuzz
 logs=$build/logs
 mkdir -p "$logs"

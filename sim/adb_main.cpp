@@ -1,251 +1,32 @@
 // Simulated adb.exe: reaches a running VM n at 127.0.0.1:21503 + 10 * n. The words after
-// "shell" make one device command line, as adb sends it. A screencap writes a small picture
-// into the VM's simulated storage (<root>\sim-sdcard\<n>\), pull copies it out and rm deletes
-// it; "input text" types its word into <root>\sim-typed.txt when the device shell would run
-// nothing else; other shell commands succeed silently. Errors exit with 1; a shell command
-// exits with the device command's code.
+// "shell" make one device command line, as adb sends it, run by the simulated device
+// (adb_device.h). Errors exit with 1; a shell command exits with the device command's code.
+// start-server and kill-server start and end the simulated adb server (adb_server.h), which
+// this same program runs when started with its hidden server argument.
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "sim/adb_device.h"
+#include "sim/adb_server.h"
 #include "sim/sim_common.h"
-
-namespace {
-
-constexpr int kFirstPort = 21503;
-constexpr const char kDevicePrefix[] = "/sdcard/";
-
-// A 1x1 PNG picture.
-const unsigned char kTinyPng[] = {
-    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
-    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
-    0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78,
-    0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF, 0x89, 0x99,
-    0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
-
-// What a command printed and its exit code.
-struct Result {
-    std::string text;
-    int code = 0;
-};
-
-Result Failure(const std::string& text) {
-    return {text, 1};
-}
-
-// The device a call reaches.
-struct Device {
-    int index = -1;
-    bool running = false;
-    uint64_t started_at = 0;
-};
-
-// Index of the VM listening on "127.0.0.1:<port>", -1 for any other target.
-int IndexOfTarget(const std::string& target) {
-    const std::string host = "127.0.0.1:";
-    if (target.rfind(host, 0) != 0) return -1;
-    int port = 0;
-    if (!sim::ParseInt(target.substr(host.size()), &port)) return -1;
-    if (port < kFirstPort || (port - kFirstPort) % 10 != 0) return -1;
-    return (port - kFirstPort) / 10;
-}
-
-Device FindDevice(const std::string& root, int index) {
-    Device device;
-    device.index = index;
-    sim::RootLock lock(root);
-    std::vector<sim::Vm> vms = sim::LoadState(root);
-    const sim::Vm* vm = index < 0 ? nullptr : sim::FindVm(vms, index);
-    device.running = vm && vm->started && sim::IsProcessAlive(vm->pid);
-    if (device.running) device.started_at = vm->started_at;
-    return device;
-}
-
-// Host path of a device file under /sdcard/, empty for any other device path.
-std::string HostPathOf(const std::string& root, int index, const std::string& device_path) {
-    if (device_path.rfind(kDevicePrefix, 0) != 0) return "";
-    const std::string name = device_path.substr(sizeof kDevicePrefix - 1);
-    if (name.empty() || name.find_first_of("/\\") != std::string::npos) return "";
-    return root + "sim-sdcard\\" + std::to_string(index) + "\\" + name;
-}
-
-// True when `c` is one of the characters of `set`.
-bool IsOneOf(char c, const char* set) {
-    return c != '\0' && std::strchr(set, c) != nullptr;
-}
-
-// A device command line read as the device's POSIX shell reads it.
-struct ShellLine {
-    std::vector<std::string> words;
-    bool plain = true;  // one simple command: no operator, expansion or syntax error
-};
-
-// Reads a double-quoted part starting after its opening quote; returns the index of the
-// closing quote, or the line's size when it is missing. `$` and '`' expand inside.
-size_t ReadDoubleQuoted(const std::string& line, size_t i, std::string* word, bool* plain) {
-    for (; i < line.size(); ++i) {
-        const char c = line[i];
-        if (sim::IsGbkLead(c) && i + 1 < line.size()) {
-            *word += c;
-            *word += line[++i];
-        } else if (c == '"') {
-            return i;
-        } else if (c == '\\' && i + 1 < line.size() && IsOneOf(line[i + 1], "$`\"\\\n")) {
-            if (line[++i] != '\n') *word += line[i];
-        } else {
-            if (c == '$' || c == '`') *plain = false;
-            *word += c;
-        }
-    }
-    *plain = false;
-    return i;
-}
-
-ShellLine ReadShellLine(const std::string& line) {
-    ShellLine parsed;
-    std::string word;
-    bool in_word = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == ' ' || c == '\t') {
-            if (in_word) parsed.words.push_back(word);
-            word.clear();
-            in_word = false;
-            continue;
-        }
-        if (c == '#' && !in_word) break;  // a comment to the end of the line
-        if (c == '\\' && i + 1 < line.size() && line[i + 1] == '\n') {
-            ++i;  // a continued line
-            continue;
-        }
-        in_word = true;
-        if (sim::IsGbkLead(c) && i + 1 < line.size()) {
-            word += c;
-            word += line[++i];
-        } else if (c == '\'') {
-            const size_t close = line.find('\'', i + 1);
-            if (close == std::string::npos) {
-                parsed.plain = false;
-                break;
-            }
-            word += line.substr(i + 1, close - i - 1);
-            i = close;
-        } else if (c == '"') {
-            i = ReadDoubleQuoted(line, i + 1, &word, &parsed.plain);
-        } else if (c == '\\' && i + 1 < line.size()) {
-            word += line[++i];
-            if (sim::IsGbkLead(line[i]) && i + 1 < line.size()) word += line[++i];
-        } else {
-            if (IsOneOf(c, ";&|<>()$`\n")) parsed.plain = false;
-            word += c;
-        }
-    }
-    if (in_word) parsed.words.push_back(word);
-    return parsed;
-}
-
-std::string JoinWords(const std::vector<std::string>& words) {
-    std::string text;
-    for (size_t i = 0; i < words.size(); ++i) text += (i > 0 ? " " : "") + words[i];
-    return text;
-}
-
-// Android's input replaces every "%s" of its text by a space.
-std::string TypedText(const std::string& word) {
-    std::string typed;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (word.compare(i, 2, "%s") == 0) {
-            typed += ' ';
-            ++i;
-        } else {
-            typed += word[i];
-        }
-    }
-    return typed;
-}
-
-Result InputText(const std::string& root, int index, const std::string& line,
-                 const ShellLine& parsed) {
-    if (!parsed.plain || parsed.words.size() != 3) {
-        return Failure("sim: the device shell would run: " + line + "\r\n");
-    }
-    sim::AppendRootFile(root, sim::kTypedFile,
-                        std::to_string(index) + "\t" + TypedText(parsed.words[2]));
-    return {};
-}
-
-Result BootCompleted(const Device& device, uint32_t boot_ms) {
-    const uint64_t booted_at = device.started_at + uint64_t{boot_ms} * 10000;
-    if (sim::FileTimeNow() < booted_at) return Failure("error: device offline\r\n");
-    return {"1\r\n", 0};
-}
-
-Result Screencap(const std::string& root, int index, const std::string& device_path) {
-    const std::string host = HostPathOf(root, index, device_path);
-    if (host.empty()) return Failure("screencap: cannot write " + device_path + "\r\n");
-    CreateDirectoryW(sim::ToWide(root + "sim-sdcard").c_str(), nullptr);
-    CreateDirectoryW(sim::ToWide(root + "sim-sdcard\\" + std::to_string(index)).c_str(), nullptr);
-    sim::WriteFileBytes(host,
-                        std::string(reinterpret_cast<const char*>(kTinyPng), sizeof kTinyPng));
-    return {};
-}
-
-Result Remove(const std::string& root, int index, const std::string& device_path) {
-    const std::string host = HostPathOf(root, index, device_path);
-    if (host.empty() || !DeleteFileW(sim::ToWide(host).c_str())) {
-        return Failure("rm: " + device_path + ": No such file or directory\r\n");
-    }
-    return {};
-}
-
-Result Shell(const std::string& root, const Device& device, uint32_t boot_ms,
-             const std::vector<std::string>& words) {
-    const std::string line = JoinWords(words);
-    if (line == "getprop sys.boot_completed") return BootCompleted(device, boot_ms);
-    const ShellLine parsed = ReadShellLine(line);
-    if (parsed.words.size() >= 2 && parsed.words[0] == "input" && parsed.words[1] == "text") {
-        return InputText(root, device.index, line, parsed);
-    }
-    if (words.size() >= 3 && words[0] == "/system/bin/screencap" && words[1] == "-p") {
-        return Screencap(root, device.index, words[2]);
-    }
-    if (words.size() >= 2 && words[0] == "rm") return Remove(root, device.index, words[1]);
-    // The package manager says how a clear went, as on a device.
-    if (words.size() >= 3 && words[0] == "pm" && words[1] == "clear") return {"Success\r\n", 0};
-    return {};  // other input and the rest succeed without a word
-}
-
-Result Pull(const std::string& root, int index, const std::vector<std::string>& words) {
-    if (words.size() < 2) return Failure("adb: error: pull needs a source and a destination\r\n");
-    const std::string host = HostPathOf(root, index, words[0]);
-    std::string bytes;
-    if (host.empty() || !sim::ReadFileBytes(host, &bytes)) {
-        return Failure("adb: error: failed to stat remote object '" + words[0] +
-                       "': No such file or directory\r\n");
-    }
-    if (!sim::WriteFileBytes(words[1], bytes)) {
-        return Failure("adb: error: cannot create '" + words[1] + "'\r\n");
-    }
-    return {words[0] + ": 1 file pulled. (" + std::to_string(bytes.size()) + " bytes)\r\n", 0};
-}
-
-}  // namespace
 
 int main() {
     const sim::Invocation invocation = sim::StartInvocation();
+    std::vector<std::string> args = sim::ProcessArguments();
+    if (!args.empty() && args[0] == sim::kServerArgument) {
+        return sim::RunAdbServer(invocation.root, sim::AdbServerPort());
+    }
     const sim::CallRecord record(invocation);
     const auto& [root, tool, raw] = invocation;
-
-    std::vector<std::string> args = sim::ProcessArguments();
     std::string target;
     if (args.size() >= 2 && args[0] == "-s") {
         target = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
     const std::string command = args.empty() ? "" : args[0];
-    const int index = IndexOfTarget(target);
+    const int index = sim::IndexOfTarget(target);
     sim::Reply reply;
     if (!sim::ApplySwitches(root, tool, command, index, &reply)) return 0;
     if (reply.fail) {
@@ -253,19 +34,22 @@ int main() {
         return 1;
     }
 
-    const Device device = FindDevice(root, index);
+    if (command == "start-server") return sim::StartServerCommand(sim::AdbServerPort());
+    if (command == "kill-server") return sim::KillServerCommand(sim::AdbServerPort());
+
+    const sim::Device device = sim::FindDevice(root, index);
     if (!device.running) {
         sim::Write("adb: error: device '" + target + "' not found\r\n");
         return 1;
     }
     const std::vector<std::string> rest(args.begin() + (args.empty() ? 0 : 1), args.end());
-    Result result;
+    sim::Result result;
     if (command == "shell") {
-        result = Shell(root, device, reply.boot_ms, rest);
+        result = sim::Shell(root, device, reply.boot_ms, sim::JoinWords(rest));
     } else if (command == "pull") {
-        result = Pull(root, index, rest);
+        result = sim::Pull(root, index, rest);
     } else {
-        result = Failure("adb: unknown command " + command + "\r\n");
+        result = sim::Failure("adb: unknown command " + command + "\r\n");
     }
     sim::Write(result.text);
     return result.code;

@@ -1,0 +1,45 @@
+// The simulated devices behind both ways of reaching them: an adb.exe call (adb_main.cpp) and
+// a request to the simulated adb server (adb_server.cpp). VM n listens at 127.0.0.1:21503 + 10n
+// while it runs; it boots for a while after its start, and its shell understands the few
+// commands the program sends (see sim/README.md).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/sim_common.h"
+
+namespace sim {
+
+// What a device command printed and its exit code.
+struct Result {
+    std::string text;
+    int code = 0;
+};
+Result Failure(const std::string& text);
+
+// The device a call reaches.
+struct Device {
+    int index = -1;
+    bool running = false;
+    uint64_t started_at = 0;
+};
+
+// Index of the VM listening on "127.0.0.1:<port>", -1 for any other target.
+int IndexOfTarget(const std::string& target);
+Device FindDevice(const std::string& root, int index);
+// Whether the running device's boot time has passed since its start.
+bool Booted(const Device& device, uint32_t boot_ms);
+
+// A 1x1 PNG picture: what the devices' screen capture gives.
+std::string TinyPng();
+
+std::string JoinWords(const std::vector<std::string>& words);
+// Runs one device command line (words separated by single spaces, as adb sends them).
+Result Shell(const std::string& root, const Device& device, uint32_t boot_ms,
+             const std::string& line);
+// adb pull: copies a file of the device's /sdcard/ to a host path.
+Result Pull(const std::string& root, int index, const std::vector<std::string>& words);
+
+}  // namespace sim
