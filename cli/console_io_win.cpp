@@ -6,13 +6,14 @@
 #include <mutex>
 #include <vector>
 
+#include "win/unique_resource.h"
 #include "win/wide_text.h"
 
 namespace {
 
 // The screen Redraw draws on, and the last text drawn there.
 std::mutex g_redraw_mutex;
-HANDLE g_redraw_screen = nullptr;
+UniqueFileHandle g_redraw_screen;
 std::string g_redraw_text;
 
 // Columns a character takes in a console: two for the wide (CJK, full-width) ones.
@@ -115,18 +116,17 @@ bool WinFarmConsole::OutputIsConsole() {
 void WinFarmConsole::Redraw(std::string_view text) {
     std::lock_guard<std::mutex> lock(g_redraw_mutex);
     if (!g_redraw_screen) {
-        HANDLE screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                  CONSOLE_TEXTMODE_BUFFER, nullptr);
-        if (screen == INVALID_HANDLE_VALUE || !SetConsoleActiveScreenBuffer(screen)) {
-            if (screen != INVALID_HANDLE_VALUE) CloseHandle(screen);
+        UniqueFileHandle screen(CreateConsoleScreenBuffer(
+            GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+            CONSOLE_TEXTMODE_BUFFER, nullptr));
+        if (!screen || !SetConsoleActiveScreenBuffer(screen.get())) {
             Print(text);
             return;
         }
-        g_redraw_screen = screen;
+        g_redraw_screen = std::move(screen);
     }
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(g_redraw_screen, &info)) return;
+    if (!GetConsoleScreenBufferInfo(g_redraw_screen.get(), &info)) return;
     const int width = info.srWindow.Right - info.srWindow.Left + 1;
     const int height = info.srWindow.Bottom - info.srWindow.Top + 1;
     const std::wstring wide = WideFromGbk(text);
@@ -143,8 +143,8 @@ void WinFarmConsole::Redraw(std::string_view text) {
             FitToCells(y < static_cast<int>(lines.size()) ? lines[y] : L"", width);
         const COORD at = {info.srWindow.Left, static_cast<SHORT>(info.srWindow.Top + y)};
         DWORD written = 0;
-        WriteConsoleOutputCharacterW(g_redraw_screen, row.data(), static_cast<DWORD>(row.size()),
-                                     at, &written);
+        WriteConsoleOutputCharacterW(g_redraw_screen.get(), row.data(),
+                                     static_cast<DWORD>(row.size()), at, &written);
     }
     g_redraw_text.assign(text);
 }
@@ -164,6 +164,5 @@ void RestoreConsoleScreen() {
     std::lock_guard<std::mutex> lock(g_redraw_mutex);
     if (!g_redraw_screen) return;
     SetConsoleActiveScreenBuffer(GetStdHandle(STD_OUTPUT_HANDLE));
-    CloseHandle(g_redraw_screen);
-    g_redraw_screen = nullptr;
+    g_redraw_screen.reset();
 }

@@ -43,6 +43,13 @@ std::string ToolsDirectoryFor(const std::string& install_dir) {
     return gbk::TextBefore(install_dir, "MEmu") + "MEmuHyperv\\";
 }
 
+std::string ToolsFolderBeside(const std::string& install_dir) {
+    const std::string before = gbk::TextBefore(install_dir, "MEmu", 1, /*ignore_case=*/true);
+    if (!before.empty()) return before + "MEmuHyperv\\";
+    const std::string parent = gbk::FolderOf(install_dir.substr(0, install_dir.size() - 1));
+    return (parent.empty() ? install_dir : parent) + "MEmuHyperv\\";
+}
+
 std::string SnapshotCommand(const std::string& master) {
     return gbk::ReplaceAll(kSnapshotTemplate, kMasterPlaceholder, master);
 }

@@ -16,11 +16,14 @@ std::string CloneNumber(int64_t i);
 // "000000000" in the uuid's last group (so from 1000 on that group has 13 digits). A scripted
 // run may start anywhere and zero-pads the number to the group's 12 digits, which gives the
 // same uuid for 101 to 999 and valid uuids up to kLastCloneNumber.
+// The window's first clone number, and the default of a scripted run.
+inline constexpr int64_t kFirstCloneNumber = 101;
+inline constexpr int64_t kLastCloneNumber = 999999999999;
+
 struct CloneNumbering {
-    int64_t first = 101;
+    int64_t first = kFirstCloneNumber;
     bool pad_uuid = false;
 };
-inline constexpr int64_t kLastCloneNumber = 999999999999;
 
 // True when clones first .. first + count - 1 all have numbers from 1 to kLastCloneNumber.
 bool CloneNumbersFit(int64_t first, int64_t count);
@@ -28,8 +31,16 @@ bool CloneNumbersFit(int64_t first, int64_t count);
 // Decimal text of the i-th clone's number (i counted from 1) under `numbering`.
 std::string CloneNumberAt(const CloneNumbering& numbering, int64_t i);
 
-// Install directory cut in front of its first "MEmu", plus "MEmuHyperv\".
+// MEmuManage.exe's folder, "MEmuHyperv\" beside the install folder, by two rules:
+//
+// The window's: the install directory cut in front of its first "MEmu" (letter case as
+// written), plus "MEmuHyperv\". Its lines and log texts depend on exactly this folder, and it
+// is only ever made current, so a relative result still works there.
 std::string ToolsDirectoryFor(const std::string& install_dir);
+// The companion's: cut in front of the first "MEmu" in any letter case, or the install
+// folder's parent when it has none. Always a full path: the companion starts MEmuManage.exe
+// by its full path, and a folder cut down to nothing would name the caller's current folder.
+std::string ToolsFolderBeside(const std::string& install_dir);
 
 // The snapshot every run takes and, unless bound to its UUID, names in its clone lines.
 inline constexpr const char* kSnapshotName = "SnapshotTest";

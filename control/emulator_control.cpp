@@ -66,8 +66,8 @@ int EmulatorControl::ListWindowedVms(VmList& vms) {
 
 int EmulatorControl::CollectRecords(VmList& vms, bool windowed_only) {
     const std::vector<ListFields> lines = SplitListReply(ListCommandReply());
-    // One process snapshot serves the whole listing, taken only when a listed VM runs.
-    std::optional<HeadlessProcessIndex> headless;
+    ListedVmCompleter completer([this](int32_t window) { return platform_.WindowWalk(window); },
+                                platform_.Processes());
     VmList found;
     for (const ListFields& fields : lines) {
         if (windowed_only) {
@@ -76,11 +76,7 @@ int EmulatorControl::CollectRecords(VmList& vms, bool windowed_only) {
             continue;
         }
         VmRecord record = RecordFromFields(fields);
-        if (record.window >= 1) record.inner_window = platform_.WindowWalk(record.window);
-        if (record.process_id != 0) {
-            if (!headless) headless.emplace(platform_.Processes());
-            record.headless_pid = static_cast<int32_t>(headless->Find(record.index));
-        }
+        completer.Complete(record);
         found.Append(std::move(record));
         platform_.ResponsiveWaitOneMs();
     }
@@ -157,11 +153,10 @@ void EmulatorControl::RenameVm(int32_t index, const std::string& title) {
 
 void EmulatorControl::InstallApp(int32_t index, const std::string& install_arg,
                                  const std::string& p_arg) {
-    if (!gbk::Trim(install_arg).empty()) {
-        RunCaptured(Line(Op::kInstallApk, *this, {index, {}, {install_arg}}));
-    } else {
-        RunCaptured(Line(Op::kInstallPackage, *this, {index, {}, {p_arg}}));
-    }
+    // A blank APK argument means the package argument is meant.
+    const bool by_package = gbk::Trim(install_arg).empty();
+    RunCaptured(
+        Line(InstallOperation(by_package), *this, {index, {}, {by_package ? p_arg : install_arg}}));
 }
 
 void EmulatorControl::UninstallApp(int32_t index, const std::string& app) {
@@ -238,9 +233,8 @@ bool EmulatorControl::SetConfig(int32_t index, const std::string& key, const std
 
 std::string EmulatorControl::Screenshot(int32_t index, const std::string& local_path) {
     const std::string name = ScreenshotFileName(platform_.TickCount());
-    // The three steps always run, in this order, whatever the previous one printed.
-    std::string log = AdbCommand(index, AdbArguments(Op::kScreenCapture, {index, {}, {name}}));
-    log += AdbCommand(index, AdbArguments(Op::kPullFile, {index, {}, {name, local_path}}));
-    log += AdbCommand(index, AdbArguments(Op::kRemoveDeviceFile, {index, {}, {name}}));
+    std::string log;
+    for (const OperationStep& step : ScreenshotSteps(index, name, local_path))
+        log += AdbCommand(index, AdbArguments(step.op, step.args));
     return gbk::ReplaceAll(log, "\r\n", "  *  ");
 }

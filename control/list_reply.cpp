@@ -70,3 +70,10 @@ ListReading ReadListReply(std::string_view reply) {
     }
     return reading;
 }
+
+void ListedVmCompleter::Complete(VmRecord& record) {
+    if (record.window >= 1) record.inner_window = window_walk_(record.window);
+    if (record.process_id == 0) return;
+    if (!headless_) headless_.emplace(processes_);
+    record.headless_pid = static_cast<int32_t>(headless_->Find(record.index));
+}

@@ -5,11 +5,14 @@
 // so a title whose trail byte is ',' or '\r' stays whole.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "control/vm_record.h"
+#include "process/instance_scanner.h"
 
 using ListFields = std::vector<std::string>;
 
@@ -36,3 +39,18 @@ struct ListReading {
     std::vector<std::string> unreadable;
 };
 ListReading ReadListReply(std::string_view reply);
+
+// Fills in what a listed VM's line does not say: the inner window, from the window walk of its
+// listed window, and its headless process. One process snapshot serves the whole listing,
+// taken only when a listed VM runs.
+class ListedVmCompleter {
+public:
+    ListedVmCompleter(std::function<int32_t(int32_t)> window_walk, ProcessSource& processes)
+        : window_walk_(std::move(window_walk)), processes_(processes) {}
+    void Complete(VmRecord& record);
+
+private:
+    std::function<int32_t(int32_t)> window_walk_;
+    ProcessSource& processes_;
+    std::optional<HeadlessProcessIndex> headless_;
+};

@@ -111,8 +111,7 @@ struct OperationRow {
     std::array<Slot, 5> slots;  // in the order the caller gives the arguments
     RunMode run;
     ResultRule rule;
-    const char* phrase;          // kPhrase, kPhraseAbsent
-    bool enters_install_folder;  // the control object asserts its folder before the line
+    const char* phrase;  // kPhrase, kPhraseAbsent
 };
 
 const OperationRow& RowOf(Op op);
@@ -142,6 +141,26 @@ bool ReplySucceeds(Op op, std::string_view reply);
 
 // "screenshot" + the tick count + ".png": the device file of one screenshot.
 std::string ScreenshotFileName(int32_t tick);
+
+// One step of a screenshot: the operation and its arguments.
+struct OperationStep {
+    Op op;
+    OperationArgs args;
+};
+// A screenshot's three steps, in the order they always run whatever the one before printed
+// (so that the device copy is removed): capture into the device file `name`, pull it to
+// `local_path`, remove it.
+std::array<OperationStep, 3> ScreenshotSteps(int32_t index, const std::string& name,
+                                             const std::string& local_path);
+
+// True when the reply to kBootCompleted says Android has booted: "1", line ends and blanks
+// aside.
+bool SaysBooted(std::string_view reply);
+
+// The install operation: of an APK file, or with -p of a package by name.
+inline Op InstallOperation(bool by_package) {
+    return by_package ? Op::kInstallPackage : Op::kInstallApk;
+}
 
 // "-s 127.0.0.1:" + (21503 + 10 * index) + " ".
 std::string AdbTarget(int32_t index);

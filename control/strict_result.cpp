@@ -60,11 +60,3 @@ std::optional<std::string> RunFailure(Op op, const ToolRun& run) {
     }
     return std::nullopt;
 }
-
-std::optional<std::string> RunFailure(const ToolRun& run, const std::string& tool,
-                                      const char* success_word) {
-    if (std::optional<std::string> failure = EndFailure(run, tool)) return failure;
-    if (!gbk::Contains(run.output, success_word))
-        return "the reply lacks \"" + std::string(success_word) + "\"";
-    return std::nullopt;
-}

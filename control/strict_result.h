@@ -12,8 +12,3 @@
 
 // Why the run failed, or nothing when it succeeded. A detached start succeeds once started.
 std::optional<std::string> RunFailure(Op op, const ToolRun& run);
-
-// The same for a line that is no operation of the table (the one-key run's MEmuManage.exe
-// lines): started, ended with exit code 0, and `success_word` in the reply.
-std::optional<std::string> RunFailure(const ToolRun& run, const std::string& tool,
-                                      const char* success_word);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cloning/clone_commands.h"
 #include "farm/vm_set.h"
 
 struct VerbRow;
@@ -47,8 +48,8 @@ struct FarmRequest {
     // clone
     int32_t master = 0;
     int64_t count = 0;
-    int64_t first = 101;
-    bool first_next = false;  // --first next: one above the highest listed VM, at least 101
+    int64_t first = kFirstCloneNumber;
+    bool first_next = false;  // --first next: one above the highest listed VM, at least the first
     ConsoleVersion console = ConsoleVersion::kNone;
     bool dry_run = false;
     bool randomize = false;

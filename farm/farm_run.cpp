@@ -1,5 +1,6 @@
 #include "farm/farm_run.h"
 
+#include "cloning/clone_commands.h"
 #include "control/command_line_args.h"
 #include "farm/request_check.h"
 #include "farm/scheduler.h"
@@ -14,16 +15,6 @@ FarmOutcome Failure(int code, std::string message) {
     outcome.exit_code = code;
     outcome.message = std::move(message);
     return outcome;
-}
-
-// MEmuManage.exe's folder, "MEmuHyperv\" beside the install folder: the install folder cut in
-// front of its first "MEmu" in any letter case, or its parent folder when it has none. Always
-// a full path, so the tool is never looked for in the caller's current folder.
-std::string ToolsFolderBeside(const std::string& install) {
-    const std::string before = gbk::TextBefore(install, "MEmu", 1, /*ignore_case=*/true);
-    if (!before.empty()) return before + "MEmuHyperv\\";
-    const std::string parent = gbk::FolderOf(install.substr(0, install.size() - 1));
-    return (parent.empty() ? install : parent) + "MEmuHyperv\\";
 }
 
 // The emulator's folder: the one given, which must hold memuc.exe, or the one discovery finds.

@@ -1,5 +1,5 @@
 // What the console companion's core needs from the system, behind one interface so that every
-// command is tested natively against a fake. The Windows side is cli/farm_system_win.
+// command is tested natively against a fake. The Windows side is farm/farm_system_win.
 #pragma once
 
 #include <cstdint>

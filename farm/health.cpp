@@ -27,12 +27,13 @@ void ReadStopped(VmHealth& health) {
 
 void ReadProcess(const HealthInputs& in, const SampleClock& clock, VmHealth& health) {
     const auto null_all = [&](const std::string& why) {
-        for (const char* name :
-             {"cpu_ratio", "working_set_bytes", "private_bytes", "uptime_seconds"})
+        for (const char* name : {health_key::kCpuRatio, health_key::kWorkingSetBytes,
+                                 health_key::kPrivateBytes, health_key::kUptimeSeconds})
             health.reasons[name] = why;
     };
     if (in.vm.headless_pid == 0) {
-        health.reasons["headless_pid"] = "the VM's MEmuHeadless.exe process was not found";
+        health.reasons[health_key::kHeadlessPid] =
+            "the VM's MEmuHeadless.exe process was not found";
         null_all("no headless process");
         return;
     }
@@ -51,15 +52,15 @@ void ReadProcess(const HealthInputs& in, const SampleClock& clock, VmHealth& hea
     if (in.after->create_time > 0 && age >= 0) {
         health.uptime_seconds = static_cast<double>(age) / kTicksPerSecond;
     } else {
-        health.reasons["uptime_seconds"] = "the process's create time is not known";
+        health.reasons[health_key::kUptimeSeconds] = "the process's create time is not known";
     }
     if (!in.before || in.before->create_time != in.after->create_time) {
-        health.reasons["cpu_ratio"] = "the process was not there for the whole sample";
+        health.reasons[health_key::kCpuRatio] = "the process was not there for the whole sample";
         return;
     }
     health.cpu_ratio =
         CpuShare(in.before->cpu_time, in.after->cpu_time, clock.after - clock.before, clock.cores);
-    if (!health.cpu_ratio) health.reasons["cpu_ratio"] = "no CPU interval to measure";
+    if (!health.cpu_ratio) health.reasons[health_key::kCpuRatio] = "no CPU interval to measure";
 }
 
 void ReadWindow(WindowAnswer answer, VmHealth& health) {
@@ -71,10 +72,10 @@ void ReadWindow(WindowAnswer answer, VmHealth& health) {
             health.window_responding = false;
             break;
         case WindowAnswer::kNone:
-            health.reasons["window_responding"] = "the VM has no window";
+            health.reasons[health_key::kWindowResponding] = "the VM has no window";
             break;
         case WindowAnswer::kUnknown:
-            health.reasons["window_responding"] = "the VM's window could not be asked";
+            health.reasons[health_key::kWindowResponding] = "the VM's window could not be asked";
             break;
     }
 }
@@ -123,7 +124,7 @@ VmHealth ReadHealth(const HealthInputs& in, const SampleClock& clock,
     ReadProcess(in, clock, health);
     ReadWindow(in.window, health);
     health.adb_responding = in.adb;
-    if (!in.adb) health.reasons["adb_responding"] = "adb was not asked";
+    if (!in.adb) health.reasons[health_key::kAdbResponding] = "adb was not asked";
     Judge(thresholds, health);
     return health;
 }

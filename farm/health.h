@@ -45,6 +45,18 @@ struct HealthThresholds {
     std::optional<double> max_private_mb;  // MiB
 };
 
+// The names of a VM's readings: the keys of its JSON document, and of `reasons`, which says
+// why a reading is null.
+namespace health_key {
+inline constexpr const char* kHeadlessPid = "headless_pid";
+inline constexpr const char* kCpuRatio = "cpu_ratio";
+inline constexpr const char* kWorkingSetBytes = "working_set_bytes";
+inline constexpr const char* kPrivateBytes = "private_bytes";
+inline constexpr const char* kWindowResponding = "window_responding";
+inline constexpr const char* kAdbResponding = "adb_responding";
+inline constexpr const char* kUptimeSeconds = "uptime_seconds";
+}  // namespace health_key
+
 // One VM's reading. A value that could not be read is null, with the reason under its name in
 // `reasons`; a VM that is not running reads zeros.
 struct VmHealth {

@@ -26,7 +26,7 @@ bool AdbAnswers(FarmSystem& system, const ToolFolders& folders, int32_t index) {
     limits.deadline.at = system.Now() + kAdbAnswerMs / 1000.0;
     const StepResult step =
         RunOperationStep(system, folders, Op::kBootCompleted, {index, {}, {}}, limits);
-    return step.ok && gbk::Trim(gbk::ReplaceAll(step.run.output, "\r\n", "")) == "1";
+    return step.ok && SaysBooted(step.run.output);
 }
 
 // Asks every running VM's window and adb, `parallel` at a time; one VM's probe never waits on

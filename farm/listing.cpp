@@ -16,15 +16,9 @@ FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadl
     if (listing.step.run.end != RunEnd::kExited) return listing;
     ListReading reading = ReadListReply(listing.step.run.output);
     listing.unreadable = std::move(reading.unreadable);
-    // One process snapshot serves the whole listing, taken only when a listed VM runs.
-    std::optional<HeadlessProcessIndex> headless;
-    for (VmRecord& vm : reading.vms) {
-        if (vm.window >= 1) vm.inner_window = system.WindowWalk(vm.window);
-        if (vm.process_id != 0) {
-            if (!headless) headless.emplace(system.Processes());
-            vm.headless_pid = static_cast<int32_t>(headless->Find(vm.index));
-        }
-    }
+    ListedVmCompleter completer([&system](int32_t window) { return system.WindowWalk(window); },
+                                system.Processes());
+    for (VmRecord& vm : reading.vms) completer.Complete(vm);
     listing.vms = std::move(reading.vms);
     return listing;
 }

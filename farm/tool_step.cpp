@@ -40,17 +40,3 @@ StepResult RunOperationStep(FarmSystem& system, const ToolFolders& folders, Op o
     std::optional<std::string> failure = RunFailure(op, step.run);
     return Finish(std::move(step), std::move(failure), started, system);
 }
-
-StepResult RunLineStep(FarmSystem& system, const std::string& folder, const std::string& line,
-                       const char* success_word, const StepLimits& limits) {
-    const double started = system.Now();
-    StepResult step;
-    step.command = line;
-    if (limits.deadline.Passed(system)) {
-        step.run.end = RunEnd::kAbandoned;
-    } else {
-        step.run = system.Tools().Run(folder, line, OptionsFor(system, limits));
-    }
-    std::optional<std::string> failure = RunFailure(step.run, ToolFileOf(line), success_word);
-    return Finish(std::move(step), std::move(failure), started, system);
-}

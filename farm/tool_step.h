@@ -39,7 +39,3 @@ struct StepLimits {
 StepResult RunOperationStep(FarmSystem& system, const ToolFolders& folders, Op op,
                             const OperationArgs& args, const StepLimits& limits,
                             bool detached = false);
-
-// Runs a line that is no operation of the table from `folder`, judged by its success word.
-StepResult RunLineStep(FarmSystem& system, const std::string& folder, const std::string& line,
-                       const char* success_word, const StepLimits& limits);

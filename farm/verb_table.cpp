@@ -161,7 +161,7 @@ FarmRequest NewRequest(const VerbRow& verb) {
 }
 
 Op OperationOf(const FarmRequest& request) {
-    if (request.verb->op == Op::kInstallApk && request.by_package) return Op::kInstallPackage;
+    if (request.verb->op == Op::kInstallApk) return InstallOperation(request.by_package);
     return request.verb->op;
 }
 

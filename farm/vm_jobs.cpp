@@ -62,7 +62,7 @@ void WaitForBoot(Job& job) {
             job.Fail(poll.failure);
             return;
         }
-        if (poll.ok && gbk::Trim(gbk::ReplaceAll(poll.run.output, "\r\n", "")) == "1") {
+        if (poll.ok && SaysBooted(poll.run.output)) {
             job.result.booted = true;
             return;
         }
@@ -110,13 +110,10 @@ void RunScreenshotJob(Job& job) {
     const std::string path =
         ScreenshotPath(job.request().texts.at(0), job.index, job.context.many_vms);
     job.result.ok = true;
-    // The three steps run in this order whatever the one before printed, so that the device
-    // copy is removed; only a passed deadline ends them early.
-    const OperationArgs steps[] = {
-        {job.index, {}, {name}}, {job.index, {}, {name, path}}, {job.index, {}, {name}}};
-    const Op ops[] = {Op::kScreenCapture, Op::kPullFile, Op::kRemoveDeviceFile};
-    for (size_t i = 0; i < 3 && !job.result.deadline_passed; ++i) {
-        const StepResult step = job.Run(ops[i], steps[i]);
+    // Only a passed deadline ends the steps early.
+    for (const OperationStep& screenshot_step : ScreenshotSteps(job.index, name, path)) {
+        if (job.result.deadline_passed) break;
+        const StepResult step = job.Run(screenshot_step.op, screenshot_step.args);
         job.result.output += step.run.output;
         if (!step.ok) job.Fail(step.failure);
     }
