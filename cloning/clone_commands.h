@@ -42,6 +42,9 @@ std::string ToolsDirectoryFor(const std::string& install_dir);
 // by its full path, and a folder cut down to nothing would name the caller's current folder.
 std::string ToolsFolderBeside(const std::string& install_dir);
 
+// The tool of every line of the one-key run; each line begins with this name and a blank.
+inline constexpr const char* kManageFile = "MEmuManage.exe";
+
 // The snapshot every run takes and, unless bound to its UUID, names in its clone lines.
 inline constexpr const char* kSnapshotName = "SnapshotTest";
 

@@ -300,12 +300,22 @@ std::string OperationArguments(Op op, const OperationArgs& args, TextStyle style
     return Expand(RowOf(op), args, style);
 }
 
+const char* OperationProgram(Op op) {
+    return RowOf(op).tool == Tool::kAdb ? kAdbFile : kMemucFile;
+}
+
+std::string OperationToolArguments(Op op, const OperationArgs& args, TextStyle style) {
+    const OperationRow& operation = RowOf(op);
+    std::string arguments;
+    if (operation.tool == Tool::kAdb) arguments = ' ' + AdbTarget(args.index);
+    arguments += Expand(operation, args, style);
+    return arguments;
+}
+
 std::string OperationLine(Op op, const OperationArgs& args, TextStyle style,
                           std::string_view memuc_file) {
-    const OperationRow& operation = RowOf(op);
-    const std::string tool =
-        operation.tool == Tool::kAdb ? "adb.exe " + AdbTarget(args.index) : std::string(memuc_file);
-    return tool + Expand(operation, args, style);
+    const std::string program = RowOf(op).tool == Tool::kAdb ? kAdbFile : std::string(memuc_file);
+    return program + OperationToolArguments(op, args, style);
 }
 
 bool ReplySucceeds(Op op, std::string_view reply) {

@@ -130,9 +130,18 @@ struct OperationArgs {
 // argument, exactly (quoted by the C runtime's rules; device text as one device shell word).
 enum class TextStyle { kAsGiven, kOneArgumentEach };
 
+// The file names of the two tools.
+inline constexpr const char* kMemucFile = "memuc.exe";
+inline constexpr const char* kAdbFile = "adb.exe";
+// The operation's tool's file name.
+const char* OperationProgram(Op op);
+// What follows the tool's file name in the operation's line, from the blank before it
+// (" memuc start -i 3", " -s 127.0.0.1:21533 shell input tap 1 2").
+std::string OperationToolArguments(Op op, const OperationArgs& args, TextStyle style);
+
 // The whole command line, starting with the tool's file name.
 std::string OperationLine(Op op, const OperationArgs& args, TextStyle style,
-                          std::string_view memuc_file = "memuc.exe");
+                          std::string_view memuc_file = kMemucFile);
 // The line without its tool: for adb, what follows the target ("shell input tap 1 2").
 std::string OperationArguments(Op op, const OperationArgs& args, TextStyle style);
 

@@ -59,7 +59,7 @@ public:
             const Deadline deadline = limits_.deadline;
             options.abandon = [this, deadline] { return deadline.Passed(system_); };
         }
-        const ToolRun run = system_.Tools().Run(folders_.tools, line, options);
+        const ToolRun run = system_.Tools().Run(ManageCommand(line), options);
         CommandOutcome outcome;
         outcome.finished = run.end == RunEnd::kExited || run.end == RunEnd::kNotStarted;
         outcome.failed = run.end != RunEnd::kExited || run.exit_code != 0;
@@ -91,6 +91,13 @@ public:
     }
 
 private:
+    // The one-key run hands over whole MEmuManage.exe lines, which all begin with the tool's
+    // name: the program is that name, from the tools folder found beside the install folder.
+    ToolCommand ManageCommand(const std::string& line) const {
+        const size_t name = std::string_view(kManageFile).size();
+        return {folders_.tools, kManageFile, line.substr(std::min(name, line.size()))};
+    }
+
     const FarmRequest& request_;
     FarmSystem& system_;
     const ToolFolders& folders_;

@@ -28,14 +28,16 @@ StepResult Finish(StepResult step, std::optional<std::string> failure, double st
 StepResult RunOperationStep(FarmSystem& system, const ToolFolders& folders, Op op,
                             const OperationArgs& args, const StepLimits& limits, bool detached) {
     const double started = system.Now();
+    const ToolCommand command{folders.install, OperationProgram(op),
+                              OperationToolArguments(op, args, TextStyle::kOneArgumentEach)};
     StepResult step;
-    step.command = OperationLine(op, args, TextStyle::kOneArgumentEach);
+    step.command = command.CommandLine();
     if (limits.deadline.Passed(system)) {
         step.run.end = RunEnd::kAbandoned;
     } else if (detached) {
-        step.run = system.Tools().StartDetached(folders.install, step.command);
+        step.run = system.Tools().StartDetached(command);
     } else {
-        step.run = system.Tools().Run(folders.install, step.command, OptionsFor(system, limits));
+        step.run = system.Tools().Run(command, OptionsFor(system, limits));
     }
     std::optional<std::string> failure = RunFailure(op, step.run);
     return Finish(std::move(step), std::move(failure), started, system);

@@ -9,7 +9,7 @@
 #include "farm/farm_system.h"
 
 struct StepResult {
-    std::string command;
+    std::string command;  // the command line, as it was started
     ToolRun run;
     bool ok = false;
     std::string failure;  // empty when ok

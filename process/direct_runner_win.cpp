@@ -9,22 +9,21 @@
 
 namespace {
 
-ToolRun NotStarted(const std::string& folder, const std::string& line, DWORD error) {
+ToolRun NotStarted(const ToolCommand& command, DWORD error) {
     ToolRun run;
     run.end = RunEnd::kNotStarted;
-    run.error =
-        ToolFileOf(line) + " could not be started from " + folder + ": " + SystemErrorText(error);
+    run.error = command.program + " could not be started from " + command.folder + ": " +
+                SystemErrorText(error);
     return run;
 }
 
 }  // namespace
 
-ToolRun DirectToolRunner::Run(const std::string& folder, const std::string& line,
-                              const ToolRunOptions& options) {
+ToolRun DirectToolRunner::Run(const ToolCommand& command, const ToolRunOptions& options) {
     CaptureRequest request;
-    request.application = WideFromGbk(folder + ToolFileOf(line));
-    request.command_line = WideFromGbk(line);
-    request.folder = WideFromGbk(folder);
+    request.application = WideFromGbk(command.folder + command.program);
+    request.command_line = WideFromGbk(command.CommandLine());
+    request.folder = WideFromGbk(command.folder);
     request.own_process_group = true;
     request.pump_messages = false;
     request.timeout_ms = options.timeout_ms;
@@ -35,7 +34,7 @@ ToolRun DirectToolRunner::Run(const std::string& folder, const std::string& line
     run.output = std::move(captured.output);
     switch (captured.end) {
         case CaptureResult::End::kNotStarted:
-            return NotStarted(folder, line, captured.start_error);
+            return NotStarted(command, captured.start_error);
         case CaptureResult::End::kExited:
         case CaptureResult::End::kStoppedByCallback:
             run.end = RunEnd::kExited;
@@ -51,13 +50,13 @@ ToolRun DirectToolRunner::Run(const std::string& folder, const std::string& line
     return run;
 }
 
-ToolRun DirectToolRunner::StartDetached(const std::string& folder, const std::string& line) {
+ToolRun DirectToolRunner::StartDetached(const ToolCommand& command) {
     DetachedStart start;
-    start.application = WideFromGbk(folder + ToolFileOf(line));
-    start.command_line = WideFromGbk(line);
-    start.folder = WideFromGbk(folder);
+    start.application = WideFromGbk(command.folder + command.program);
+    start.command_line = WideFromGbk(command.CommandLine());
+    start.folder = WideFromGbk(command.folder);
     start.apart_from_console = true;
-    if (const DWORD error = ::StartDetached(start)) return NotStarted(folder, line, error);
+    if (const DWORD error = ::StartDetached(start)) return NotStarted(command, error);
     ToolRun run;
     run.end = RunEnd::kDetached;
     return run;

@@ -8,7 +8,6 @@
 
 class DirectToolRunner : public ToolRunner {
 public:
-    ToolRun Run(const std::string& folder, const std::string& line,
-                const ToolRunOptions& options) override;
-    ToolRun StartDetached(const std::string& folder, const std::string& line) override;
+    ToolRun Run(const ToolCommand& command, const ToolRunOptions& options) override;
+    ToolRun StartDetached(const ToolCommand& command) override;
 };

@@ -23,6 +23,19 @@ struct ToolRun {
     std::string error;   // kNotStarted: the system's reason
 };
 
+// One start of one of the emulator's tools: the program, its folder and its arguments, carried
+// apart. The command line is made from them in one place, CommandLine(), both for the start
+// and for every output that shows what ran, so the two never differ and nothing has to take a
+// line apart to find its program.
+struct ToolCommand {
+    std::string folder;     // the program's folder, ending in a backslash; also its current one
+    std::string program;    // the program's file name: "memuc.exe"
+    std::string arguments;  // what the program reads after its name, from the blank before it
+                            // and quoted as it reads it (" -i 1 rename \"x\"")
+
+    std::string CommandLine() const { return program + arguments; }
+};
+
 struct ToolRunOptions {
     // Stop waiting once the tool has been silent on a poll after this long; below 1: never.
     int timeout_ms = 0;
@@ -33,14 +46,9 @@ struct ToolRunOptions {
 class ToolRunner {
 public:
     virtual ~ToolRunner() = default;
-    // Starts the tool that `line` names first (a bare file name) from `folder` (ending in a
-    // backslash), which is also its current folder, with `line` as its command line, and
-    // captures what it writes until it ends.
-    virtual ToolRun Run(const std::string& folder, const std::string& line,
-                        const ToolRunOptions& options) = 0;
-    // The same start, hidden, without waiting for the tool: it gets no standard handles.
-    virtual ToolRun StartDetached(const std::string& folder, const std::string& line) = 0;
+    // Starts the command's program by its full path, from its folder, with the command's
+    // line, and captures what it writes until it ends.
+    virtual ToolRun Run(const ToolCommand& command, const ToolRunOptions& options) = 0;
+    // The same start, hidden, without waiting for the program.
+    virtual ToolRun StartDetached(const ToolCommand& command) = 0;
 };
-
-// The tool's file name: the line up to its first blank.
-std::string ToolFileOf(const std::string& line);

@@ -19,7 +19,8 @@
 
 struct StartedLine {
     std::string folder;
-    std::string line;
+    std::string line;     // the command line
+    std::string program;  // the program, as the runner was given it
     bool detached = false;
     int timeout_ms = 0;        // the run's time-out
     bool can_abandon = false;  // the run was given a way to stop waiting (a deadline)
@@ -36,17 +37,18 @@ public:
     std::string hang_on;
     std::function<void()> waited = [] { std::this_thread::yield(); };
 
-    ToolRun Run(const std::string& folder, const std::string& line,
-                const ToolRunOptions& options) override {
-        Record({folder, line, false, options.timeout_ms, static_cast<bool>(options.abandon)});
+    ToolRun Run(const ToolCommand& command, const ToolRunOptions& options) override {
+        const std::string line = command.CommandLine();
+        Record({command.folder, line, command.program, false, options.timeout_ms,
+                static_cast<bool>(options.abandon)});
         if (!hang_on.empty() && line.find(hang_on) != std::string::npos) {
             while (!(options.abandon && options.abandon())) waited();
             return {RunEnd::kAbandoned, 0, "partial", ""};
         }
         return answer(line);
     }
-    ToolRun StartDetached(const std::string& folder, const std::string& line) override {
-        Record({folder, line, true});
+    ToolRun StartDetached(const ToolCommand& command) override {
+        Record({command.folder, command.CommandLine(), command.program, true});
         return {RunEnd::kDetached, 0, "", ""};
     }
 

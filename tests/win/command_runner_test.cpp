@@ -225,18 +225,18 @@ namespace {
 TEST_F(CommandRunnerTest, DirectRunnerStartsTheToolItselfAndSaysHowItEnded) {
     DirectToolRunner runner;
     const std::string folder = BinDir();
-    const ToolRun ran = runner.Run(folder, "test_child.exe out:a&b|c exit:3", {});
+    const ToolRun ran = runner.Run({folder, "test_child.exe", " out:a&b|c exit:3"}, {});
     EXPECT_EQ(ran.end, RunEnd::kExited);
     EXPECT_EQ(ran.exit_code, 3u);
     EXPECT_EQ(ran.output, "a&b|c");  // no shell read the line
 
     // 259 is STILL_ACTIVE's value: the end of such a child is seen all the same.
-    const ToolRun still_active = runner.Run(folder, "test_child.exe exit:259", {});
+    const ToolRun still_active = runner.Run({folder, "test_child.exe", " exit:259"}, {});
     EXPECT_EQ(still_active.end, RunEnd::kExited);
     EXPECT_EQ(still_active.exit_code, 259u);
     EXPECT_EQ(RunCommand("test_child.exe out:x exit:259"), "x");
 
-    const ToolRun missing = runner.Run(folder, "no_such_tool_7f3a.exe x", {});
+    const ToolRun missing = runner.Run({folder, "no_such_tool_7f3a.exe", " x"}, {});
     EXPECT_EQ(missing.end, RunEnd::kNotStarted);
     EXPECT_EQ(missing.error.rfind("no_such_tool_7f3a.exe could not be started from " + folder, 0),
               0u)
@@ -248,7 +248,8 @@ TEST_F(CommandRunnerTest, DirectRunnerStartsTheToolItselfAndSaysHowItEnded) {
     for (size_t i = 0; i < outputs.size(); ++i) {
         threads.emplace_back([&, i] {
             outputs[i] =
-                runner.Run(folder, "test_child.exe sleep:100 out:" + std::to_string(i), {}).output;
+                runner.Run({folder, "test_child.exe", " sleep:100 out:" + std::to_string(i)}, {})
+                    .output;
         });
     }
     for (std::thread& thread : threads) thread.join();
