@@ -26,6 +26,7 @@ ToolRun DirectToolRunner::Run(const std::string& folder, const std::string& line
     request.command_line = WideFromGbk(line);
     request.folder = WideFromGbk(folder);
     request.own_process_group = true;
+    request.own_console = true;
     request.pump_messages = false;
     request.timeout_ms = options.timeout_ms;
     request.abandon = options.abandon;
