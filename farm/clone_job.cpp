@@ -135,16 +135,10 @@ void ConsoleStep(const FarmRequest& request, FarmSystem& system, const ToolFolde
     report.console = write;
 }
 
-// --first next: one above the highest listed VM, and at least 101.
-bool NumberFromListing(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
-                       const Deadline& deadline, CloneReport& report) {
-    const FarmListing listing = ListFarm(system, folders, deadline);
-    if (!listing.ok()) {
-        report.failure = "--first next needs the VM listing, which failed: " + listing.Failure();
-        report.deadline_passed = listing.step.run.end == RunEnd::kAbandoned;
-        return false;
-    }
-    int64_t highest = 0;
+// --first next: one above the highest listed VM (and the master, listed or not), at least 101.
+bool NumberFromListing(const FarmRequest& request, const FarmListing& listing,
+                       CloneReport& report) {
+    int64_t highest = request.master;
     for (const VmRecord& vm : listing.vms) highest = std::max<int64_t>(highest, vm.index);
     report.first = std::max<int64_t>(101, highest + 1);
     const int64_t last = report.first + std::max<int64_t>(report.count, 1) - 1;
@@ -154,6 +148,30 @@ bool NumberFromListing(const FarmRequest& request, FarmSystem& system, const Too
         return false;
     }
     return true;
+}
+
+// The first clone number, in numbering order, that the master or a listed VM already has,
+// told as the refusal; none when every number is free. The service would register a clone
+// over an existing VM's name, so a clash is refused before anything runs.
+std::optional<std::string> NumberClash(const FarmRequest& request, const FarmListing& listing,
+                                       const CloneReport& report) {
+    const int64_t last = report.first + report.count - 1;
+    std::optional<int64_t> clash;
+    std::string what;
+    const auto consider = [&](int64_t index, const std::string& name) {
+        if (index < report.first || index > last || (clash && *clash <= index)) return;
+        clash = index;
+        what = name;
+    };
+    // The master first: at its own number it is named as the master.
+    consider(request.master, "the master, VM " + gbk::Decimal(request.master) + " ('" +
+                                 MasterName(request.master) + "')");
+    for (const VmRecord& vm : listing.vms)
+        consider(vm.index, "VM " + gbk::Decimal(vm.index) + " ('" + vm.title + "'), which exists");
+    if (!clash) return std::nullopt;
+    return "clone number " + gbk::Decimal(*clash) + " is " + what +
+           "; a clone must not reuse a VM's number: give --first above the highest listed VM, "
+           "or --first next";
 }
 
 }  // namespace
@@ -168,8 +186,21 @@ CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const To
     report.tools_dir = folders.tools;
     report.dry_run = request.dry_run;
     report.exit_code = kExitFailed;
-    if (request.first_next && !NumberFromListing(request, system, folders, deadline, report)) {
+    // Every numbering is checked against the listing, so nothing runs without it.
+    const FarmListing listing = ListFarm(system, folders, deadline);
+    if (!listing.ok()) {
+        report.failure = std::string(request.first_next ? "--first next needs the VM listing"
+                                                        : "clone checks its numbers against "
+                                                          "the VM listing") +
+                         ", which failed: " + listing.Failure();
+        report.deadline_passed = listing.step.run.end == RunEnd::kAbandoned;
         report.exit_code = report.deadline_passed ? kExitDeadline : kExitFailed;
+        return report;
+    }
+    if (request.first_next && !NumberFromListing(request, listing, report)) return report;
+    if (std::optional<std::string> clash = NumberClash(request, listing, report)) {
+        report.failure = std::move(*clash);
+        report.exit_code = kExitUsage;
         return report;
     }
 

@@ -1,6 +1,7 @@
-// The window's one-key job from the command line: optionally the manager console write, then
-// the snapshot of the master VM and the linked clones of that very snapshot, each step
-// reported as it ends.
+// The window's one-key job from the command line: the VM listing first (no clone may take the
+// number of a listed VM or of the master), optionally the manager console write, then the
+// snapshot of the master VM and the linked clones of that very snapshot, each step reported as
+// it ends.
 #pragma once
 
 #include <functional>
@@ -36,7 +37,8 @@ struct CloneReport {
     std::vector<CloneStepReport> steps;  // the snapshot first, then each clone (and randomize)
     std::optional<std::string> snapshot_uuid;
     OneKeyResult result;
-    std::string failure;  // why the job could not run at all (--first next without a listing)
+    // Why the job could not run at all: no listing, or a clone number that a VM already has.
+    std::string failure;
     bool deadline_passed = false;
     int exit_code = 0;
 };

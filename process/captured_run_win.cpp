@@ -4,9 +4,9 @@
 #include <bit>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <vector>
 
+#include "process/listed_handles_start_win.h"
 #include "process/waits_win.h"
 #include "win/unique_resource.h"
 
@@ -24,35 +24,25 @@ constexpr DWORD kPipeBytes = 1 << 20;
 constexpr int kFirstIdleWaitMs = 1;
 constexpr int kLongestIdleWaitMs = 16;
 
-// An inheritable pipe end exists from its creation until our copy is closed after the child
-// has started. A child that another thread starts in between would inherit it too and keep
-// the pipe open, so that span is taken one thread at a time.
-std::mutex g_inheritable_handles;
-
-// Starts the program hidden, with stdout and stderr on `write_end` and no stdin. Returns the
-// process, or an empty handle with the system's error in *error.
+// Starts the program hidden, with stdout and stderr on `write_end` and stdin on the NUL
+// device; it inherits those two handles and nothing else. Returns the process, or an empty
+// handle with the system's error in *error.
 UniqueHandle StartCapturedChild(const CaptureRequest& request, HANDLE write_end, DWORD* error) {
-    std::vector<wchar_t> writable(request.command_line.begin(), request.command_line.end());
-    writable.push_back(L'\0');
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = write_end;
-    startup.hStdError = write_end;
-
-    const DWORD flags = request.own_process_group ? CREATE_NEW_PROCESS_GROUP : 0;
-    const wchar_t* folder = request.folder.empty() ? nullptr : request.folder.c_str();
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(request.application.c_str(), writable.data(), nullptr, nullptr, TRUE, flags,
-                        nullptr, folder, &startup, &info)) {
+    const UniqueFileHandle nul = OpenInheritableNul();
+    if (!nul) {
         *error = GetLastError();
         return {};
     }
-    UniqueHandle thread(info.hThread);
-    return UniqueHandle(info.hProcess);
+    ListedHandlesStart start;
+    start.application = request.application.c_str();
+    start.command_line = request.command_line;
+    start.folder = request.folder.empty() ? nullptr : request.folder.c_str();
+    start.flags = (request.own_process_group ? CREATE_NEW_PROCESS_GROUP : 0) |
+                  (request.own_console ? CREATE_NO_WINDOW : 0);
+    start.input = nul.get();
+    start.output = write_end;
+    start.error = write_end;
+    return StartWithListedHandles(start, error).process;
 }
 
 // Bytes waiting in the pipe; 0 when there are none or the pipe is broken.
@@ -177,7 +167,10 @@ CaptureResult RunCaptured(const CaptureRequest& request) {
     UniqueHandle read_end;
     UniqueHandle process;
     {
-        std::lock_guard<std::mutex> lock(g_inheritable_handles);
+        // Only the write end is inheritable, and only the child whose handle list names it
+        // inherits it: no lock keeps other threads from starting children meanwhile, since
+        // theirs inherit their own lists alone. Our read end is never inheritable: a child
+        // holding it would keep the pipe alive for nothing.
         SECURITY_ATTRIBUTES inheritable = {};
         inheritable.nLength = sizeof(inheritable);
         inheritable.bInheritHandle = TRUE;
@@ -186,8 +179,6 @@ CaptureResult RunCaptured(const CaptureRequest& request) {
             result.start_error = GetLastError();
             return result;
         }
-        // Only the write end goes to the child; a child holding our read end too would keep
-        // the pipe alive for nothing.
         SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
         process = StartCapturedChild(request, write_end.get(), &result.start_error);
         // Our copy of the write end goes at once, so the pipe breaks when the child's copies

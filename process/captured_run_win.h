@@ -19,6 +19,11 @@ struct CaptureRequest {
     // Ctrl+C in our console does not reach the program: for console programs, whose user
     // stops them after the current command rather than the tool in the middle of its work.
     bool own_process_group = false;
+    // The program gets a hidden console of its own rather than sharing ours, so that a program
+    // left running never keeps our console, and with it our console's host, alive. Under Wine
+    // that host holds a copy of every inheritable handle of ours from our start: our caller's
+    // streams too, so the caller would wait for the program's end.
+    bool own_console = false;
     // Keeps a window thread responsive while waiting (the window's runs).
     bool pump_messages = true;
     int timeout_ms = 0;  // below 1: none; consulted on polls that find no output

@@ -1,4 +1,5 @@
-// Starting a program without waiting for it: hidden, no handles inherited, nothing captured.
+// Starting a program without waiting for it: hidden, none of our handles inherited, nothing
+// captured.
 #pragma once
 
 #include <windows.h>
@@ -10,9 +11,9 @@ struct DetachedStart {
                                // the line's first word
     std::wstring command_line;
     std::wstring folder;  // its current folder; empty: ours
-    // The program gets no standard handles and a hidden console of its own, so a console
-    // program that started it neither shares its console nor has its output written into by a
-    // tool that outlives it.
+    // The program gets the NUL device for its standard handles (inheriting that alone) and a
+    // hidden console of its own, so a console program that started it neither shares its
+    // console nor has its output, or its caller's, held by a tool that outlives it.
     bool apart_from_console = false;
 };
 

@@ -25,6 +25,7 @@ ToolRun DirectToolRunner::Run(const ToolCommand& command, const ToolRunOptions& 
     request.command_line = WideFromGbk(command.CommandLine());
     request.folder = WideFromGbk(command.folder);
     request.own_process_group = true;
+    request.own_console = true;
     request.pump_messages = false;
     request.timeout_ms = options.timeout_ms;
     request.abandon = options.abandon;

@@ -5,9 +5,11 @@
 #include <nlohmann/json.hpp>
 
 #include <cctype>
+#include <initializer_list>
 #include <map>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/farm_args.h"
@@ -295,9 +297,10 @@ TEST(FarmClone, ClonesFromTheSnapshotThisRunTook) {
                         "7.2.2"}),
               1);
     const std::vector<StartedLine> started = farm.system.tools.Started();
-    ASSERT_EQ(started.size(), 3u);
-    EXPECT_EQ(started[0].folder, "C:\\MEmuHyperv\\");
-    EXPECT_EQ(started[1].line, CloneLine("121", kUuid1));
+    ASSERT_EQ(started.size(), 4u);
+    EXPECT_EQ(started[0].line, "memuc.exe memuc listvms");
+    EXPECT_EQ(started[1].folder, "C:\\MEmuHyperv\\");
+    EXPECT_EQ(started[2].line, CloneLine("121", kUuid1));
     EXPECT_EQ(farm.system.files.writes.at(0).first, "C:\\MEmu\\MEmuConsole.exe");
     EXPECT_EQ(farm.console.out,
               "MEmuConsole.exe: the 7.2.2 build was written.\r\n"
@@ -320,8 +323,8 @@ TEST(FarmClone, ToolsFolderIsBesideTheInstallFolderWhateverItsCase) {
         if (folder.back() != '\\') folder += '\\';
         farm.system.AddFile(folder + "memuc.exe");
         farm.Run({"--install-dir", install, "clone", "--master", "0", "--count", "1"});
-        ASSERT_FALSE(farm.system.tools.Started().empty()) << install;
-        EXPECT_EQ(farm.system.tools.Started().front().folder, tools) << install;
+        ASSERT_EQ(farm.system.tools.Started().size(), 2u) << install;  // listing, snapshot
+        EXPECT_EQ(farm.system.tools.Started()[1].folder, tools) << install;
     }
 }
 
@@ -335,7 +338,7 @@ TEST(FarmClone, AFailedSnapshotRegistersNoClone) {
         Farm farm;
         farm.replies = {{" take ", reply}};
         EXPECT_EQ(farm.Run({"--json", "clone", "--master", "0", "--count", "3"}), 1) << name;
-        EXPECT_EQ(farm.system.tools.Lines().size(), 1u) << name;
+        EXPECT_EQ(farm.system.tools.Lines().size(), 2u) << name;  // the listing, the snapshot
         EXPECT_NE(farm.console.json.find(R"("registered":0)"), std::string::npos) << name;
     }
 }
@@ -348,29 +351,32 @@ TEST(FarmClone, RandomizeFollowsEachCloneAndFailsItsStep) {
                     {"clonevm", Answer("successfully cloned")}};
     EXPECT_EQ(farm.Run({"--json", "clone", "--master", "0", "--count", "2", "--randomize"}), 1);
     const std::vector<StartedLine> started = farm.system.tools.Started();
-    ASSERT_EQ(started.size(), 5u);
-    EXPECT_EQ(started[2].line, "memuc.exe memuc randomize -i 101");
-    EXPECT_EQ(started[2].folder, "C:\\MEmu\\");
-    EXPECT_EQ(started[4].line, "memuc.exe memuc randomize -i 102");
+    ASSERT_EQ(started.size(), 6u);  // the listing, then the steps
+    EXPECT_EQ(started[3].line, "memuc.exe memuc randomize -i 101");
+    EXPECT_EQ(started[3].folder, "C:\\MEmu\\");
+    EXPECT_EQ(started[5].line, "memuc.exe memuc randomize -i 102");
     // The report lists the steps in the order they ran.
     const nlohmann::json steps = nlohmann::json::parse(farm.console.json)["steps"];
-    ASSERT_EQ(steps.size(), started.size());
-    for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(steps[i]["command"], started[i].line) << i;
+    ASSERT_EQ(steps.size(), started.size() - 1);
+    for (size_t i = 0; i < steps.size(); ++i)
+        EXPECT_EQ(steps[i]["command"], started[i + 1].line) << i;
     EXPECT_EQ(steps[4]["ok"], false);
     EXPECT_NE(farm.console.json.find(R"("registered":1)"), std::string::npos);
 }
 
 TEST(FarmClone, FirstNextNumbersOnFromTheListing) {
-    const std::pair<const char*, int64_t> rows[] = {
-        {"0,MEmu,0,0,0\r\n", 101},
-        {"0,MEmu,0,0,0\r\n130,MEmu_130,0,0,0\r\n7,x,0,0,0\r\n", 131},
+    const std::tuple<const char*, const char*, int64_t> rows[] = {
+        {"0,MEmu,0,0,0\r\n", "0", 101},
+        {"0,MEmu,0,0,0\r\n130,MEmu_130,0,0,0\r\n7,x,0,0,0\r\n", "0", 131},
+        {"0,MEmu,0,0,0\r\n", "150", 151},  // a master the listing lacks is numbered past too
     };
-    for (const auto& [listing, first] : rows) {
+    for (const auto& [listing, master, first] : rows) {
         Farm farm;
         farm.replies = {{"listvms", Answer(listing)}};
-        EXPECT_EQ(farm.Run({"--json", "clone", "--master", "0", "--count", "1", "--first", "next",
-                            "--dry-run"}),
-                  0);
+        EXPECT_EQ(farm.Run({"--json", "clone", "--master", master, "--count", "1", "--first",
+                            "next", "--dry-run"}),
+                  0)
+            << farm.console.json;
         EXPECT_NE(farm.console.json.find("\"first\":" + std::to_string(first)), std::string::npos)
             << farm.console.json;
         EXPECT_NE(farm.console.json.find("--name=\\\"MEmu_" + std::to_string(first)),
@@ -382,12 +388,121 @@ TEST(FarmClone, FirstNextNumbersOnFromTheListing) {
     EXPECT_NE(broken.console.err.find("--first next needs the VM listing"), std::string::npos);
 }
 
+// Every numbering is checked against the listing before anything runs: a clone number that
+// is the master's or a listed VM's is refused as a usage error, naming the first clash.
+struct CloneNumberRow {
+    const char* name;
+    std::string listing;  // memuc's listvms reply
+    std::vector<std::string> args;
+    int exit_code;
+    const char* message;  // a part of the error; null: accepted
+};
+
+void PrintTo(const CloneNumberRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+std::string Listed(std::initializer_list<int> indexes) {
+    std::string reply;
+    for (int index : indexes) {
+        const std::string number = std::to_string(index);
+        reply.append(number).append(",MEmu");
+        if (index != 0) reply.append("_").append(number);
+        reply.append(",0,0,0\r\n");
+    }
+    return reply;
+}
+
+class CloneNumberTest : public testing::TestWithParam<CloneNumberRow> {};
+
+TEST_P(CloneNumberTest, RefusesNumbersThatAVmHas) {
+    const CloneNumberRow& row = GetParam();
+    for (const bool dry_run : {false, true}) {
+        Farm farm;
+        farm.replies = {{"listvms", Answer(row.listing)},
+                        {" take ", Answer("Snapshot taken. UUID: " + kUuid1)},
+                        {"clonevm", Answer("successfully cloned")}};
+        farm.system.builds.bundled = {{"7.2.2", "bytes"}};
+        std::vector<std::string> args = {"--json", "clone", "--console", "7.2.2"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        if (dry_run) args.push_back("--dry-run");
+        EXPECT_EQ(farm.Run(args), row.exit_code) << dry_run << farm.console.json;
+        const std::vector<std::string> lines = farm.system.tools.Lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front(), "memuc.exe memuc listvms");
+        if (row.message) {
+            EXPECT_NE(farm.console.json.find(row.message), std::string::npos)
+                << dry_run << farm.console.json;
+            // Nothing ran after the listing: no console write, no snapshot, no clone.
+            EXPECT_EQ(lines.size(), 1u) << dry_run;
+            EXPECT_TRUE(farm.system.files.writes.empty()) << dry_run;
+        } else if (!dry_run) {
+            EXPECT_GT(lines.size(), 2u);
+            EXPECT_EQ(farm.system.files.writes.size(), 1u);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FarmClone, CloneNumberTest,
+    testing::Values(CloneNumberRow{"clash at the first number",
+                                   Listed({0, 1, 2, 3}),
+                                   {"--master", "0", "--count", "3", "--first", "1"},
+                                   2,
+                                   "clone number 1 is VM 1 ('MEmu_1'), which exists; "},
+                    CloneNumberRow{"clash at the last number only",
+                                   Listed({0, 7}),
+                                   {"--master", "0", "--count", "4", "--first", "4"},
+                                   2,
+                                   "clone number 7 is VM 7 ('MEmu_7'), which exists"},
+                    CloneNumberRow{"last number just below a listed VM",
+                                   Listed({0, 7}),
+                                   {"--master", "0", "--count", "3", "--first", "4"},
+                                   0,
+                                   nullptr},
+                    CloneNumberRow{"one past the highest listed VM",
+                                   Listed({0, 1, 2, 3}),
+                                   {"--master", "0", "--count", "2", "--first", "4"},
+                                   0,
+                                   nullptr},
+                    CloneNumberRow{"the listed master",
+                                   Listed({0, 1, 2}),
+                                   {"--master", "2", "--count", "2", "--first", "2"},
+                                   2,
+                                   "clone number 2 is the master, VM 2 ('MEmu_2')"},
+                    CloneNumberRow{"a master the listing lacks",
+                                   Listed({0}),
+                                   {"--master", "5", "--count", "3", "--first", "3"},
+                                   2,
+                                   "clone number 5 is the master, VM 5 ('MEmu_5')"},
+                    CloneNumberRow{"the first clash is named",
+                                   Listed({0, 6, 4}),
+                                   {"--master", "5", "--count", "9", "--first", "1"},
+                                   2,
+                                   "clone number 4 is VM 4"},
+                    CloneNumberRow{"the refusal suggests --first next",
+                                   Listed({0, 101}),
+                                   {"--master", "0", "--count", "1"},
+                                   2,
+                                   "or --first next"},
+                    CloneNumberRow{"a failed listing runs nothing",
+                                   "ERROR: service down",
+                                   {"--master", "0", "--count", "1"},
+                                   1,
+                                   "clone checks its numbers against the VM listing, which failed"},
+                    CloneNumberRow{"an unreadable listing runs nothing",
+                                   "0,MEmu,0,0,0\r\nnonsense\r\n",
+                                   {"--master", "0", "--count", "1", "--first", "next"},
+                                   1,
+                                   "--first next needs the VM listing, which failed: 1 line"}),
+    RowName());
+
 TEST(FarmClone, StoppedOrOutOfTimeKeepsTheStepsSoFar) {
     Farm stopped;
     stopped.system.stop = true;
     stopped.replies = {{" take ", Answer("Snapshot taken. UUID: " + kUuid1)}};
     EXPECT_EQ(stopped.Run({"clone", "--master", "0", "--count", "5"}), 1);
-    EXPECT_EQ(stopped.system.tools.Lines().size(), 1u);  // the snapshot only
+    EXPECT_EQ(stopped.system.tools.Lines().size(), 2u);  // the listing and the snapshot only
     EXPECT_NE(stopped.console.out.find("0 of 5 clones registered, stopped after 0"),
               std::string::npos);
 
@@ -398,6 +513,14 @@ TEST(FarmClone, StoppedOrOutOfTimeKeepsTheStepsSoFar) {
               4);
     EXPECT_NE(late.console.json.find(R"("finished":false)"), std::string::npos);
     EXPECT_NE(late.console.json.find(R"("exit_code":4)"), std::string::npos);
+
+    // A listing still running at the deadline: nothing else is started.
+    Farm unlisted;
+    unlisted.system.tools.hang_on = "listvms";
+    EXPECT_EQ(
+        unlisted.Run({"--json", "--deadline", "0.2", "clone", "--master", "0", "--count", "2"}), 4);
+    EXPECT_EQ(unlisted.system.tools.Lines().size(), 1u);
+    EXPECT_NE(unlisted.console.json.find(R"("exit_code":4)"), std::string::npos);
 }
 
 }  // namespace

@@ -167,9 +167,21 @@ TEST_F(FarmTest, AFailedSnapshotRegistersNoClone) {
     SetSimSwitches(root_, "MEmuManage.exe snapshot fail\r\n");
     const FarmResult failed = RunFarm({"clone", "--master", "0", "--count", "3"});
     EXPECT_EQ(failed.code, 1u);
-    EXPECT_EQ(SimJournalLines(root_).size(), 1u) << SimJournal(root_);
+    EXPECT_EQ(SimJournalLines(root_).size(), 2u) << SimJournal(root_);  // listing, snapshot
     EXPECT_EQ(SimVms(root_).size(), 3u);
     EXPECT_TRUE(Contains(failed.out, "0 of 3 clones registered")) << failed.out;
+}
+
+TEST_F(FarmTest, CloneRefusesTheNumberOfAnExistingVm) {
+    ASSERT_FALSE(InstallSimulatedEmulator(root_, 4).empty());  // VMs 0 to 3
+    const FarmResult refused =
+        RunFarm({"--json", "clone", "--master", "0", "--count", "3", "--first", "1"});
+    EXPECT_EQ(refused.code, 2u);
+    EXPECT_TRUE(Contains(refused.out, "clone number 1 is VM 1 ('MEmu_1'), which exists"))
+        << refused.out;
+    // The listing ran, and nothing after it.
+    EXPECT_EQ(SimJournalLines(root_), std::vector<std::string>{"memuc.exe memuc listvms"});
+    EXPECT_EQ(SimVms(root_).size(), 4u);
 }
 
 TEST_F(FarmTest, EachRunModeOfTheControlVerbs) {
@@ -207,6 +219,32 @@ TEST_F(FarmTest, MissingEmulatorAndPassedDeadline) {
     EXPECT_EQ(usage.code, 2u);
     EXPECT_EQ(usage.out.rfind(R"({"ok":false,"error":{"exit_code":2,"message":"SET 'x')", 0), 0u)
         << usage.out;
+}
+
+// A caller reading MEmuFarm's output through pipes sees both end soon after the deadline: a
+// tool MEmuFarm leaves running, waited for or started detached, holds no handle of the caller's.
+TEST_F(FarmTest, AToolLeftRunningHoldsNoneOfTheCallersPipes) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        DWORD code;
+    } rows[] = {
+        {"waited for", {"--json", "--deadline", "2", "start", "1", "--wait"}, 4},
+        {"detached", {"--json", "--deadline", "2", "start", "1"}, 0},
+    };
+    SetSimSwitches(root_, "memuc.exe start hang\r\n");
+    for (const auto& row : rows) {
+        const FarmResult piped = RunFarmPiped(row.args, 30000);
+        EXPECT_EQ(piped.code, row.code) << row.name << piped.out << piped.err;
+        EXPECT_LT(piped.milliseconds, 3000u) << row.name;
+        EXPECT_TRUE(Contains(piped.out, R"("command":"memuc.exe memuc start -i 1")"))
+            << row.name << piped.out;
+    }
+    // Both starts reached memuc, which hangs (a detached start may get there after MEmuFarm's
+    // end).
+    for (int waited_ms = 0; SimJournalLines(root_).size() < 2 && waited_ms < 10000; waited_ms += 50)
+        Sleep(50);
+    EXPECT_EQ(SimJournalLines(root_), std::vector<std::string>(2, "memuc.exe memuc start -i 1"));
 }
 
 // --- Over a set of VMs ----------------------------------------------------------------------

@@ -22,5 +22,12 @@ FarmResult RunFarm(const std::vector<std::string>& args, DWORD limit_ms = 60000,
                    const std::string& program_dir = BinDir(),
                    const std::string& current_dir = std::string());
 
+// Runs the built MEmuFarm.exe as a caller that captures its output does (PowerShell's
+// `$out = & ...`, Python's capture_output): standard output and error through two pipes, read
+// until both have ended. `milliseconds` is when the later of the two ended, from the start; a
+// pipe still open at `limit_ms` stops the wait there. The program, if still running then, is
+// ended (`code` 9999).
+FarmResult RunFarmPiped(const std::vector<std::string>& args, DWORD limit_ms);
+
 // The whole file, or empty.
 std::string ReadWhole(const std::string& path);

@@ -6,6 +6,8 @@
 //   stream:MS    writes 64 KiB blocks of 'z' from three threads without pause for about MS
 //                milliseconds; "END" follows the first thread's last block
 //   pid          writes "PID=" + its process id + "\r\n"
+//   stdin        reads its standard input to the end and writes "STDIN=" + the bytes read, or
+//                "STDIN=none" when it has no standard input, "STDIN=error" when a read fails
 //   exit:N       ends with exit code N (otherwise 0)
 // Anything else (as in a headless VM's command line) is ignored. Arguments are taken as GBK
 // whatever the system's ANSI code page is.
@@ -68,6 +70,20 @@ std::string Gbk(const wchar_t* wide) {
     return text;
 }
 
+std::string ReadStandardInput() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (!input || input == INVALID_HANDLE_VALUE) return "none";
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    for (;;) {
+        if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr))
+            return GetLastError() == ERROR_BROKEN_PIPE ? bytes : "error";
+        if (got == 0) return bytes;
+        bytes.append(buffer, got);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -110,6 +126,8 @@ int main() {
             for (std::thread& writer : writers) writer.join();
         } else if (arg == "pid") {
             Write(STD_OUTPUT_HANDLE, "PID=" + std::to_string(GetCurrentProcessId()) + "\r\n");
+        } else if (arg == "stdin") {
+            Write(STD_OUTPUT_HANDLE, "STDIN=" + ReadStandardInput());
         } else if (StartsWith(arg, "exit:", value)) {
             exit_code = std::atoi(value.c_str());
         }
