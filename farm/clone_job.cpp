@@ -24,10 +24,6 @@ const ConsoleBuildInfo* BuildFor(ConsoleVersion version) {
     return nullptr;
 }
 
-std::string FirstLine(const std::string& text) {
-    return gbk::TextBefore(text + "\r\n", "\r\n");
-}
-
 // The one-key run's view of the console companion: every command started directly in the
 // folder the run made current, judged also by whether it started and its exit code; log texts
 // go to the caller as they come.
@@ -120,7 +116,7 @@ void ConsoleStep(const FarmRequest& request, FarmSystem& system, const ToolFolde
         write.ok = found.bytes.has_value();
         write.message = write.ok ? std::string("MEmuConsole.exe: would write the ") +
                                        info->version + " build to " + target
-                                 : FirstLine(MissingBuildLine(found, *info));
+                                 : gbk::FirstLine(MissingBuildLine(found, *info));
     } else {
         const ConsoleChoice choice{request.console == ConsoleVersion::k721,
                                    request.console == ConsoleVersion::k722};
@@ -129,18 +125,18 @@ void ConsoleStep(const FarmRequest& request, FarmSystem& system, const ToolFolde
         write.ok = lines.empty();
         write.message =
             write.ok ? std::string("MEmuConsole.exe: the ") + info->version + " build was written."
-                     : FirstLine(lines.front());
+                     : gbk::FirstLine(lines.front());
     }
     if (log) log(write.message + "\r\n");
     report.console = write;
 }
 
-// --first next: one above the highest listed VM (and the master, listed or not), at least 101.
+// --first next: one above the highest listed VM (and the master, listed or not), at least the first clone number.
 bool NumberFromListing(const FarmRequest& request, const FarmListing& listing,
                        CloneReport& report) {
     int64_t highest = request.master;
     for (const VmRecord& vm : listing.vms) highest = std::max<int64_t>(highest, vm.index);
-    report.first = std::max<int64_t>(101, highest + 1);
+    report.first = std::max<int64_t>(kFirstCloneNumber, highest + 1);
     const int64_t last = report.first + std::max<int64_t>(report.count, 1) - 1;
     if (!CloneNumbersFit(report.first, report.count) || (request.randomize && last > INT32_MAX)) {
         report.failure = "--first next gives clone numbers from " + gbk::Decimal(report.first) +
