@@ -2,77 +2,23 @@
 
 #include <CLI/CLI.hpp>
 
-#include <climits>
 #include <map>
 #include <optional>
 #include <string_view>
 
+#include "cli/farm_help.h"
 #include "cli/word_places.h"
+#include "farm/argument_reading.h"
 #include "farm/option_table.h"
 #include "farm/verb_table.h"
-#include "text/number_text.h"
 
 namespace {
-
-constexpr const char* kUsageLine =
-    "Usage: MEmuFarm [--install-dir DIR] [--json] [--deadline SECONDS] COMMAND [ARGS]\n";
-
-constexpr const char* kArgumentsNote =
-    "A word in an argument's place is that argument, whatever it looks like: an argument that\n"
-    "begins with '-' goes after \"--\" (MEmuFarm text 1 -- -h types -h).\n";
-
-constexpr const char* kSetNote =
-    "A SET is 3, 101-150, 3,5,101-110, all, running or stopped. Each VM's result is printed as\n"
-    "it finishes; the exit code is 1 when any VM failed.\n";
-
-constexpr const char* kExitCodes =
-    "Exit codes:\n"
-    "  0  success\n"
-    "  1  a tool failed, did not start or reported an error (or its result phrase was\n"
-    "     missing); a step of clone failed; a VM of the set failed\n"
-    "  2  usage error: a bad or missing argument; nothing was run\n"
-    "  3  the emulator was not found (or --install-dir holds no memuc.exe)\n"
-    "  4  the deadline passed while a tool was running; the tool is left running\n";
 
 std::string Quoted(std::string_view text) {
     std::string quoted(1, '\'');
     quoted.append(text);
     quoted += '\'';
     return quoted;
-}
-
-std::string UsageOf(const VerbRow& verb) {
-    const std::string usage = VerbUsage(verb);
-    return std::string("MEmuFarm ") + verb.name + (usage.empty() ? "" : " " + usage);
-}
-
-// "  --timeout MS        stop waiting ...", continued lines indented under the text.
-std::string OptionLines(const std::vector<const OptionRow*>& options) {
-    constexpr size_t kColumn = 22;
-    std::string lines;
-    for (const OptionRow* option : options) {
-        std::string head = "  " + OptionUsage(*option, false);
-        head.resize(std::max(head.size() + 1, kColumn), ' ');
-        std::string help = option->help;
-        for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
-            help.insert(at + 1, std::string(kColumn, ' '));
-        lines += head + help + "\n";
-    }
-    return lines;
-}
-
-std::vector<const OptionRow*> GlobalOptions() {
-    std::vector<const OptionRow*> options;
-    for (const OptionRow& option : AllOptions())
-        if (option.scope == OptionScope::kGlobal) options.push_back(&option);
-    return options;
-}
-
-std::string GlobalOptionsHelp() {
-    return "Options (before the command, or after its arguments):\n" +
-           OptionLines(GlobalOptions()) +
-           "  --help, -h            help for the program, or for the command given\n"
-           "  --version             the program's version\n";
 }
 
 // What CLI11 placed, before it is checked.
@@ -135,7 +81,7 @@ private:
         // CLI11 reads "/word" as an option on Windows; here it is a text or a path.
         app.allow_windows_style_options(false);
         app.require_subcommand(0, 1);
-        for (const OptionRow* option : GlobalOptions()) AddOption(app, *option);
+        for (const OptionRow* option : GlobalOptionRows()) AddOption(app, *option);
         for (const VerbRow& verb : AllVerbs()) {
             CLI::App* sub = app.add_subcommand(verb.name);
             sub->set_help_flag("-h,--help");
@@ -193,9 +139,9 @@ private:
             return "unknown option " + Quoted(word);
         }
         const VerbRow& verb = *FindVerb(sub->get_name());
-        const std::string usage = " (usage: " + UsageOf(verb) + ")";
+        const std::string usage = " (usage: " + CommandUsage(verb) + ")";
         if (option && known && places_.before_command.count(name) && TakesOption(verb, *known))
-            return Quoted(word) + " goes after the command: " + UsageOf(verb);
+            return Quoted(word) + " goes after the command: " + CommandUsage(verb);
         if (option) return "unknown option " + Quoted(word) + " for " + verb.name + usage;
         return "unexpected argument " + Quoted(word) + " for " + verb.name + usage;
     }
@@ -210,7 +156,7 @@ private:
     std::string Explain(const CLI::App& app, const CLI::ParseError& error) const {
         const CLI::App* sub = Parsed(app);
         const std::string usage =
-            sub ? " (usage: " + UsageOf(*FindVerb(sub->get_name())) + ")" : std::string();
+            sub ? " (usage: " + CommandUsage(*FindVerb(sub->get_name())) + ")" : std::string();
         const std::string what = error.what();
         // CLI11 words its errors "NAME is required", "NAME: N required ... 0 provided" and
         // "NAME: disallowed flag override": each names the argument or option first.
@@ -225,7 +171,7 @@ private:
         return what + usage;
     }
 
-    std::string UsageNote() const { return " (usage: " + UsageOf(*verb_) + ")"; }
+    std::string UsageNote() const { return " (usage: " + CommandUsage(*verb_) + ")"; }
 
     bool Given(const OptionRow& option) const {
         if (!option.value_name) {
@@ -238,7 +184,7 @@ private:
 
     // Every option the command takes, read by its row and stored in the request.
     std::optional<std::string> ReadOptions() {
-        std::vector<const OptionRow*> options = GlobalOptions();
+        std::vector<const OptionRow*> options = GlobalOptionRows();
         for (const OptionRow* option : OptionsOf(*verb_)) options.push_back(option);
         for (const OptionRow* option : options) {
             if (!Given(*option)) {
@@ -253,30 +199,11 @@ private:
                         ReadOptionValue(*option, given.front(), &value))
                     return problem;
             }
-            if (std::optional<std::string> missing = NeededOption(*option)) return missing;
+            if (std::optional<std::string> missing = MissingNeed(*verb_, *option, given_))
+                return *missing + UsageNote();
             option->store(request_, value);
         }
         return std::nullopt;
-    }
-
-    // "--timeout needs --wait (or --boot)" when none of the options it needs is given.
-    std::optional<std::string> NeededOption(const OptionRow& option) const {
-        if (!option.needs) return std::nullopt;
-        std::vector<std::string> taken;
-        std::string_view needs = option.needs;
-        while (!needs.empty()) {
-            const size_t bar = needs.find('|');
-            const std::string name(needs.substr(0, bar));
-            needs = bar == std::string_view::npos ? std::string_view() : needs.substr(bar + 1);
-            const OptionRow* needed = FindOption(name);
-            if (!needed || !TakesOption(*verb_, *needed)) continue;
-            if (Given(*needed)) return std::nullopt;
-            taken.push_back(name);
-        }
-        if (taken.empty()) return std::nullopt;
-        std::string message = std::string(option.name) + " needs " + taken.front();
-        if (taken.size() > 1) message += " (or " + taken[1] + ")";
-        return message + UsageNote();
     }
 
     // The command's arguments, in usage order: the VMs, the numbers and the texts, each text
@@ -292,57 +219,20 @@ private:
             }
             const bool given = raw_.positional_options[position]->count() > 0;
             const std::string& text = raw_.positionals[position];
-            if (std::optional<std::string> problem = StandInProblem(slot, given)) return problem;
+            if (std::optional<std::string> problem = StandInProblem(*verb_, slot, given, given_))
+                return *problem + UsageNote();
             if (!given) {
                 // The argument's own default, when it has one (create's TYPE).
                 if (slot.if_empty) request_.texts.push_back(slot.if_empty);
                 continue;
             }
-            if (std::optional<std::string> problem = ReadArgument(slot, text)) return problem;
+            if (std::optional<std::string> problem = ReadArgument(*verb_, slot, text, request_))
+                return *problem + UsageNote();
         }
         return std::nullopt;
     }
 
-    // An argument that an option stands in for: one of the two is given, not both.
-    std::optional<std::string> StandInProblem(const Slot& slot, bool given) const {
-        for (const OptionRow* option : OptionsOf(*verb_)) {
-            if (!option->replaces || slot.name != std::string_view(option->replaces)) continue;
-            const std::string both = std::string(slot.name) + " or " + OptionUsage(*option, false);
-            if (given && Given(*option)) return "give " + both + ", not both" + UsageNote();
-            if (!given && !Given(*option))
-                return "missing " + std::string(slot.name) + " (or " + OptionUsage(*option, false) +
-                       ")" + UsageNote();
-        }
-        return std::nullopt;
-    }
-
-    std::optional<std::string> ReadArgument(const Slot& slot, const std::string& text) {
-        if (slot.kind == SlotKind::kIndex && verb_->kind != VerbKind::kOneVm) {
-            std::string why;
-            request_.set = ParseVmSet(text, &why);
-            if (!request_.set) return why + UsageNote();
-        } else if (slot.kind == SlotKind::kIndex) {
-            const std::optional<int64_t> index = numtext::ParseWhole(text, 0, INT32_MAX);
-            if (!index)
-                return std::string(slot.name) + " must be a VM index from 0 to 2147483647, not " +
-                       Quoted(text);
-            VmSet single;
-            single.indexes = {static_cast<int32_t>(*index)};
-            single.single = true;
-            request_.set = single;
-        } else if (slot.kind == SlotKind::kInt) {
-            const std::optional<int64_t> number = numtext::ParseWhole(text, INT32_MIN, INT32_MAX);
-            if (!number)
-                return std::string(slot.name) +
-                       " must be a whole number from -2147483648 to 2147483647, not " +
-                       Quoted(text);
-            request_.numbers.push_back(static_cast<int32_t>(*number));
-        } else {
-            request_.texts.push_back(text);  // checked by the slot's rule before anything runs
-        }
-        return std::nullopt;
-    }
-
+    const OptionGiven given_ = [this](const OptionRow& option) { return Given(option); };
     std::string version_;
     WordPlaces places_;
     Raw raw_;
@@ -358,36 +248,4 @@ ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::stri
 
 bool AsksForJson(const std::vector<std::string>& args) {
     return PlaceWords(args).json;
-}
-
-std::string ProgramHelp(const std::string& version) {
-    std::string help = "MEmuFarm " + version +
-                       ": scripts a farm of MEmu emulator VMs: lists them, clones a master VM, "
-                       "and drives\nmemuc and adb over one VM or a whole set of them.\n\n";
-    help += kUsageLine;
-    help += "       MEmuFarm COMMAND --help\n\n";
-    help += GlobalOptionsHelp();
-    help += "\nCommands:\n";
-    for (const VerbRow& verb : AllVerbs()) help += "  " + UsageOf(verb).substr(9) + "\n";
-    help += "\n";
-    help += kSetNote;
-    help += kArgumentsNote;
-    help += "\n";
-    help += kExitCodes;
-    return help;
-}
-
-std::string CommandHelp(const std::string& command) {
-    const VerbRow* verb = FindVerb(command);
-    if (!verb) return {};
-    std::string help = "Usage: " + UsageOf(*verb) + "\n\n" + verb->about + "\n";
-    const std::vector<const OptionRow*> options = OptionsOf(*verb);
-    if (!options.empty())
-        help += "\nOptions of " + std::string(verb->name) + ":\n" + OptionLines(options);
-    help += "\n" + GlobalOptionsHelp();
-    if (verb->kind == VerbKind::kPerVm) help += "\n" + std::string(kSetNote);
-    help += kArgumentsNote;
-    help += "\n";
-    help += kExitCodes;
-    return help;
 }

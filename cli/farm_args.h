@@ -22,6 +22,5 @@ ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::stri
 // word), also for a command line that cannot be read otherwise.
 bool AsksForJson(const std::vector<std::string>& args);
 
-// The program's help (every command and the exit codes), and one command's help.
-std::string ProgramHelp(const std::string& version);
-std::string CommandHelp(const std::string& command);
+// The help texts are made in cli/farm_help.h.
+#include "cli/farm_help.h"

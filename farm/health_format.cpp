@@ -65,7 +65,9 @@ std::string HealthCell(const VmHealth& vm) {
 
 // --- Prometheus ---------------------------------------------------------------------------
 
-std::string LabelValue(std::string_view utf8) {
+}  // namespace
+
+std::string PrometheusLabelValue(std::string_view utf8) {
     std::string escaped;
     for (char c : utf8) {
         if (c == '\\') {
@@ -81,8 +83,7 @@ std::string LabelValue(std::string_view utf8) {
     return escaped;
 }
 
-// Whole numbers (bytes, flags) as integers, fractions with nine significant digits.
-std::string Number(double value) {
+std::string PrometheusNumber(double value) {
     if (std::isnan(value)) return "NaN";
     char text[64];
     if (value == std::floor(value) && std::fabs(value) < 1e15) {
@@ -92,6 +93,8 @@ std::string Number(double value) {
     }
     return text;
 }
+
+namespace {
 
 struct Gauge {
     const char* name;
@@ -229,7 +232,7 @@ std::string PrometheusText(const HealthReport& report, const Utf8Of& utf8) {
             const std::optional<double> value = gauge.value(vm);
             if (!value) continue;
             text += std::string(gauge.name) + "{index=\"" + gbk::Decimal(vm.index) + "\",title=\"" +
-                    LabelValue(utf8(vm.title)) + "\"} " + Number(*value) + "\n";
+                    PrometheusLabelValue(utf8(vm.title)) + "\"} " + PrometheusNumber(*value) + "\n";
         }
     }
     AddMetric(text, "memu_vms", "VMs in the set the health check looked at.");

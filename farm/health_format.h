@@ -23,3 +23,9 @@ std::string HealthJson(const HealthReport& report, int exit_code, const std::str
 // The readings as gauges for a text-file collector: every metric with its HELP and TYPE lines,
 // labels index and title (escaped, UTF-8); a value that could not be read has no sample.
 std::string PrometheusText(const HealthReport& report, const Utf8Of& utf8);
+
+// A label value as the exposition format escapes it: backslash, double quote and line feed.
+std::string PrometheusLabelValue(std::string_view utf8);
+// A sample value: whole numbers below 1e15 (bytes, flags) in plain digits, others with nine
+// significant digits, NaN as "NaN".
+std::string PrometheusNumber(double value);

@@ -207,6 +207,69 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The rows above read "seconds":0.0: the fake clock stands still while a tool answers.
 
+// What each start was given: its program, folder, time-out, whether a deadline may end the
+// wait, and whether it was waited for at all.
+struct GivenRow {
+    const char* name;
+    std::vector<std::string> args;
+    StartedLine first;  // the first start the command made
+};
+
+class RunOptionsTest : public testing::TestWithParam<GivenRow> {};
+
+TEST_P(RunOptionsTest, EveryRunOptionReachesTheRunner) {
+    const GivenRow& row = GetParam();
+    Farm farm;
+    farm.replies = {{"listvms", Answer("0,MEmu,0,0,0\r\n")},
+                    {"start", Answer("SUCCESS: start vm finished.")},
+                    {"getprop", Answer("1\r\n")}};
+    farm.system.AddFile("D:\\E\\memuc.exe");
+    farm.Run(row.args);
+    const std::vector<StartedLine> started = farm.system.tools.Started();
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started[0].line, row.first.line);
+    EXPECT_EQ(started[0].program, row.first.program);
+    EXPECT_EQ(started[0].folder, row.first.folder);
+    EXPECT_EQ(started[0].detached, row.first.detached);
+    EXPECT_EQ(started[0].timeout_ms, row.first.timeout_ms);
+    EXPECT_EQ(started[0].can_abandon, row.first.can_abandon);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RunOptionsTest,
+    testing::Values(
+        GivenRow{"start_waits_with_its_timeout",
+                 {"start", "3", "--wait", "--timeout", "500"},
+                 {"C:\\MEmu\\", "memuc.exe memuc start -i 3", "memuc.exe", false, 500, false}},
+        GivenRow{"start_detached",
+                 {"start", "3"},
+                 {"C:\\MEmu\\", "memuc.exe memuc start -i 3", "memuc.exe", true, 0, false}},
+        GivenRow{"deadline_may_end_the_wait",
+                 {"--deadline", "5", "shake", "2"},
+                 {"C:\\MEmu\\", "memuc.exe memuc shake -i 2", "memuc.exe", false, 0, true}},
+        GivenRow{"install_dir_is_the_folder",
+                 {"--install-dir", "D:\\E", "shake", "2"},
+                 {"D:\\E\\", "memuc.exe memuc shake -i 2", "memuc.exe", false, 0, false}},
+        GivenRow{"adb_is_its_own_program",
+                 {"tap", "1", "5", "6"},
+                 {"C:\\MEmu\\", "adb.exe -s 127.0.0.1:21513 shell input tap 5 6", "adb.exe", false,
+                  0, false}},
+        GivenRow{"clone_runs_the_manager_from_the_tools_folder",
+                 {"clone", "--master", "0", "--count", "1"},
+                 {"C:\\MEmu\\", "memuc.exe memuc listvms", "memuc.exe", false, 0, false}}),
+    RowName());
+
+TEST(FarmRun, TheHealthProbeAndTheBootPollHaveTheirOwnTimeOuts) {
+    Farm farm;
+    farm.replies = {{"start", Answer("SUCCESS: start vm finished.")}, {"getprop", Answer("1\r\n")}};
+    farm.Run({"start", "2", "--boot", "--timeout", "700"});
+    const std::vector<StartedLine> started = farm.system.tools.Started();
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[0].timeout_ms, 700);   // memuc's start, as asked
+    EXPECT_EQ(started[1].timeout_ms, 5000);  // the boot poll's own
+    EXPECT_EQ(started[1].program, "adb.exe");
+}
+
 TEST(FarmRun, ALineWindowsCannotTakeIsRefusedBeforeAnythingRuns) {
     Farm farm;
     EXPECT_EQ(farm.Run({"exec", "1", std::string(33000, 'x')}), 2);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cmath>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -298,6 +299,54 @@ TEST(HealthFormat, PrometheusGaugesWithEscapedLabels) {
     EXPECT_EQ(text.find("memu_vm_cpu_ratio{index=\"2\""), std::string::npos);
 }
 
+struct PromRow {
+    const char* name;
+    double value;
+    const char* text;
+};
+
+class PrometheusNumberTest : public testing::TestWithParam<PromRow> {};
+
+TEST_P(PrometheusNumberTest, WritesTheSampleValue) {
+    EXPECT_EQ(PrometheusNumber(GetParam().value), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, PrometheusNumberTest,
+    testing::Values(PromRow{"zero", 0, "0"}, PromRow{"flag", 1, "1"},
+                    PromRow{"bytes_beyond_32_bits", 6442450944.0, "6442450944"},
+                    PromRow{"largest_plain_whole", 999999999999999.0, "999999999999999"},
+                    PromRow{"whole_from_1e15", 1e15, "1e+15"}, PromRow{"fraction", 0.8, "0.8"},
+                    PromRow{"nine_significant_digits", 2.0 / 3.0, "0.666666667"},
+                    PromRow{"small_fraction", 0.000125, "0.000125"},
+                    PromRow{"negative_whole", -2, "-2"},
+                    PromRow{"not_a_number", std::nan(""), "NaN"}),
+    RowName());
+
+struct LabelRow {
+    const char* name;
+    const char* utf8;
+    const char* escaped;
+};
+
+class PrometheusLabelTest : public testing::TestWithParam<LabelRow> {};
+
+TEST_P(PrometheusLabelTest, EscapesWhatTheFormatNeeds) {
+    EXPECT_EQ(PrometheusLabelValue(GetParam().utf8), GetParam().escaped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, PrometheusLabelTest,
+                         testing::Values(LabelRow{"plain", "MEmu_1", "MEmu_1"},
+                                         LabelRow{"empty", "", ""},
+                                         LabelRow{"backslash", "a\\b", "a\\\\b"},
+                                         LabelRow{"quote", "a\"b", "a\\\"b"},
+                                         LabelRow{"line_feed", "a\nb", "a\\nb"},
+                                         LabelRow{"carriage_return_kept", "a\rb", "a\rb"},
+                                         LabelRow{"tab_kept", "a\tb", "a\tb"},
+                                         LabelRow{"chinese_kept", "\xE9\x80\x8D", "\xE9\x80\x8D"},
+                                         LabelRow{"all_three", "\\\"\n", "\\\\\\\"\\n"}),
+                         RowName());
+
 // --- The command -----------------------------------------------------------------------------
 
 struct HealthFarm {
@@ -358,6 +407,63 @@ TEST(HealthRun, FlagsTheSickVmsAndWritesTheFile) {
     EXPECT_EQ(farm.Run({"health", "--prom", "C:\\prom\\memu.prom"}, &outcome), 1);
     EXPECT_TRUE(farm.system.files.writes.empty());
     EXPECT_NE(outcome.message.find("the VM listing failed"), std::string::npos);
+}
+
+// The readings come from two process lists a sample apart: the CPU share from the difference,
+// a pid that another process took in between (another create time) has no share, a process
+// gone by the second list has no readings; each null reading says why.
+TEST(HealthRun, ReadsEveryVmFromTwoProcessLists) {
+    HealthFarm farm;
+    farm.system.tools.answer = [](const std::string& line) {
+        if (line.find("listvms") != std::string::npos)
+            return Answer("1,MEmu_1,11,1,701\r\n2,MEmu_2,12,1,702\r\n3,MEmu_3,13,1,703\r\n");
+        return Answer("1\r\n");
+    };
+    for (uint32_t pid : {701u, 702u, 703u})
+        farm.system.processes.AddHeadless(
+            pid, "MEmuHeadless.exe --comment MEmu_" + std::to_string(pid - 700) + " --startvm x");
+    const int64_t start = farm.system.probes.time.load() - 600 * 10000000LL;
+    auto reading = [start](uint32_t pid, uint64_t cpu, int64_t created) {
+        ProcessReading r;
+        r.pid = pid;
+        r.exe_name = "MEmuHeadless.exe";
+        r.cpu_time = cpu;
+        r.create_time = start + created;
+        r.working_set = 200u << 20;
+        r.private_bytes = 300u << 20;
+        return r;
+    };
+    // Half a second passes between the two lists (the fake's clock), on two cores.
+    farm.system.probes.before = std::vector<ProcessReading>{reading(701, 1000000, 0),
+                                                            reading(702, 0, 0), reading(703, 0, 0)};
+    farm.system.probes.after =
+        std::vector<ProcessReading>{reading(701, 6000000, 0), reading(702, 9000000, 1)};
+    FarmOutcome outcome;
+    EXPECT_EQ(farm.Run({"--json", "health", "--max-cpu", "0.4"}, &outcome), 1);
+    const auto& vms = std::get<HealthRound>(outcome.what).report.vms;
+    ASSERT_EQ(vms.size(), 3u);
+
+    ASSERT_TRUE(vms[0].cpu_ratio);
+    EXPECT_DOUBLE_EQ(*vms[0].cpu_ratio, 0.5);
+    EXPECT_EQ(vms[0].working_set_bytes, 200u << 20);
+    EXPECT_EQ(vms[0].private_bytes, 300u << 20);
+    ASSERT_TRUE(vms[0].uptime_seconds);
+    EXPECT_GE(*vms[0].uptime_seconds, 600.0);
+    ASSERT_EQ(vms[0].problems.size(), 1u);
+    EXPECT_NE(vms[0].problems[0].find("CPU 50"), std::string::npos) << vms[0].problems[0];
+
+    EXPECT_FALSE(vms[1].cpu_ratio);
+    EXPECT_EQ(vms[1].reasons.at(health_key::kCpuRatio),
+              "the process was not there for the whole sample");
+    EXPECT_TRUE(vms[1].working_set_bytes);
+    EXPECT_TRUE(vms[1].healthy);  // no share is no excess
+
+    for (const char* key : {health_key::kCpuRatio, health_key::kWorkingSetBytes,
+                            health_key::kPrivateBytes, health_key::kUptimeSeconds})
+        EXPECT_EQ(vms[2].reasons.at(key), "the headless process was not in the process list")
+            << key;
+    EXPECT_EQ(vms[2].headless_pid, 703u);
+    EXPECT_EQ(outcome.message, "1 of 3 running VMs unhealthy");
 }
 
 TEST(HealthRun, WatchRepeatsUntilCtrlC) {

@@ -57,6 +57,37 @@ protected:
     std::string root_;
 };
 
+// A script's text is its own whatever it looks like: after "--" it is the argument, alone in
+// an argument's place it is refused (nothing runs, never help with exit 0); blanks around it
+// arrive; a blank one is never replaced by a default; everything after adb's SET is adb's.
+TEST_F(FarmTest, ATextThatLooksLikeAnOptionIsTheScriptsText) {
+    ASSERT_EQ(RunFarm({"start", "1", "--wait"}).code, 0u);
+    ClearSimJournal(root_);
+
+    EXPECT_EQ(RunFarm({"text", "1", "--", "-h"}).code, 0u);
+    EXPECT_EQ(Typed(), "1\t-h\r\n");
+
+    ClearSimJournal(root_);
+    for (const char* word : {"-h", "--help", "--version", "--json"}) {
+        const FarmResult refused = RunFarm({"--json", "text", "1", word});
+        EXPECT_EQ(refused.code, 2u) << word;
+        EXPECT_TRUE(Contains(refused.err, "put -- before it")) << refused.err;
+        EXPECT_EQ(refused.out.rfind(R"({"ok":false,"error":{"exit_code":2,)", 0), 0u)
+            << refused.out;
+    }
+    const FarmResult blank_type = RunFarm({"create", "   "});
+    EXPECT_EQ(blank_type.code, 2u);
+    EXPECT_TRUE(Contains(blank_type.err, "TYPE is blank")) << blank_type.err;
+    EXPECT_TRUE(SimJournalLines(root_).empty());
+
+    EXPECT_EQ(RunFarm({"sendkey", "1", " lead"}).code, 0u);
+    EXPECT_EQ(LastJournalLine(), "memuc.exe memuc sendkey -i 1 \" lead\"");
+
+    const FarmResult adb = RunFarm({"adb", "1", "--help"});
+    EXPECT_FALSE(Contains(adb.out, "Usage: MEmuFarm")) << adb.out;
+    EXPECT_EQ(LastJournalLine(), "adb.exe -s 127.0.0.1:21513 --help");
+}
+
 // Run under code page 1252 and, as farm_test_cp936, under 936: the title reaches memuc as the
 // same characters either way, and comes back from the listing as UTF-8 JSON.
 TEST_F(FarmTest, ChineseTitleReachesMemucUnchanged) {
@@ -118,7 +149,8 @@ TEST_F(FarmTest, FailuresAreNeverReportedAsSuccess) {
     // An ERROR reply, for a command without a result of its own.
     const FarmResult renamed = RunFarm({"--json", "rename", "99", "x"});
     EXPECT_EQ(renamed.code, 1u);
-    EXPECT_TRUE(Contains(renamed.out, R"({"ok":false,"command":"memuc.exe memuc -i 99 rename)"))
+    EXPECT_TRUE(Contains(
+        renamed.out, R"({"ok":false,"verdict":"failed","command":"memuc.exe memuc -i 99 rename)"))
         << renamed.out;
 
     // adb on a stopped VM.
@@ -320,8 +352,9 @@ TEST_F(FarmTest, AHungVmPassesItsDeadlineWhileTheOthersSucceed) {
         RunFarm({"--json", "--deadline", "3", "start", "1-4", "--wait", "--parallel", "4"}, 60000);
     EXPECT_EQ(run.code, 4u) << run.out;
     EXPECT_LT(run.milliseconds, 15000u);
-    EXPECT_TRUE(
-        Contains(run.out, R"({"index":2,"ok":false,"command":"memuc.exe memuc start -i 2")"))
+    EXPECT_TRUE(Contains(
+        run.out,
+        R"({"index":2,"ok":false,"verdict":"deadline","command":"memuc.exe memuc start -i 2")"))
         << run.out;
     EXPECT_TRUE(Contains(run.out, R"("timed_out":true)")) << run.out;
     for (const sim::Vm& vm : SimVms(root_))

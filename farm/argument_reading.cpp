@@ -1,0 +1,78 @@
+#include "farm/argument_reading.h"
+
+#include <climits>
+#include <string_view>
+#include <vector>
+
+#include "text/number_text.h"
+
+namespace {
+
+std::string Quoted(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted.append(text);
+    quoted += '\'';
+    return quoted;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadArgument(const VerbRow& verb, const Slot& slot,
+                                        const std::string& text, FarmRequest& request) {
+    if (slot.kind == SlotKind::kIndex && verb.kind != VerbKind::kOneVm) {
+        std::string why;
+        request.set = ParseVmSet(text, &why);
+        if (!request.set) return why;
+    } else if (slot.kind == SlotKind::kIndex) {
+        const std::optional<int64_t> index = numtext::ParseWhole(text, 0, INT32_MAX);
+        if (!index)
+            return std::string(slot.name) + " must be a VM index from 0 to 2147483647, not " +
+                   Quoted(text);
+        VmSet single;
+        single.indexes = {static_cast<int32_t>(*index)};
+        single.single = true;
+        request.set = single;
+    } else if (slot.kind == SlotKind::kInt) {
+        const std::optional<int64_t> number = numtext::ParseWhole(text, INT32_MIN, INT32_MAX);
+        if (!number)
+            return std::string(slot.name) +
+                   " must be a whole number from -2147483648 to 2147483647, not " + Quoted(text);
+        request.numbers.push_back(static_cast<int32_t>(*number));
+    } else {
+        request.texts.push_back(text);  // checked by the slot's rule before anything runs
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> MissingNeed(const VerbRow& verb, const OptionRow& option,
+                                       const OptionGiven& given) {
+    if (!option.needs) return std::nullopt;
+    std::vector<std::string> taken;
+    std::string_view needs = option.needs;
+    while (!needs.empty()) {
+        const size_t bar = needs.find('|');
+        const std::string name(needs.substr(0, bar));
+        needs = bar == std::string_view::npos ? std::string_view() : needs.substr(bar + 1);
+        const OptionRow* needed = FindOption(name);
+        if (!needed || !TakesOption(verb, *needed)) continue;
+        if (given(*needed)) return std::nullopt;
+        taken.push_back(name);
+    }
+    if (taken.empty()) return std::nullopt;
+    std::string message = std::string(option.name) + " needs " + taken.front();
+    if (taken.size() > 1) message += " (or " + taken[1] + ")";
+    return message;
+}
+
+std::optional<std::string> StandInProblem(const VerbRow& verb, const Slot& slot, bool given,
+                                          const OptionGiven& option_given) {
+    for (const OptionRow* option : OptionsOf(verb)) {
+        if (!option->replaces || slot.name != std::string_view(option->replaces)) continue;
+        const std::string alternative = OptionUsage(*option, false);
+        if (given && option_given(*option))
+            return "give " + std::string(slot.name) + " or " + alternative + ", not both";
+        if (!given && !option_given(*option))
+            return "missing " + std::string(slot.name) + " (or " + alternative + ")";
+    }
+    return std::nullopt;
+}
