@@ -27,26 +27,66 @@ constexpr const char* kExitCodes =
     "  3  the emulator was not found (or --install-dir holds no memuc.exe)\n"
     "  4  the deadline passed while a tool was running; the tool is left running\n";
 
-// "  --timeout MS        stop waiting ...", continued lines indented under the text.
-std::string OptionLines(const std::vector<const OptionRow*>& options) {
-    constexpr size_t kColumn = 22;
+constexpr size_t kWidth = 92;
+constexpr size_t kHelpColumn = 24;
+
+// `head`, then `text` from `column` on, its words wrapped at kWidth with every further line
+// indented to `column`; a head that reaches the column puts the text on the next line.
+std::string Wrapped(std::string head, std::string_view text, size_t column) {
+    if (text.empty()) return head + "\n";
     std::string lines;
-    for (const OptionRow* option : options) {
-        std::string head = "  " + OptionUsage(*option, false);
-        head.resize(std::max(head.size() + 1, kColumn), ' ');
-        std::string help = option->help;
-        for (size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at + 1))
-            help.insert(at + 1, std::string(kColumn, ' '));
-        lines += head + help + "\n";
+    std::string line = std::move(head);
+    if (line.size() >= column && !text.empty()) {
+        lines = line + "\n";
+        line.clear();
     }
+    line.resize(std::max(line.size(), column), ' ');
+    bool first = true;
+    while (!text.empty()) {
+        const size_t blank = text.find_first_of(" \n");
+        const std::string_view word = text.substr(0, blank);
+        text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+        if (word.empty()) continue;
+        if (!first && line.size() + 1 + word.size() > kWidth) {
+            lines += line + "\n";
+            line.assign(column, ' ');
+            first = true;
+        }
+        if (!first) line += ' ';
+        line += word;
+        first = false;
+    }
+    return lines + line + "\n";
+}
+
+// A usage line wrapped between its parts, never inside "[--watch SECONDS]" or "(APK | -p
+// PACKAGE)".
+std::string UsageLines(const std::string& head, const std::string& usage) {
+    std::string joined = usage;
+    int depth = 0;
+    for (char& c : joined) {
+        if (c == '[' || c == '(') ++depth;
+        if (c == ']' || c == ')') --depth;
+        if (c == ' ' && depth > 0) c = '\x01';  // no byte of a usage line is 0x01
+    }
+    std::string lines = Wrapped(head, joined, head.size() + 1);
+    std::replace(lines.begin(), lines.end(), '\x01', ' ');
+    return lines;
+}
+
+// "  --timeout MS          stop waiting ...", one option a paragraph.
+std::string OptionLines(const std::vector<const OptionRow*>& options) {
+    std::string lines;
+    for (const OptionRow* option : options)
+        lines += Wrapped("  " + OptionUsage(*option, false), option->help, kHelpColumn);
     return lines;
 }
 
 std::string GlobalOptionsHelp() {
     return "Options (before the command, or after its arguments):\n" +
            OptionLines(GlobalOptionRows()) +
-           "  --help, -h            help for the program, or for the command given\n"
-           "  --version             the program's version\n";
+           Wrapped("  --help, -h", "help for the program, or for the command given", kHelpColumn) +
+           Wrapped("  --version", "the program's version", kHelpColumn);
 }
 
 }  // namespace
@@ -71,7 +111,10 @@ std::string ProgramHelp(const std::string& version) {
     help += "       MEmuFarm COMMAND --help\n\n";
     help += GlobalOptionsHelp();
     help += "\nCommands:\n";
-    for (const VerbRow& verb : AllVerbs()) help += "  " + CommandUsage(verb).substr(9) + "\n";
+    for (const VerbRow& verb : AllVerbs()) {
+        const std::string name = std::string("  ") + verb.name;
+        help += UsageLines(name, VerbUsage(verb));
+    }
     help += "\n";
     help += kSetNote;
     help += kArgumentsNote;
@@ -83,7 +126,8 @@ std::string ProgramHelp(const std::string& version) {
 std::string CommandHelp(const std::string& command) {
     const VerbRow* verb = FindVerb(command);
     if (!verb) return {};
-    std::string help = "Usage: " + CommandUsage(*verb) + "\n\n" + verb->about + "\n";
+    const std::string usage = std::string("Usage: MEmuFarm ") + verb->name;
+    std::string help = UsageLines(usage, VerbUsage(*verb)) + "\n" + verb->about + "\n";
     const std::vector<const OptionRow*> options = OptionsOf(*verb);
     if (!options.empty())
         help += "\nOptions of " + std::string(verb->name) + ":\n" + OptionLines(options);

@@ -26,8 +26,8 @@ std::optional<std::string> ReadArgument(const VerbRow& verb, const Slot& slot,
     } else if (slot.kind == SlotKind::kIndex) {
         const std::optional<int64_t> index = numtext::ParseWhole(text, 0, INT32_MAX);
         if (!index)
-            return std::string(slot.name) + " must be a VM index from 0 to 2147483647, not " +
-                   Quoted(text);
+            return std::string(slot.name) + " must be a VM index from 0 to " +
+                   numtext::LimitText(INT32_MAX) + ", not " + Quoted(text);
         VmSet single;
         single.indexes = {static_cast<int32_t>(*index)};
         single.single = true;
@@ -35,8 +35,9 @@ std::optional<std::string> ReadArgument(const VerbRow& verb, const Slot& slot,
     } else if (slot.kind == SlotKind::kInt) {
         const std::optional<int64_t> number = numtext::ParseWhole(text, INT32_MIN, INT32_MAX);
         if (!number)
-            return std::string(slot.name) +
-                   " must be a whole number from -2147483648 to 2147483647, not " + Quoted(text);
+            return std::string(slot.name) + " must be a whole number from " +
+                   numtext::LimitText(INT32_MIN) + " to " + numtext::LimitText(INT32_MAX) +
+                   ", not " + Quoted(text);
         request.numbers.push_back(static_cast<int32_t>(*number));
     } else {
         request.texts.push_back(text);  // checked by the slot's rule before anything runs

@@ -77,7 +77,7 @@ const std::vector<OptionRow> kOptions = {
          r.first_next = !v.text.empty();
          if (!r.first_next) r.first = v.whole;
      }},
-    {"--console", "VERSION", F::kChoice, 0, 0, nullptr, "7.2.1|7.2.2|none", S::kVerbs, "clone",
+    {"--console", "7.2.1|7.2.2|none", F::kChoice, 0, 0, nullptr, "7.2.1|7.2.2|none", S::kVerbs, "clone",
      nullptr, false, nullptr, "first write that manager console build over MEmuConsole.exe",
      [](R& r, const V& v) {
          r.console = v.text == "7.2.1"   ? ConsoleVersion::k721
