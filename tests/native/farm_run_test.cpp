@@ -173,6 +173,17 @@ INSTANTIATE_TEST_SUITE_P(
                 R"("seconds":0.0,"timed_out":false,"failure":"memuc.exe ended with exit code 1"}],)"
                 R"("counts":{"ok":1,"failed":1},)"
                 R"("error":{"exit_code":1,"message":"1 of 2 VMs failed"}})"},
+        VerbRow{"running over a set agrees with itself",
+                {"--json", "running", "1-2"},
+                {{"-i 1", Answer("Running")}, {"-i 2", Answer("Not Running")}},
+                1,
+                R"({"ok":false,"results":[{"index":1,"ok":true,"verdict":"ok",)"
+                R"("command":"memuc.exe memuc isvmrunning -i 1","output":"Running",)"
+                R"("seconds":0.0,"timed_out":false,"running":true},{"index":2,"ok":true,)"
+                R"("verdict":"not_running","command":"memuc.exe memuc isvmrunning -i 2",)"
+                R"("output":"Not Running","seconds":0.0,"timed_out":false,"running":false}],)"
+                R"("counts":{"ok":1,"not_running":1},)"
+                R"("error":{"exit_code":1,"message":"1 of 2 VMs not running"}})"},
         VerbRow{"the set 'running' from the listing",
                 {"--json", "shake", "running"},
                 {{"listvms", Answer("0,MEmu,0,0,0\r\n1,MEmu_1,1234,1,5678\r\n")}},
@@ -268,6 +279,17 @@ TEST(FarmRun, TheHealthProbeAndTheBootPollHaveTheirOwnTimeOuts) {
     EXPECT_EQ(started[0].timeout_ms, 700);   // memuc's start, as asked
     EXPECT_EQ(started[1].timeout_ms, 5000);  // the boot poll's own
     EXPECT_EQ(started[1].program, "adb.exe");
+}
+
+TEST(FarmRun, RunningOverASetSaysInTextWhatItsExitCodeSays) {
+    Farm farm;
+    farm.replies = {{"-i 1", Answer("Running")}, {"-i 2", Answer("Not Running")}};
+    EXPECT_EQ(farm.Run({"running", "1-2"}), 1);
+    EXPECT_NE(farm.console.out.find("2 VMs: 1 running, 1 not running, 0 failed.\n"),
+              std::string::npos)
+        << farm.console.out;
+    EXPECT_NE(farm.console.out.find("2     not running"), std::string::npos) << farm.console.out;
+    EXPECT_EQ(farm.console.err, "MEmuFarm: 1 of 2 VMs not running\n");
 }
 
 TEST(FarmRun, ALineWindowsCannotTakeIsRefusedBeforeAnythingRuns) {
