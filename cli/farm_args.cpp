@@ -11,15 +11,9 @@
 #include "farm/argument_reading.h"
 #include "farm/option_table.h"
 #include "farm/verb_table.h"
+#include "text/gbk_text.h"
 
 namespace {
-
-std::string Quoted(std::string_view text) {
-    std::string quoted(1, '\'');
-    quoted.append(text);
-    quoted += '\'';
-    return quoted;
-}
 
 // What CLI11 placed, before it is checked.
 struct Raw {
@@ -132,18 +126,19 @@ private:
         const OptionRow* known = FindOption(name);
         if (!sub) {
             if (!option)
-                return "unknown command " + Quoted(word) + " (MEmuFarm --help lists the commands)";
+                return "unknown command " + gbk::Quoted(word) +
+                       " (MEmuFarm --help lists the commands)";
             if (known && known->scope != OptionScope::kGlobal)
-                return Quoted(word) + " goes after the command it belongs to (MEmuFarm " +
+                return gbk::Quoted(word) + " goes after the command it belongs to (MEmuFarm " +
                        CommandTaking(*known) + " ... " + word + ")";
-            return "unknown option " + Quoted(word);
+            return "unknown option " + gbk::Quoted(word);
         }
         const VerbRow& verb = *FindVerb(sub->get_name());
         const std::string usage = " (usage: " + CommandUsage(verb) + ")";
         if (option && known && places_.before_command.count(name) && TakesOption(verb, *known))
-            return Quoted(word) + " goes after the command: " + CommandUsage(verb);
-        if (option) return "unknown option " + Quoted(word) + " for " + verb.name + usage;
-        return "unexpected argument " + Quoted(word) + " for " + verb.name + usage;
+            return gbk::Quoted(word) + " goes after the command: " + CommandUsage(verb);
+        if (option) return "unknown option " + gbk::Quoted(word) + " for " + verb.name + usage;
+        return "unexpected argument " + gbk::Quoted(word) + " for " + verb.name + usage;
     }
 
     // A command that takes the option, for the message about its place.

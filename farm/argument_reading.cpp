@@ -5,17 +5,9 @@
 #include <vector>
 
 #include "text/number_text.h"
+#include "text/gbk_text.h"
 
-namespace {
-
-std::string Quoted(std::string_view text) {
-    std::string quoted(1, '\'');
-    quoted.append(text);
-    quoted += '\'';
-    return quoted;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::optional<std::string> ReadArgument(const VerbRow& verb, const Slot& slot,
                                         const std::string& text, FarmRequest& request) {
@@ -27,7 +19,7 @@ std::optional<std::string> ReadArgument(const VerbRow& verb, const Slot& slot,
         const std::optional<int64_t> index = numtext::ParseWhole(text, 0, INT32_MAX);
         if (!index)
             return std::string(slot.name) + " must be a VM index from 0 to " +
-                   numtext::LimitText(INT32_MAX) + ", not " + Quoted(text);
+                   numtext::LimitText(INT32_MAX) + ", not " + gbk::Quoted(text);
         VmSet single;
         single.indexes = {static_cast<int32_t>(*index)};
         single.single = true;
@@ -37,7 +29,7 @@ std::optional<std::string> ReadArgument(const VerbRow& verb, const Slot& slot,
         if (!number)
             return std::string(slot.name) + " must be a whole number from " +
                    numtext::LimitText(INT32_MIN) + " to " + numtext::LimitText(INT32_MAX) +
-                   ", not " + Quoted(text);
+                   ", not " + gbk::Quoted(text);
         request.numbers.push_back(static_cast<int32_t>(*number));
     } else {
         request.texts.push_back(text);  // checked by the slot's rule before anything runs
@@ -49,15 +41,11 @@ std::optional<std::string> MissingNeed(const VerbRow& verb, const OptionRow& opt
                                        const OptionGiven& given) {
     if (!option.needs) return std::nullopt;
     std::vector<std::string> taken;
-    std::string_view needs = option.needs;
-    while (!needs.empty()) {
-        const size_t bar = needs.find('|');
-        const std::string name(needs.substr(0, bar));
-        needs = bar == std::string_view::npos ? std::string_view() : needs.substr(bar + 1);
+    for (std::string_view name : ListWords(option.needs, '|')) {
         const OptionRow* needed = FindOption(name);
         if (!needed || !TakesOption(verb, *needed)) continue;
         if (given(*needed)) return std::nullopt;
-        taken.push_back(name);
+        taken.emplace_back(name);
     }
     if (taken.empty()) return std::nullopt;
     std::string message = std::string(option.name) + " needs " + taken.front();

@@ -8,6 +8,7 @@
 #include "farm/scheduler.h"
 #include "farm/verb_table.h"
 #include "text/number_text.h"
+#include "text/gbk_text.h"
 
 namespace {
 
@@ -118,49 +119,35 @@ const std::vector<OptionRow> kOptions = {
 };
 // clang-format on
 
-bool NamesVerb(const char* verbs, std::string_view name) {
-    std::string_view list = verbs ? verbs : "";
-    while (!list.empty()) {
-        const size_t blank = list.find(' ');
-        if (list.substr(0, blank) == name) return true;
-        if (blank == std::string_view::npos) break;
-        list.remove_prefix(blank + 1);
-    }
+bool IsWordOf(const char* list, char separator, std::string_view word) {
+    for (std::string_view item : ListWords(list, separator))
+        if (item == word) return true;
     return false;
 }
 
-bool IsWordOf(const char* words, std::string_view text) {
-    std::string_view list = words ? words : "";
-    while (!list.empty()) {
-        const size_t bar = list.find('|');
-        if (list.substr(0, bar) == text) return true;
-        if (bar == std::string_view::npos) break;
-        list.remove_prefix(bar + 1);
-    }
-    return false;
-}
-
-std::string Quoted(std::string_view text) {
-    std::string quoted(1, '\'');
-    quoted.append(text);
-    quoted += '\'';
-    return quoted;
-}
-
+// "a, b or c".
 std::string ChoiceList(const char* words) {
+    const std::vector<std::string_view> items = ListWords(words, '|');
     std::string list;
-    std::string_view rest = words;
-    while (!rest.empty()) {
-        const size_t bar = rest.find('|');
-        const std::string_view word = rest.substr(0, bar);
-        rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
-        if (!list.empty()) list += rest.empty() ? " or " : ", ";
-        list += word;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) list += i + 1 == items.size() ? " or " : ", ";
+        list += items[i];
     }
     return list;
 }
 
 }  // namespace
+
+std::vector<std::string_view> ListWords(const char* list, char separator) {
+    std::vector<std::string_view> words;
+    std::string_view rest = list ? list : "";
+    while (!rest.empty()) {
+        const size_t at = rest.find(separator);
+        words.push_back(rest.substr(0, at));
+        rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
+    }
+    return words;
+}
 
 const std::vector<OptionRow>& AllOptions() {
     return kOptions;
@@ -179,7 +166,7 @@ bool TakesOption(const VerbRow& verb, const OptionRow& option) {
         case OptionScope::kSetVerbs:
             return verb.kind == VerbKind::kPerVm || verb.kind == VerbKind::kHealth;
         case OptionScope::kVerbs:
-            return NamesVerb(option.verbs, verb.name);
+            return IsWordOf(option.verbs, ' ', verb.name);
     }
     return false;
 }
@@ -202,15 +189,15 @@ std::optional<std::string> ReadOptionValue(const OptionRow& option, std::string_
             value->text = std::string(text);
             return std::nullopt;
         case OptionForm::kChoice:
-            if (!IsWordOf(option.words, text))
-                return name + " must be " + ChoiceList(option.words) + ", not " + Quoted(text);
+            if (!IsWordOf(option.words, '|', text))
+                return name + " must be " + ChoiceList(option.words) + ", not " + gbk::Quoted(text);
             value->text = std::string(text);
             return std::nullopt;
         case OptionForm::kWhole:
         case OptionForm::kDecimal:
             break;
     }
-    if (option.words && IsWordOf(option.words, text)) {
+    if (IsWordOf(option.words, '|', text)) {
         value->text = std::string(text);
         return std::nullopt;
     }
@@ -229,7 +216,7 @@ std::optional<std::string> ReadOptionValue(const OptionRow& option, std::string_
     std::string range = std::string(option.what) + " from " + numtext::LimitText(option.low) +
                         " to " + numtext::LimitText(option.high);
     if (option.words) range += ", or " + ChoiceList(option.words);
-    return name + " must be " + range + ", not " + Quoted(text);
+    return name + " must be " + range + ", not " + gbk::Quoted(text);
 }
 
 std::string OptionUsage(const OptionRow& option, bool brackets) {

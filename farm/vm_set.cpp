@@ -1,4 +1,5 @@
 #include "farm/vm_set.h"
+#include "text/gbk_text.h"
 
 #include <algorithm>
 #include <set>
@@ -17,13 +18,6 @@ std::optional<int32_t> IndexOf(std::string_view text) {
     return static_cast<int32_t>(value);
 }
 
-std::string Quoted(std::string_view text) {
-    std::string quoted(1, '\'');
-    quoted.append(text);
-    quoted += '\'';
-    return quoted;
-}
-
 }  // namespace
 
 std::optional<VmSet> ParseVmSet(std::string_view text, std::string* error) {
@@ -35,7 +29,7 @@ std::optional<VmSet> ParseVmSet(std::string_view text, std::string* error) {
         return set;
     }
     auto fail = [&](const std::string& why) -> std::optional<VmSet> {
-        *error = "SET " + Quoted(text) + " " + why;
+        *error = "SET " + gbk::Quoted(text) + " " + why;
         return std::nullopt;
     };
     if (text.empty()) return fail("is empty");

@@ -75,6 +75,13 @@ std::string FolderOf(std::string_view path) {
     return std::string(path.substr(0, static_cast<size_t>(pos)));
 }
 
+std::string Quoted(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted.append(text);
+    quoted += '\'';
+    return quoted;
+}
+
 std::string FirstLine(std::string_view text) {
     std::string_view line = text.substr(0, text.find('\n'));  // LF never ends a character
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);

@@ -46,6 +46,9 @@ std::string TextBefore(std::string_view text, std::string_view sought, int start
 // Text up to and including the last backslash, or empty when there is none.
 std::string FolderOf(std::string_view path);
 
+// The text between single quotes, as messages name what they were given: 'x'.
+std::string Quoted(std::string_view text);
+
 // The text up to its first line end (LF, or CR LF), without it.
 std::string FirstLine(std::string_view text);
 
