@@ -92,6 +92,7 @@ TEST_F(FarmTest, ChineseTitleReachesMemucUnchanged) {
 // Each text is one argument of the tool, exactly; no shell reads the line, so nothing in a text
 // starts anything else (the journal holds only the tool's own line).
 TEST_F(FarmTest, TextsReachTheToolsAsOneArgumentEach) {
+    SetSimSwitches(root_, "adb.exe * boot=0\r\n");  // the server serves a booted device only
     ASSERT_EQ(RunFarm({"start", "1", "--wait"}).code, 0u);
     ClearSimJournal(root_);
 
