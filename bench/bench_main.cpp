@@ -4,6 +4,7 @@
 // Started by scripts/bench.sh under 64-bit Wine on a virtual display (the simulated VM
 // processes own windows). `memu_bench capture ours|bare` is the child mode used for the
 // capture measurement, so that each capture's peak working set is its own process's.
+#include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
 
@@ -26,6 +27,7 @@
 #include "process/process_list_win.h"
 #include "process/waits_win.h"
 #include "support/sim_install.h"
+#include "support/test_adb_port.h"
 #include "support/win_test_support.h"
 #include "win/steady_clock.h"
 #include "win/unique_resource.h"
@@ -478,6 +480,7 @@ void BenchSets() {
 void BenchHealth() {
     const std::string root = MakeTempFolder("bench-health");
     const std::string install_dir = InstallSimulatedEmulator(root, 200);
+    TestAdbPort server_port;  // the adb server of these runs, on a port of its own
     SetSimSwitches(root, "adb.exe * boot=0\r\n");
     BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
     constexpr int kRounds = 3;
@@ -547,6 +550,58 @@ void BenchHealth() {
     Note("health: " + std::to_string(rounds_written()) + " rounds of --watch 1 in " +
          std::to_string(static_cast<int>(Now() - started)) + " s (first and last readings above)");
     StopSimulatedVms(root);
+    server_port.EndServer(root);
+}
+
+// --- 8. the adb server -------------------------------------------------------------------------
+
+// Through the adb server on a port of the benchmark's own: `health` over 200 running VMs against
+// its sample plus one bare `memuc listvms`; `tap 0-199` against 200 bare adb.exe runs one after
+// another; and the same `tap 0-199` when the run falls back to adb.exe (nothing on the port and
+// `adb.exe start-server` failing).
+void BenchAdbServer() {
+    const std::string root = MakeTempFolder("bench-adb");
+    const std::string install_dir = InstallSimulatedEmulator(root, 200);
+    auto server_port = std::make_unique<TestAdbPort>();
+    SetSimSwitches(root, "adb.exe * boot=0\r\n");
+    BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+
+    double start = Now();
+    const std::string health = BareDirectRun(BinDir(), "MEmuFarm.exe --json health --sample 1");
+    const double ours_health = Now() - start;
+    if (health.find("\"unhealthy\":0,") == std::string::npos ||
+        health.find("\"adb\":\"server\"") == std::string::npos)
+        Note("adb: the health run found unhealthy VMs or did not use the server");
+    start = Now();
+    BareDirectRun(install_dir, "memuc.exe memuc listvms");
+    const double bare_health = Now() - start + 1.0;
+    AddRow({"health via server, 200 VMs", "s", ours_health, bare_health, ours_health / bare_health,
+            1.5, true});
+
+    start = Now();
+    const std::string tapped = BareDirectRun(BinDir(), "MEmuFarm.exe --json tap 0-199 10 20");
+    const double ours_tap = Now() - start;
+    if (tapped.find("\"counts\":{\"ok\":200}") == std::string::npos) Note("adb: tap: " + tapped);
+    start = Now();
+    for (int index = 0; index < 200; ++index)
+        BareDirectRun(install_dir, "adb.exe -s 127.0.0.1:" + std::to_string(21503 + 10 * index) +
+                                       " shell input tap 10 20");
+    const double bare_tap = Now() - start;
+    AddRow({"tap 0-199 via server", "s", ours_tap, bare_tap, ours_tap / bare_tap, 0.2, true});
+
+    // The fallback: a port nothing listens on, and a start-server that fails.
+    server_port->EndServer(root);
+    const TestAdbPort closed_port;
+    SetSimSwitches(root, "adb.exe * boot=0\r\nadb.exe start-server fail\r\n");
+    start = Now();
+    const std::string fallback = BareDirectRun(BinDir(), "MEmuFarm.exe --json tap 0-199 10 20");
+    const double ours_fallback = Now() - start;
+    if (fallback.find("\"adb\":\"process\"") == std::string::npos)
+        Note("adb: the fallback run did not fall back");
+    AddRow({"tap 0-199 via adb.exe", "s", ours_fallback, bare_tap, ours_fallback / bare_tap, -1,
+            true});
+    SetSimSwitches(root, "");
+    StopSimulatedVms(root);
 }
 
 }  // namespace
@@ -558,7 +613,7 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
     // Sections named on the command line (runner, capture, listing, onekey, farm, sets,
-    // health); all by default. The listing section also times `MEmuFarm list`.
+    // health, adb); all by default. The listing section also times `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
         for (int i = 1; i < argc; ++i)
@@ -596,6 +651,11 @@ int main(int argc, char** argv) {
         std::printf("farm health...\n");
         std::fflush(stdout);
         BenchHealth();
+    }
+    if (wanted("adb")) {
+        std::printf("the adb server...\n");
+        std::fflush(stdout);
+        BenchAdbServer();
     }
     if (wanted("sets")) {
         std::printf("sets of VMs...\n");

@@ -48,6 +48,12 @@ void AddError(Json& document, FarmConsole& console, const FarmOutcome& outcome) 
     PrintReason(console, outcome.message);
 }
 
+// How the VMs' Android was asked, where it was: "adb":"server", or "process" when adb.exe ran
+// for each step.
+void AddAdbWay(Json& document, const FarmOutcome& outcome) {
+    if (const char* key = AdbWayKey(outcome.adb)) document["adb"] = key;
+}
+
 Json StepsJson(FarmConsole& console, const std::vector<StepResult>& steps) {
     Json list = Json::array();
     for (const StepResult& step : steps) {
@@ -90,6 +96,7 @@ void PrintSingle(const FarmRequest& request, const FarmOutcome& outcome, const V
         if (detached) document["detached"] = true;
         if (result.timed_out) document["timed_out"] = true;
         if (result.steps.size() > 1) document["steps"] = StepsJson(console, result.steps);
+        AddAdbWay(document, outcome);
         AddError(document, console, outcome);
         PrintDocument(console, document);
         return;
@@ -130,6 +137,7 @@ void PrintSet(const FarmRequest& request, const FarmOutcome& outcome, const SetO
             if (set.summary.counts[v] > 0)
                 counts[VerdictKey(static_cast<Verdict>(v))] = set.summary.counts[v];
         document["counts"] = std::move(counts);
+        AddAdbWay(document, outcome);
         AddError(document, console, outcome);
         PrintDocument(console, document);
         return;
@@ -252,7 +260,9 @@ void PrintHealth(const FarmRequest& request, const FarmOutcome& outcome, const H
     if (request.watch_s) {
         console.EndRedraw();  // the rounds are shown already
     } else if (request.json) {
-        console.PrintJson(HealthDocument(round, console) + "\n");
+        Json document = Json::parse(HealthDocument(round, console));
+        AddAdbWay(document, outcome);
+        PrintDocument(console, document);
     } else if (round.listed) {
         console.Print(HealthTable(round.report));
     }
@@ -283,6 +293,9 @@ void PrintFailure(int exit_code, const std::string& message, bool json, FarmCons
 }
 
 void PrintOutcome(const FarmRequest& request, const FarmOutcome& outcome, FarmConsole& console) {
+    if (outcome.adb == AdbWay::kProcess)
+        console.PrintError("MEmuFarm: the adb server on port " + std::to_string(outcome.adb_port) +
+                           " could not be reached or started; asking adb.exe for each step\n");
     if (const auto* single = std::get_if<SingleOutcome>(&outcome.what)) {
         PrintSingle(request, outcome, single->result, console);
     } else if (const auto* set = std::get_if<SetOutcome>(&outcome.what)) {

@@ -128,6 +128,7 @@ std::string TextFor(const Slot& slot, std::string text, TextStyle style, bool in
         return text;
     }
     if (slot.kind == SlotKind::kDeviceText) text = DeviceTextWord(text);
+    if (style == TextStyle::kDeviceLine) return text;
     return inside_quotes ? cmdline::EscapeInsideQuotes(text) : cmdline::QuoteArgument(text);
 }
 
@@ -155,7 +156,7 @@ std::vector<SlotValue> ValuesOf(const std::vector<Slot>& slots, const OperationA
             std::string joined;
             for (; next_text < args.texts.size(); ++next_text) {
                 if (!joined.empty()) joined += ' ';
-                joined += style == TextStyle::kAsGiven
+                joined += style != TextStyle::kOneArgumentEach
                               ? args.texts[next_text]
                               : cmdline::QuoteArgument(args.texts[next_text]);
             }
@@ -346,7 +347,8 @@ std::array<OperationStep, 3> ScreenshotSteps(int32_t index, const std::string& n
 }
 
 bool SaysBooted(std::string_view reply) {
-    return gbk::Trim(gbk::ReplaceAll(reply, "\r\n", "")) == "1";
+    // adb.exe ends the line with CR LF, the server's shell stream with LF alone.
+    return gbk::Trim(gbk::ReplaceAll(gbk::ReplaceAll(reply, "\r", ""), "\n", "")) == "1";
 }
 
 int64_t AdbPort(int32_t index) {

@@ -128,7 +128,9 @@ struct OperationArgs {
 // How texts are written into a line. kAsGiven: inserted unchanged (the control object's
 // lines, which its callers know). kOneArgumentEach: every text reaches the tool as one
 // argument, exactly (quoted by the C runtime's rules; device text as one device shell word).
-enum class TextStyle { kAsGiven, kOneArgumentEach };
+// kDeviceLine: the line adb hands the device, the arguments joined by single blanks as adb
+// joins them (device text as one device shell word, nothing quoted for the C runtime).
+enum class TextStyle { kAsGiven, kOneArgumentEach, kDeviceLine };
 
 // The file names of the two tools.
 inline constexpr const char* kMemucFile = "memuc.exe";

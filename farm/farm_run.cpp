@@ -147,9 +147,8 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
     return SetCommand(context, indexes, progress);
 }
 
-}  // namespace
-
-FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress) {
+FarmOutcome RunCommand(const FarmRequest& request, FarmSystem& system,
+                       const FarmProgress& progress) {
     if (std::optional<std::string> problem = RequestProblem(request))
         return Failure(kExitUsage, *problem);
     ToolFolders folders;
@@ -176,6 +175,15 @@ FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmPr
             return HealthCommand(request, system, folders, progress);
     }
     return Failure(kExitUsage, "unknown command");
+}
+
+}  // namespace
+
+FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress) {
+    FarmOutcome outcome = RunCommand(request, system, progress);
+    outcome.adb = system.Devices().Way();
+    outcome.adb_port = system.Devices().port();
+    return outcome;
 }
 
 void MakePathsAbsolute(FarmRequest& request,

@@ -42,6 +42,10 @@ struct FarmOutcome {
     std::string message;
     std::variant<FailureOutcome, SingleOutcome, SetOutcome, ListOutcome, CloneReport, HealthRound>
         what;
+    // How the VMs' Android was asked, when it was: through the adb server, or by adb.exe
+    // because no server could be reached nor started on `adb_port`.
+    AdbWay adb = AdbWay::kUnused;
+    int adb_port = 0;
 };
 
 FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress);

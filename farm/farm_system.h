@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "farm/device_channel.h"
 #include "farm/health_probes.h"
 #include "install/manager_console.h"
 #include "process/instance_scanner.h"
@@ -22,6 +23,13 @@ public:
     // The window walk from a VM's listed window (child, next, child, child, next, next).
     virtual int32_t WindowWalk(int32_t window) = 0;
     virtual bool FileExists(const std::string& path) = 0;
+    // The first `size` bytes of a local file (fewer when it is shorter; empty when it cannot
+    // be read), and its removal.
+    virtual std::string FileStart(const std::string& path, size_t size) = 0;
+    virtual void RemoveFile(const std::string& path) = 0;
+    // The VMs' Android, through the adb server (or adb.exe when none can be had); shared by
+    // every thread of the run.
+    virtual DeviceChannel& Devices() = 0;
     // Install-location discovery: a folder ending in a backslash, or empty.
     virtual std::string DiscoverInstallDirectory() = 0;
     // The manager console builds and the file write for `clone --console`.

@@ -10,6 +10,7 @@
 #include "farm/farm_request.h"
 #include "install/discovery_win.h"
 #include "win/steady_clock.h"
+#include "win/unique_resource.h"
 #include "win/wide_text.h"
 
 namespace {
@@ -53,6 +54,22 @@ int32_t WinFarmSystem::WindowWalk(int32_t window) {
 
 bool WinFarmSystem::FileExists(const std::string& path) {
     return ::FileExists(path);
+}
+
+std::string WinFarmSystem::FileStart(const std::string& path, size_t size) {
+    const UniqueFileHandle file(CreateFileW(WideFromGbk(path).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return {};
+    std::string bytes(size, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &read, nullptr)) return {};
+    bytes.resize(read);
+    return bytes;
+}
+
+void WinFarmSystem::RemoveFile(const std::string& path) {
+    DeleteFileW(WideFromGbk(path).c_str());
 }
 
 std::string WinFarmSystem::DiscoverInstallDirectory() {

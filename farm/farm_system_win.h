@@ -1,7 +1,9 @@
-// The console companion's system on Windows: its tools started directly, the process list, the
-// window walk, the files, a steady clock, and Ctrl+C turned into a request to start nothing new.
+// The console companion's system on Windows: its tools started directly, the adb server over
+// Winsock, the process list, the window walk, the files, a steady clock, and Ctrl+C turned into a
+// request to start nothing new.
 #pragma once
 
+#include "adb/adb_system_win.h"
 #include "farm/farm_system.h"
 #include "farm/health_probes_win.h"
 #include "install/console_build_store_win.h"
@@ -16,6 +18,9 @@ public:
     ProcessSource& Processes() override { return processes_; }
     int32_t WindowWalk(int32_t window) override;
     bool FileExists(const std::string& path) override;
+    std::string FileStart(const std::string& path, size_t size) override;
+    void RemoveFile(const std::string& path) override;
+    DeviceChannel& Devices() override { return devices_; }
     std::string DiscoverInstallDirectory() override;
     ConsoleBuildStore& Builds() override { return builds_; }
     FileReplacer& Files() override { return files_; }
@@ -37,4 +42,6 @@ private:
     ProgramBuildStore builds_;
     AtomicFileReplacer files_;
     WinHealthProbes probes_;
+    adb::WinAdbSystem adb_network_;
+    DeviceChannel devices_{adb_network_, adb::ServerPortFromEnvironment(), runner_};
 };

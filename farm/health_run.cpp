@@ -25,7 +25,7 @@ bool AdbAnswers(FarmSystem& system, const ToolFolders& folders, int32_t index) {
     limits.timeout_ms = kAdbAnswerMs;
     limits.deadline.at = system.Now() + kAdbAnswerMs / 1000.0;
     const StepResult step =
-        RunOperationStep(system, folders, Op::kBootCompleted, {index, {}, {}}, limits);
+        RunDeviceStep(system, folders, Op::kBootCompleted, {index, {}, {}}, limits);
     return step.ok && SaysBooted(step.run.output);
 }
 

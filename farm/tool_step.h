@@ -9,7 +9,9 @@
 #include "farm/farm_system.h"
 
 struct StepResult {
-    std::string command;  // the command line, as it was started
+    // The command line, as it was started; for a request to the adb server, the request:
+    // "host:transport:127.0.0.1:21513 + shell:input tap 10 20".
+    std::string command;
     ToolRun run;
     bool ok = false;
     std::string failure;  // empty when ok
@@ -39,3 +41,21 @@ struct StepLimits {
 StepResult RunOperationStep(FarmSystem& system, const ToolFolders& folders, Op op,
                             const OperationArgs& args, const StepLimits& limits,
                             bool detached = false);
+
+// True for the operations that ask a VM's device and go through the adb server: text, key,
+// tap, swipe, clear and the boot question.
+bool AsksTheDevice(Op op);
+
+// Runs an operation that asks the device (AsksTheDevice) through the adb server and judges
+// the reply as RunOperationStep judges a line: a FAIL, a time-out (the deadline's, when it came
+// first) or a missing result phrase is a failure. Every other operation, and every operation
+// once the run asks adb.exe instead of the server, runs as RunOperationStep.
+StepResult RunDeviceStep(FarmSystem& system, const ToolFolders& folders, Op op,
+                         const OperationArgs& args, const StepLimits& limits);
+
+// A screenshot of VM `index` through the adb server: the device's "screencap -p" written
+// straight to `path`, which must then start with the PNG signature (a file that does not is
+// deleted). Nothing when the run asks adb.exe instead.
+std::optional<StepResult> RunScreenshotStep(FarmSystem& system, const ToolFolders& folders,
+                                            int32_t index, const std::string& path,
+                                            const StepLimits& limits);

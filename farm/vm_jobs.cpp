@@ -19,7 +19,11 @@ struct Job {
     const FarmRequest& request() const { return context.request; }
 
     StepResult Run(Op op, const OperationArgs& args, bool detached = false) {
-        StepResult step = RunOperationStep(system(), context.folders, op, args, limits, detached);
+        return Keep(detached ? RunOperationStep(system(), context.folders, op, args, limits, true)
+                             : RunDeviceStep(system(), context.folders, op, args, limits));
+    }
+
+    StepResult Keep(StepResult step) {
         result.timed_out = result.timed_out || step.run.end == RunEnd::kTimedOut ||
                            step.run.end == RunEnd::kAbandoned;
         result.deadline_passed = result.deadline_passed || step.run.end == RunEnd::kAbandoned;
@@ -53,8 +57,8 @@ void WaitForBoot(Job& job) {
             job.Fail("the boot wait was stopped by Ctrl+C; the VM is left running");
             return;
         }
-        StepResult poll = RunOperationStep(system, job.context.folders, Op::kBootCompleted,
-                                           {job.index, {}, {}}, poll_limits);
+        StepResult poll = RunDeviceStep(system, job.context.folders, Op::kBootCompleted,
+                                        {job.index, {}, {}}, poll_limits);
         if (!first) job.result.steps.pop_back();
         job.result.steps.push_back(poll);
         if (poll.run.end == RunEnd::kAbandoned) {
@@ -110,7 +114,14 @@ void RunScreenshotJob(Job& job) {
     const std::string path =
         ScreenshotPath(job.request().texts.at(0), job.index, job.context.many_vms);
     job.result.ok = true;
-    // Only a passed deadline ends the steps early.
+    if (std::optional<StepResult> direct =
+            RunScreenshotStep(job.system(), job.context.folders, job.index, path, job.limits)) {
+        const StepResult step = job.Keep(std::move(*direct));
+        if (!step.ok) job.Fail(step.failure);
+        return;
+    }
+    // Without the server: capture into a device file, pull it, remove it. Only a passed
+    // deadline ends the steps early.
     for (const OperationStep& screenshot_step : ScreenshotSteps(job.index, name, path)) {
         if (job.result.deadline_passed) break;
         const StepResult step = job.Run(screenshot_step.op, screenshot_step.args);

@@ -4,6 +4,7 @@
 // threads.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "fake_adb_server.h"
 #include "fake_console_builds.h"
 #include "fake_control_platform.h"
 #include "farm/farm_system.h"
@@ -116,6 +118,10 @@ public:
     std::set<std::string> existing_files = {"C:\\MEmu\\memuc.exe"};
     int32_t tick = 1234;
     std::atomic<bool> stop{false};  // Ctrl+C was pressed
+    // The adb server on port 5037, on this system's clock; it starts listening when asked.
+    FakeAdbServer adb{[this] { return Now(); },
+                      [this](double until) { Sleep(std::max(0.0, until - Now())); }};
+    DeviceChannel devices{adb, 5037, tools};
 
     // A tool that hangs lets a millisecond pass on each poll.
     FakeFarmSystem() {
@@ -126,9 +132,21 @@ public:
     ProcessSource& Processes() override { return processes; }
     int32_t WindowWalk(int32_t window) override { return window + 1; }
     bool FileExists(const std::string& path) override {
+        const std::unique_ptr<WrittenFile> written = adb.File(path);
+        if (written) return written->closed && !written->gone;
         std::lock_guard<std::mutex> lock(mutex_);
         return existing_files.count(path) != 0;
     }
+    std::string FileStart(const std::string& path, size_t size) override {
+        const std::unique_ptr<WrittenFile> written = adb.File(path);
+        return written && !written->gone ? written->bytes.substr(0, size) : std::string();
+    }
+    void RemoveFile(const std::string& path) override {
+        adb.Remove(path);
+        std::lock_guard<std::mutex> lock(mutex_);
+        existing_files.erase(path);
+    }
+    DeviceChannel& Devices() override { return devices; }
     void AddFile(const std::string& path) {
         std::lock_guard<std::mutex> lock(mutex_);
         existing_files.insert(path);

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <cctype>
 #include <initializer_list>
 #include <map>
@@ -14,44 +15,12 @@
 
 #include "cli/farm_args.h"
 #include "cli/farm_output.h"
+#include "fake_farm_run.h"
 #include "fake_farm_system.h"
 #include "farm/vm_jobs.h"
 #include "row_name.h"
 
 namespace {
-
-class FakeConsole : public FarmConsole {
-public:
-    std::string out, err, json;
-    void Print(std::string_view text) override { out += text; }
-    void PrintError(std::string_view text) override { err += text; }
-    void PrintJson(std::string_view utf8) override { json += utf8; }
-    std::string Utf8FromGbk(std::string_view text) override { return std::string(text); }
-};
-
-struct Farm {
-    FakeFarmSystem system;
-    FakeConsole console;
-    // Replies by a part of the line; lines matching none succeed silently.
-    std::vector<std::pair<std::string, ToolRun>> replies;
-
-    Farm() {
-        system.tools.answer = [this](const std::string& line) {
-            for (const auto& [part, reply] : replies)
-                if (line.find(part) != std::string::npos) return reply;
-            return Answer("");
-        };
-    }
-
-    int Run(const std::vector<std::string>& args) {
-        const ParseOutcome parsed = ParseFarmArgs(args, "1");
-        EXPECT_EQ(parsed.kind, ParseOutcome::Kind::kRun) << parsed.text;
-        const FarmOutcome outcome =
-            RunFarm(parsed.request, system, ProgressPrinter(parsed.request, console));
-        PrintOutcome(parsed.request, outcome, console);
-        return outcome.exit_code;
-    }
-};
 
 struct VerbRow {
     const char* name;
@@ -262,23 +231,25 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--install-dir", "D:\\E", "shake", "2"},
                  {"D:\\E\\", "memuc.exe memuc shake -i 2", "memuc.exe", false, 0, false}},
         GivenRow{"adb_is_its_own_program",
-                 {"tap", "1", "5", "6"},
-                 {"C:\\MEmu\\", "adb.exe -s 127.0.0.1:21513 shell input tap 5 6", "adb.exe", false,
-                  0, false}},
+                 {"adb", "1", "shell", "ls"},
+                 {"C:\\MEmu\\", "adb.exe -s 127.0.0.1:21513 shell ls", "adb.exe", false, 0,
+                  false}},
         GivenRow{"clone_runs_the_manager_from_the_tools_folder",
                  {"clone", "--master", "0", "--count", "1"},
                  {"C:\\MEmu\\", "memuc.exe memuc listvms", "memuc.exe", false, 0, false}}),
     RowName());
 
-TEST(FarmRun, TheHealthProbeAndTheBootPollHaveTheirOwnTimeOuts) {
+TEST(FarmRun, TheBootPollHasItsOwnTimeOut) {
     Farm farm;
-    farm.replies = {{"start", Answer("SUCCESS: start vm finished.")}, {"getprop", Answer("1\r\n")}};
+    farm.replies = {{"start", Answer("SUCCESS: start vm finished.")}};
     farm.Run({"start", "2", "--boot", "--timeout", "700"});
     const std::vector<StartedLine> started = farm.system.tools.Started();
-    ASSERT_EQ(started.size(), 2u);
-    EXPECT_EQ(started[0].timeout_ms, 700);   // memuc's start, as asked
-    EXPECT_EQ(started[1].timeout_ms, 5000);  // the boot poll's own
-    EXPECT_EQ(started[1].program, "adb.exe");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].timeout_ms, 700);  // memuc's start, as asked
+    const std::vector<DeviceRequest> polls = farm.system.adb.Requests();
+    ASSERT_FALSE(polls.empty());
+    EXPECT_EQ(polls.back().service, "shell:getprop sys.boot_completed");
+    EXPECT_DOUBLE_EQ(polls.back().seconds, 5.0);  // the boot poll's own
 }
 
 TEST(FarmRun, RunningOverASetSaysInTextWhatItsExitCodeSays) {
@@ -321,18 +292,23 @@ TEST(FarmRun, OnlyLocalPathsAreMadeFull) {
     }
 }
 
-TEST(FarmRun, ScreenshotSucceedsOnlyWhenTheFileIsThere) {
+TEST(FarmRun, ScreenshotWithoutTheServerSucceedsOnlyWhenTheFileIsThere) {
     Farm farm;
+    farm.system.adb.listening = false;
+    farm.replies = {{"start-server", Answer("cannot bind", 1)}};
     EXPECT_EQ(farm.Run({"screenshot", "1", "C:\\shots\\s.png"}), 1);
     EXPECT_NE(farm.console.err.find("not saved to C:\\shots\\s.png"), std::string::npos);
     EXPECT_EQ(farm.system.tools.Lines(),
               (std::vector<std::string>{
+                  "adb.exe start-server",
                   "adb.exe -s 127.0.0.1:21513 shell /system/bin/screencap -p "
                   "/sdcard/screenshot1234.png",
                   "adb.exe -s 127.0.0.1:21513 pull /sdcard/screenshot1234.png C:\\shots\\s.png",
                   "adb.exe -s 127.0.0.1:21513 shell rm /sdcard/screenshot1234.png"}));
 
     Farm many;
+    many.system.adb.listening = false;
+    many.replies = {{"start-server", Answer("cannot bind", 1)}};
     many.system.AddFile("C:\\s-1.png");
     many.system.AddFile("C:\\s-2.png");
     EXPECT_EQ(many.Run({"screenshot", "1-2", "C:\\s.png"}), 0) << many.console.err;
@@ -342,23 +318,31 @@ TEST(FarmRun, ScreenshotSucceedsOnlyWhenTheFileIsThere) {
 
 TEST(FarmRun, BootWaitAsksUntilAndroidHasBooted) {
     Farm farm;
-    int polls = 0;
-    farm.system.tools.answer = [&polls](const std::string& line) {
-        if (line.find("getprop") == std::string::npos) return Answer("SUCCESS: start vm finished.");
-        return ++polls < 3 ? Answer("error: device offline\r\n", 1) : Answer("1\r\n");
+    farm.replies = {{"start", Answer("SUCCESS: start vm finished.")}};
+    std::atomic<int> polls = 0;
+    farm.system.adb.answer = [&polls](const std::string&, const std::string&) {
+        return ++polls < 3 ? Fail("device offline") : Okay("1\n");
     };
     EXPECT_EQ(farm.Run({"start", "2", "--boot"}), 0) << farm.console.err;
     EXPECT_EQ(polls, 3);
     EXPECT_NE(farm.console.out.find("VM 2 has booted."), std::string::npos);
+    // Each poll may wait 5 s for its answer.
+    for (const DeviceRequest& request : farm.system.adb.Requests()) {
+        EXPECT_EQ(request.serial, "127.0.0.1:21523");
+        EXPECT_EQ(request.service, "shell:getprop sys.boot_completed");
+        EXPECT_DOUBLE_EQ(request.seconds, 5.0);
+    }
 
     Farm never;
-    never.system.tools.answer = [](const std::string& line) {
-        if (line.find("getprop") == std::string::npos) return Answer("SUCCESS: start vm finished.");
-        return Answer("error: device offline\r\n", 1);
+    never.replies = {{"start", Answer("SUCCESS: start vm finished.")}};
+    never.system.adb.answer = [](const std::string&, const std::string&) {
+        return Fail("device offline");
     };
     EXPECT_EQ(never.Run({"--json", "start", "2", "--boot", "--boot-timeout", "5"}), 1);
     EXPECT_NE(never.console.json.find(R"("booted":false)"), std::string::npos);
     EXPECT_NE(never.console.json.find("had not finished booting after 5 s"), std::string::npos);
+    EXPECT_NE(never.console.json.find("the adb server refused the request: device offline"),
+              std::string::npos);
 }
 
 // --- The clone job ----------------------------------------------------------------------------

@@ -368,8 +368,11 @@ TEST(HealthRun, FlagsTheSickVmsAndWritesTheFile) {
     farm.system.tools.answer = [](const std::string& line) {
         if (line.find("listvms") != std::string::npos)
             return Answer("0,MEmu,0,0,0\r\n1,MEmu_1,11,1,701\r\n2,MEmu_2,12,1,702\r\n");
-        if (line.find(":21523") != std::string::npos) return Answer("error: offline", 1);
-        return Answer("1\r\n");
+        return Answer("");
+    };
+    farm.system.adb.answer = [](const std::string& serial, const std::string& service) {
+        EXPECT_EQ(service, "shell:getprop sys.boot_completed");
+        return serial == "127.0.0.1:21523" ? Fail("device offline") : Okay("1\n");
     };
     farm.system.processes.AddHeadless(701, "MEmuHeadless.exe --comment MEmu_1 --startvm a");
     farm.system.processes.AddHeadless(702, "MEmuHeadless.exe --comment MEmu_2 --startvm b");
@@ -381,6 +384,14 @@ TEST(HealthRun, FlagsTheSickVmsAndWritesTheFile) {
     EXPECT_EQ(round.report.vms[1].problems, std::vector<std::string>{"its window does not answer"});
     EXPECT_EQ(round.report.vms[2].problems, std::vector<std::string>{"adb does not answer"});
     EXPECT_EQ(outcome.message, "2 of 2 running VMs unhealthy");
+    // The probe goes to the server, given its 3 s (less when the sample's wait moved the clock
+    // on between the two looks at it); no adb.exe runs.
+    ASSERT_EQ(farm.system.adb.Requests().size(), 2u);
+    for (const DeviceRequest& request : farm.system.adb.Requests()) {
+        EXPECT_LE(request.seconds, 3.0);
+        EXPECT_GT(request.seconds, 0.0);
+    }
+    EXPECT_EQ(farm.system.tools.Lines(), std::vector<std::string>{"memuc.exe memuc listvms"});
     ASSERT_EQ(farm.system.files.writes.size(), 1u);
     EXPECT_EQ(farm.system.files.writes[0].first, "C:\\prom\\memu.prom");
     EXPECT_NE(farm.system.files.writes[0].second.find("memu_vms_unhealthy 2\n"), std::string::npos);
@@ -388,10 +399,7 @@ TEST(HealthRun, FlagsTheSickVmsAndWritesTheFile) {
     // A file that cannot be written keeps the old one and fails the run.
     farm.system.files.fail = true;
     farm.system.probes.windows.clear();
-    farm.system.tools.answer = [](const std::string& line) {
-        return line.find("listvms") != std::string::npos ? Answer("1,MEmu_1,11,1,701\r\n")
-                                                         : Answer("1\r\n");
-    };
+    farm.system.tools.answer = [](const std::string&) { return Answer("1,MEmu_1,11,1,701\r\n"); };
     EXPECT_EQ(farm.Run({"health", "1", "--prom", "C:\\prom\\memu.prom"}, &outcome), 1);
     EXPECT_NE(outcome.message.find("the Prometheus file was not written"), std::string::npos);
     farm.system.files.fail = false;

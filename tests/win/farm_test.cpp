@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "install/manager_console.h"
 #include "support/farm_runner.h"
 #include "support/sim_install.h"
+#include "support/test_adb_port.h"
 #include "support/win_test_support.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -35,6 +38,8 @@ protected:
         ASSERT_FALSE(InstallSimulatedEmulator(root_, 3).empty());
     }
     void TearDown() override {
+        // The server a run started on the test's port ends with the test.
+        EXPECT_EQ(adb_port_.EndServer(root_), 0u);
         StopSimulatedVms(root_);
         DeleteInstallLocationValue();
     }
@@ -54,6 +59,7 @@ protected:
         return text;
     }
 
+    TestAdbPort adb_port_;
     std::string root_;
 };
 
@@ -61,6 +67,7 @@ protected:
 // an argument's place it is refused (nothing runs, never help with exit 0); blanks around it
 // arrive; a blank one is never replaced by a default; everything after adb's SET is adb's.
 TEST_F(FarmTest, ATextThatLooksLikeAnOptionIsTheScriptsText) {
+    SetSimSwitches(root_, "adb.exe * boot=0\r\n");  // the server serves a booted device only
     ASSERT_EQ(RunFarm({"start", "1", "--wait"}).code, 0u);
     ClearSimJournal(root_);
 
@@ -117,15 +124,18 @@ TEST_F(FarmTest, ChineseTitleReachesMemucUnchanged) {
 // Each text is one argument of the tool, exactly; no shell reads the line, so nothing in a text
 // starts anything else (the journal holds only the tool's own line).
 TEST_F(FarmTest, TextsReachTheToolsAsOneArgumentEach) {
+    SetSimSwitches(root_, "adb.exe * boot=0\r\n");  // the server serves a booted device only
     ASSERT_EQ(RunFarm({"start", "1", "--wait"}).code, 0u);
     ClearSimJournal(root_);
 
     const std::string text = "a b&c|d%PATH%!x'y\"z";
     const FarmResult typed = RunFarm({"text", "1", text});
     EXPECT_EQ(typed.code, 0u) << typed.err;
-    EXPECT_EQ(SimJournalLines(root_),
-              std::vector<std::string>{"adb.exe -s 127.0.0.1:21513 shell input text "
-                                       "\"'a%sb&c|d%PATH%!x'\\''y\\\"z'\""});
+    // The device line goes to the adb server (started once, as none ran); no adb.exe asks.
+    const std::vector<std::string> journal = SimJournalLines(root_);
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), "adb.exe start-server"), 1);
+    EXPECT_EQ(journal.back(), "adb-server shell:input text 'a%sb&c|d%PATH%!x'\\''y\"z'");
+    for (const std::string& line : journal) EXPECT_NE(line.rfind("adb.exe -s", 0), 0u) << line;
     EXPECT_EQ(Typed(), "1\t" + text + "\r\n");
 
     EXPECT_EQ(RunFarm({"setconfig", "1", "cpus", "4 -i 3"}).code, 0u);
@@ -156,11 +166,7 @@ TEST_F(FarmTest, FailuresAreNeverReportedAsSuccess) {
     // adb on a stopped VM.
     EXPECT_EQ(RunFarm({"key", "1", "3"}).code, 1u);
 
-    // A tool that is not there: named, with the system's reason.
-    ASSERT_TRUE(DeleteFileW(WideFromGbk(root_ + "MEmu\\adb.exe").c_str()));
-    const FarmResult missing = RunFarm({"--json", "tap", "1", "5", "6"});
-    EXPECT_EQ(missing.code, 1u);
-    EXPECT_TRUE(Contains(missing.out, "adb.exe could not be started from")) << missing.out;
+    // (adb.exe missing as well as the server: AdbServerTest.NeitherServerNorAdbFailsEveryStep.)
 
     // A --timeout that expires says so.
     SetSimSwitches(root_, "memuc.exe start hang 2\r\n");
@@ -429,6 +435,94 @@ TEST_F(FarmTest, ConsoleBuildIsTakenFromBesideTheProgramOnly) {
     EXPECT_EQ(beside.code, 1u);
     EXPECT_TRUE(Contains(beside.out, message(SideFileRefusedLine(kConsoleBuild722)))) << beside.out;
     EXPECT_EQ(ReadWhole(console), "the old manager");
+}
+
+// --- The adb server ---------------------------------------------------------------------------
+
+// MEmuFarm against the simulated adb server on the test's own port, with VMs 0 to 2 running and
+// booted.
+class AdbServerTest : public FarmTest {
+protected:
+    void SetUp() override {
+        FarmTest::SetUp();
+        SetSimSwitches(root_, "adb.exe * boot=0\r\n");
+        ASSERT_EQ(RunFarm({"start", "0-2", "--wait", "--parallel", "3"}).code, 0u);
+        ClearSimJournal(root_);
+    }
+    int Count(const std::string& line) {
+        const std::vector<std::string> journal = SimJournalLines(root_);
+        return static_cast<int>(std::count(journal.begin(), journal.end(), line));
+    }
+    bool NoAdbExeAskedADevice() {
+        for (const std::string& line : SimJournalLines(root_))
+            if (line.rfind("adb.exe -s", 0) == 0) return false;
+        return true;
+    }
+};
+
+TEST_F(AdbServerTest, TextIsTypedExactlyThroughTheServer) {
+    const FarmResult typed = RunFarm({"--json", "text", "1", "a b&c|d'e"});
+    EXPECT_EQ(typed.code, 0u) << typed.out << typed.err;
+    EXPECT_TRUE(Contains(typed.out, R"("adb":"server")")) << typed.out;
+    EXPECT_TRUE(Contains(
+        typed.out,
+        R"("command":"host:transport:127.0.0.1:21513 + shell:input text 'a%sb&c|d'\\''e'")"))
+        << typed.out;
+    EXPECT_EQ(Typed(), "1\ta b&c|d'e\r\n");
+    EXPECT_TRUE(NoAdbExeAskedADevice());
+}
+
+TEST_F(AdbServerTest, ScreenshotWritesAPng) {
+    const std::string file = root_ + "x.png";
+    const FarmResult shot = RunFarm({"screenshot", "1", file});
+    EXPECT_EQ(shot.code, 0u) << shot.out << shot.err;
+    const std::string bytes = ReadWhole(file);
+    EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(Count("adb-server exec:screencap -p"), 1);
+    EXPECT_TRUE(NoAdbExeAskedADevice());
+}
+
+// No server runs: the first request starts one, once, for the whole set, and it answers.
+TEST_F(AdbServerTest, NoServerStartsOneOnceThenItAnswers) {
+    const FarmResult tapped = RunFarm({"--json", "tap", "0-2", "10", "20", "--parallel", "3"});
+    EXPECT_EQ(tapped.code, 0u) << tapped.out << tapped.err;
+    EXPECT_EQ(Count("adb.exe start-server"), 1);
+    EXPECT_EQ(Count("adb-server shell:input tap 10 20"), 3);
+    EXPECT_TRUE(Contains(tapped.out, R"("adb":"server")")) << tapped.out;
+    EXPECT_TRUE(NoAdbExeAskedADevice());
+}
+
+// A server that takes the connection and never answers: each VM's step ends at its own
+// deadline, and the set goes on to the next VM.
+TEST_F(AdbServerTest, AServerThatNeverAnswersEndsEachStepAtItsDeadline) {
+    ASSERT_EQ(RunFarm({"tap", "0", "1", "1"}).code, 0u);  // the server runs
+    SetSimSwitches(root_, "adb.exe * boot=0\r\nadb.exe server hang\r\n");
+    const FarmResult hung =
+        RunFarm({"--json", "--deadline", "1.5", "tap", "0-2", "10", "20", "--parallel", "1"});
+    EXPECT_EQ(hung.code, 4u) << hung.out << hung.err;
+    const nlohmann::json document = nlohmann::json::parse(hung.out);
+    ASSERT_EQ(document.at("results").size(), 3u) << hung.out;
+    for (const nlohmann::json& result : document.at("results")) {
+        EXPECT_EQ(result.at("verdict"), "deadline") << result.dump();
+        EXPECT_LT(result.at("seconds").get<double>(), 3.0) << result.dump();
+    }
+    EXPECT_LT(hung.milliseconds, 15000u);
+}
+
+// Neither a server nor adb.exe: said once, and every step reported failed.
+TEST_F(AdbServerTest, NeitherServerNorAdbFailsEveryStep) {
+    const std::wstring adb = WideFromGbk(root_ + "MEmu\\adb.exe");
+    const std::wstring away = WideFromGbk(root_ + "MEmu\\adb.away");
+    ASSERT_TRUE(MoveFileW(adb.c_str(), away.c_str()));
+    const FarmResult failed = RunFarm({"--json", "tap", "0-2", "10", "20", "--parallel", "3"});
+    ASSERT_TRUE(MoveFileW(away.c_str(), adb.c_str()));
+    EXPECT_EQ(failed.code, 1u) << failed.out;
+    EXPECT_TRUE(
+        Contains(failed.err, "could not be reached or started; asking adb.exe for each step"))
+        << failed.err;
+    EXPECT_TRUE(Contains(failed.out, R"("adb":"process")")) << failed.out;
+    EXPECT_TRUE(Contains(failed.out, R"("counts":{"failed":3})")) << failed.out;
+    EXPECT_TRUE(Contains(failed.out, "adb.exe could not be started from")) << failed.out;
 }
 
 }  // namespace

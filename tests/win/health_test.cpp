@@ -10,6 +10,7 @@
 
 #include "support/farm_runner.h"
 #include "support/sim_install.h"
+#include "support/test_adb_port.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
 
@@ -34,6 +35,8 @@ protected:
         ASSERT_FALSE(InstallSimulatedEmulator(root_, 5).empty());
     }
     void TearDown() override {
+        // The server a run started on the test's port ends with the test.
+        EXPECT_EQ(adb_port_.EndServer(root_), 0u);
         StopSimulatedVms(root_);
         DeleteInstallLocationValue();
     }
@@ -44,6 +47,7 @@ protected:
         return Json();
     }
 
+    TestAdbPort adb_port_;
     std::string root_;
 };
 
@@ -145,6 +149,28 @@ TEST_F(HealthTest, WatchWritesJsonLinesWhenRedirected) {
         EXPECT_EQ(document.at("vms").size(), 5u);
         EXPECT_TRUE(document.at("ok"));  // nothing runs, so nothing is unhealthy
     }
+}
+
+// Over 20 running VMs the probe asks the adb server only, never an adb.exe process, and the VM
+// whose adb hangs is the one flagged.
+TEST_F(HealthTest, TwentyVmsAreAskedThroughTheServer) {
+    ASSERT_FALSE(InstallSimulatedEmulator(root_, 20).empty());
+    SetSimSwitches(root_, "adb.exe * boot=0\r\nadb.exe * hang 7\r\n");
+    ASSERT_EQ(RunFarm({"start", "0-19", "--wait", "--parallel", "4"}, 180000).code, 0u);
+    ClearSimJournal(root_);
+
+    const FarmResult health = RunFarm({"--json", "health", "--sample", "0.5"}, 120000);
+    EXPECT_EQ(health.code, 1u) << health.err;
+    const Json document = Json::parse(health.out);
+    EXPECT_EQ(document.at("adb"), "server");
+    for (int index = 0; index < 20; ++index)
+        EXPECT_EQ(VmOf(document, index).at("adb_responding"), index != 7) << index;
+    int asked = 0;
+    for (const std::string& line : SimJournalLines(root_)) {
+        EXPECT_NE(line.rfind("adb.exe -s", 0), 0u) << line;
+        asked += line == "adb-server shell:getprop sys.boot_completed";
+    }
+    EXPECT_GE(asked, 19);  // VM 7 may hang at its transport already
 }
 
 }  // namespace

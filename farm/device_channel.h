@@ -1,0 +1,60 @@
+// How the console companion reaches a VM's Android: through the adb server on the PC (one
+// loopback connection per request), or, when no server can be reached nor started, by starting
+// adb.exe for each step as before. The choice is made once per run, at the first request, and
+// shared by every worker thread.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "adb/adb_client.h"
+#include "process/tool_runner.h"
+
+enum class AdbWay {
+    kUnused,   // no request has been made
+    kServer,   // the adb server answers the requests
+    kProcess,  // no server could be reached or started: adb.exe runs for each step
+};
+
+// "server", "process"; null for kUnused.
+const char* AdbWayKey(AdbWay way);
+
+class DeviceChannel {
+public:
+    // `network`: the loopback sockets and files; `port`: the server's port; `tools`: starts
+    // the emulator's own "adb.exe start-server" when no server listens.
+    DeviceChannel(adb::AdbSystem& network, int port, ToolRunner& tools);
+    DeviceChannel(const DeviceChannel&) = delete;
+    DeviceChannel& operator=(const DeviceChannel&) = delete;
+
+    // Runs `command` in the device's shell through the server, waiting at most `seconds`.
+    // Nothing when the run asks adb.exe instead: the caller runs the step as a process.
+    // `install_folder` is where adb.exe is, to start the server.
+    std::optional<adb::AdbResult> Shell(const std::string& install_folder,
+                                        const std::string& serial, const std::string& command,
+                                        double seconds);
+    // Runs `command` without a terminal and writes its output to the local file `path`.
+    std::optional<adb::AdbResult> ExecToFile(const std::string& install_folder,
+                                             const std::string& serial, const std::string& command,
+                                             const std::string& path, double seconds);
+
+    AdbWay Way() const { return way_.load(); }
+    int port() const { return client_.port(); }
+
+private:
+    template <typename Request>
+    std::optional<adb::AdbResult> Ask(const std::string& install_folder, const Request& request);
+    bool StartServer();
+
+    adb::AdbSystem& network_;
+    ToolRunner& tools_;
+    adb::AdbClient client_;
+    std::mutex mutex_;
+    std::string install_folder_;  // the first request's, for the server's start
+    std::atomic<AdbWay> way_{AdbWay::kUnused};
+};
+
+// The device serial of VM `index`: "127.0.0.1:" + its adb port.
+std::string DeviceSerial(int32_t index);

@@ -1,0 +1,288 @@
+// The verbs that ask a VM's device, through the adb server of the fake system: the request each
+// one sends and how long it may wait, how a reply, a FAIL or a time-out is judged, the server's
+// start when none listens, and adb.exe for each step when none can be had.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "control/operations.h"
+#include "fake_farm_run.h"
+#include "row_name.h"
+
+namespace {
+
+enum class Server {
+    kListening,
+    kStartsWhenAsked,  // nothing listens until "adb.exe start-server" has run
+    kCannotStart,      // nothing listens, and start-server fails
+    kStartsButAbsent,  // start-server says it worked, yet nothing listens
+};
+
+struct DeviceRow {
+    const char* name;
+    std::vector<std::string> args;
+    Server server;
+    DeviceReply reply;
+    int exit_code;
+    std::string verdict;                // "verdict" of the document
+    std::vector<std::string> services;  // the device requests, in order
+    double seconds;                     // what each request was given
+    std::vector<std::string> lines;     // the tools started, in order
+    std::string adb;                    // "adb" of the document
+    std::string said;                   // part of the document
+};
+
+void PrintTo(const DeviceRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class DeviceStepTest : public testing::TestWithParam<DeviceRow> {};
+
+constexpr double kUnbounded = 1e6;
+const char* const kStartServer = "adb.exe start-server";
+
+TEST_P(DeviceStepTest, RequestVerdictAndWay) {
+    const DeviceRow& row = GetParam();
+    Farm farm;
+    farm.system.adb.listening = row.server == Server::kListening;
+    farm.system.tools.answer = [&](const std::string& line) {
+        if (line != kStartServer) return Answer("");
+        if (row.server == Server::kCannotStart) return Answer("could not bind", 1);
+        farm.system.adb.listening = row.server == Server::kStartsWhenAsked;
+        return Answer("* daemon started successfully\r\n");
+    };
+    farm.system.adb.answer = [&row](const std::string& serial, const std::string&) {
+        EXPECT_EQ(serial, "127.0.0.1:21513");
+        return row.reply;
+    };
+    std::vector<std::string> args = {"--json"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    EXPECT_EQ(farm.Run(args), row.exit_code) << farm.console.err;
+
+    const nlohmann::json document = nlohmann::json::parse(farm.console.json);
+    EXPECT_EQ(document.value("verdict", ""), row.verdict) << farm.console.json;
+    EXPECT_EQ(document.value("adb", ""), row.adb);
+    EXPECT_NE(farm.console.json.find(row.said), std::string::npos) << farm.console.json;
+    EXPECT_EQ(farm.system.adb.Services(), row.services);
+    for (const DeviceRequest& request : farm.system.adb.Requests())
+        EXPECT_DOUBLE_EQ(request.seconds, row.seconds);
+    EXPECT_EQ(farm.system.tools.Lines(), row.lines);
+    // The fallback is said once on standard error, and only then.
+    const std::string fallback = "could not be reached or started; asking adb.exe for each step";
+    EXPECT_EQ(farm.console.err.find(fallback) != std::string::npos, row.adb == "process");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DeviceStepTest,
+    testing::Values(
+        DeviceRow{
+            "text types the device word",
+            {"text", "1", "a b&c|d'e"},
+            Server::kListening,
+            Okay(""),
+            0,
+            "ok",
+            {"shell:input text 'a%sb&c|d'\\''e'"},
+            kUnbounded,
+            {},
+            "server",
+            R"("command":"host:transport:127.0.0.1:21513 + shell:input text 'a%sb&c|d'\\''e'")"},
+        DeviceRow{"key",
+                  {"key", "1", "3"},
+                  Server::kListening,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {"shell:input keyevent 3"},
+                  kUnbounded,
+                  {},
+                  "server",
+                  ""},
+        DeviceRow{"tap within the deadline",
+                  {"--deadline", "2.5", "tap", "1", "10", "20"},
+                  Server::kListening,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {"shell:input tap 10 20"},
+                  2.5,
+                  {},
+                  "server",
+                  ""},
+        DeviceRow{"swipe",
+                  {"swipe", "1", "1", "2", "3", "-4"},
+                  Server::kListening,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {"shell:input swipe 1 2 3 -4"},
+                  kUnbounded,
+                  {},
+                  "server",
+                  ""},
+        DeviceRow{"clear: Success",
+                  {"clear", "1", "com.a.b"},
+                  Server::kListening,
+                  Okay("Success\r\n"),
+                  0,
+                  "ok",
+                  {"shell:pm clear com.a.b"},
+                  kUnbounded,
+                  {},
+                  "server",
+                  R"("output":"Success\r\n")"},
+        DeviceRow{"clear: no Success phrase",
+                  {"clear", "1", "com.a.b"},
+                  Server::kListening,
+                  Okay("Failed\r\n"),
+                  1,
+                  "failed",
+                  {"shell:pm clear com.a.b"},
+                  kUnbounded,
+                  {},
+                  "server",
+                  R"(the reply lacks \"Success\")"},
+        DeviceRow{"FAIL carries the server's words",
+                  {"tap", "1", "10", "20"},
+                  Server::kListening,
+                  Fail("device offline"),
+                  1,
+                  "failed",
+                  {"shell:input tap 10 20"},
+                  kUnbounded,
+                  {},
+                  "server",
+                  "the adb server refused the request: device offline"},
+        DeviceRow{"a hung request ends at the deadline",
+                  {"--deadline", "2", "tap", "1", "10", "20"},
+                  Server::kListening,
+                  Hang(),
+                  4,
+                  "deadline",
+                  {"shell:input tap 10 20"},
+                  2.0,
+                  {},
+                  "server",
+                  "the deadline passed while waiting for the adb server"},
+        DeviceRow{"no server: one start, then the server answers",
+                  {"tap", "1", "10", "20"},
+                  Server::kStartsWhenAsked,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {"shell:input tap 10 20"},
+                  kUnbounded,
+                  {kStartServer},
+                  "server",
+                  ""},
+        DeviceRow{"start fails: adb.exe for the step",
+                  {"tap", "1", "10", "20"},
+                  Server::kCannotStart,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {},
+                  kUnbounded,
+                  {kStartServer, "adb.exe -s 127.0.0.1:21513 shell input tap 10 20"},
+                  "process",
+                  R"("command":"adb.exe -s 127.0.0.1:21513 shell input tap 10 20")"},
+        DeviceRow{"started but still absent: adb.exe for the step",
+                  {"text", "1", "a b"},
+                  Server::kStartsButAbsent,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {},
+                  kUnbounded,
+                  {kStartServer, "adb.exe -s 127.0.0.1:21513 shell input text 'a%sb'"},
+                  "process",
+                  ""},
+        DeviceRow{"screenshot straight to the file",
+                  {"screenshot", "1", "C:\\s.png"},
+                  Server::kListening,
+                  Okay(kFakePng),
+                  0,
+                  "ok",
+                  {"exec:screencap -p"},
+                  kUnbounded,
+                  {},
+                  "server",
+                  R"("command":"host:transport:127.0.0.1:21513 + exec:screencap -p")"},
+        DeviceRow{"screenshot that is not a PNG",
+                  {"screenshot", "1", "C:\\s.png"},
+                  Server::kListening,
+                  Okay("/system/bin/sh: screencap: not found\n"),
+                  1,
+                  "failed",
+                  {"exec:screencap -p"},
+                  kUnbounded,
+                  {},
+                  "server",
+                  "is not a PNG picture; C:\\\\s.png was deleted"},
+        DeviceRow{"adb SET ARGS keeps adb.exe",
+                  {"adb", "1", "shell", "ls"},
+                  Server::kListening,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {},
+                  kUnbounded,
+                  {"adb.exe -s 127.0.0.1:21513 shell ls"},
+                  "",
+                  ""}),
+    RowName());
+
+TEST(DeviceStep, ScreenshotFileIsKeptOnlyWhenItIsAPng) {
+    Farm good;
+    EXPECT_EQ(good.Run({"screenshot", "1", "C:\\s.png"}), 0) << good.console.err;
+    const std::unique_ptr<WrittenFile> kept = good.system.adb.File("C:\\s.png");
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->closed && !kept->gone);
+    EXPECT_EQ(kept->bytes, kFakePng);
+
+    Farm bad;
+    bad.system.adb.answer = [](const std::string&, const std::string&) {
+        return Okay(kFakePng.substr(0, 7));  // one byte short of the signature
+    };
+    EXPECT_EQ(bad.Run({"screenshot", "1", "C:\\s.png"}), 1);
+    const std::unique_ptr<WrittenFile> removed = bad.system.adb.File("C:\\s.png");
+    ASSERT_TRUE(removed);
+    EXPECT_TRUE(removed->gone);
+    EXPECT_FALSE(bad.system.FileExists("C:\\s.png"));
+}
+
+// Over a set the way is chosen once: every VM falls back together, and the server is asked to
+// start only once.
+TEST(DeviceStep, FallbackIsDecidedOnceForTheWholeSet) {
+    Farm farm;
+    farm.system.adb.listening = false;
+    farm.replies = {{kStartServer, Answer("", 1)}};
+    EXPECT_EQ(farm.Run({"--json", "tap", "0-7", "1", "2", "--parallel", "4"}), 0)
+        << farm.console.err;
+    const std::vector<std::string> lines = farm.system.tools.Lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kStartServer), 1);
+    EXPECT_EQ(lines.size(), 9u);
+    EXPECT_NE(farm.console.json.find(R"("adb":"process")"), std::string::npos);
+}
+
+TEST(DeviceStep, BootedIsOneWhateverTheLineEnd) {
+    const struct {
+        const char* name;
+        const char* reply;
+        bool booted;
+    } rows[] = {
+        {"crlf", "1\r\n", true},   {"lf", "1\n", true},
+        {"bare", "1", true},       {"blanks", " 1 \n", true},
+        {"zero", "0\n", false},    {"empty", "", false},
+        {"eleven", "11\n", false}, {"error", "error: device offline\r\n", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(SaysBooted(row.reply), row.booted) << row.name;
+}
+
+}  // namespace
