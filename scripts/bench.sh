@@ -5,7 +5,8 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build/bench-win64"
-PREFIX="${BENCH_PREFIX:-/tmp/bench-prefix}"
+# A prefix of this run's own, so that two runs at once never wipe each other's.
+PREFIX="${BENCH_PREFIX:-$(mktemp -d /tmp/bench-prefix.XXXXXX)}"
 
 if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S "$ROOT" -B "$BUILD" -G Ninja \
@@ -23,4 +24,5 @@ cd "$BUILD/bin"
 status=0
 xvfb-run -a -s "-screen 0 1280x1024x24" "$ROOT/scripts/wine-run" ./memu_bench.exe "$@" || status=$?
 /usr/lib/wine/wineserver -k 2>/dev/null || true
+[ -n "${BENCH_PREFIX:-}" ] || rm -rf "$PREFIX"
 exit $status
