@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/farm_args.h"
+#include "cli/farm_output.h"
 #include "fake_farm_system.h"
 #include "farm/health_format.h"
 #include "farm/health_run.h"
@@ -317,6 +318,70 @@ TEST(HealFormat, EventAsJsonLineAndText) {
     event.result = HealResult::kOk;
     event.failure.clear();
     EXPECT_FALSE(Contains(HealEventJson(event, Same), "failure"));
+}
+
+// A console window: rounds are redrawn in place.
+class LiveConsole : public FarmConsole {
+public:
+    bool is_console = true;
+    std::string shown, json;
+    void Print(std::string_view) override {}
+    void PrintError(std::string_view) override {}
+    void PrintJson(std::string_view utf8) override { json += utf8; }
+    std::string Utf8FromGbk(std::string_view text) override { return std::string(text); }
+    bool OutputIsConsole() override { return is_console; }
+    void Redraw(std::string_view text) override { shown = std::string(text); }
+};
+
+HealthRound OneHungVmGivenUp() {
+    HealthRound round;
+    round.listed = true;
+    VmHealth vm;
+    vm.index = 3;
+    vm.title = "MEmu_3";
+    vm.started = true;
+    vm.problems = {"its window does not answer"};
+    round.report.vms.push_back(vm);
+    HealDecision decision;
+    decision.index = 3;
+    decision.state = HealState::kGaveUp;
+    round.heal = HealView{{{3, decision}}, {}};
+    return round;
+}
+
+TEST(HealOutput, LiveViewKeepsTheLastFiveActionsUnderTheTable) {
+    const ParseOutcome parsed = ParseFarmArgs({"health", "--watch", "15", "--heal"}, "1");
+    LiveConsole console;
+    const FarmProgress progress = ProgressPrinter(parsed.request, console);
+    for (int32_t index = 1; index <= 6; ++index) {
+        HealEvent event;
+        event.index = index;
+        event.title = "MEmu_" + std::to_string(index);
+        event.action = HealAction::kStart;
+        event.reason = "not running";
+        event.result = HealResult::kOk;
+        progress.heal_event(event);
+    }
+    progress.health_round(OneHungVmGivenUp());
+    EXPECT_TRUE(Contains(console.shown, "GAVE UP (UNHEALTHY: its window does not answer)"))
+        << console.shown;
+    EXPECT_TRUE(Contains(console.shown, "Last heal actions:\n")) << console.shown;
+    EXPECT_FALSE(Contains(console.shown, "VM 1 MEmu_1")) << "the oldest of six is dropped";
+    for (int index = 2; index <= 6; ++index)
+        EXPECT_TRUE(Contains(console.shown, "VM " + std::to_string(index) + " MEmu_" +
+                                                std::to_string(index) +
+                                                ": start (not running): ok\n"))
+            << console.shown;
+    EXPECT_TRUE(console.json.empty());
+
+    // Redirected: each action is a JSON line of its own, then the round's document.
+    console.is_console = false;
+    const FarmProgress redirected = ProgressPrinter(parsed.request, console);
+    redirected.heal_event(HealEvent{});
+    redirected.health_round(OneHungVmGivenUp());
+    EXPECT_EQ(console.json.rfind(R"({"event":"heal",)", 0), 0u) << console.json;
+    EXPECT_TRUE(Contains(console.json, "}\n{\"ok\":")) << console.json;
+    EXPECT_TRUE(Contains(console.json, R"("heal":"gave_up"})")) << console.json;
 }
 
 }  // namespace
