@@ -237,6 +237,17 @@ std::string HealthJson(const HealthReport& report, int exit_code, const std::str
     document["sampled_at"] = IsoUtc(report.sampled_at);
     document["running"] = report.Running();
     document["unhealthy"] = report.Unhealthy();
+    if (heal) {
+        // How many VMs are being healed and how many are over their budget.
+        int healing = 0;
+        int gave_up = 0;
+        for (const VmHealth& vm : report.vms) {
+            healing += heal->StateOf(vm.index) == HealState::kHealing ? 1 : 0;
+            gave_up += heal->StateOf(vm.index) == HealState::kGaveUp ? 1 : 0;
+        }
+        document["healing"] = healing;
+        document["gave_up"] = gave_up;
+    }
     Json vms = Json::array();
     for (const VmHealth& vm : report.vms) {
         Json item;

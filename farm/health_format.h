@@ -19,7 +19,8 @@ std::string HealthTable(const HealthReport& report, const HealView* heal = nullp
 
 // One JSON document on one line: {"ok":...,"sampled_at":"...","vms":[...]}; with an exit code
 // other than 0 also "error":{"exit_code":...,"message":"..."}.
-// With `heal`, each VM also has "heal": its heal state.
+// With `heal`, the document also counts the VMs "healing" and "gave_up", and each VM has
+// "heal": its heal state.
 std::string HealthJson(const HealthReport& report, int exit_code, const std::string& message,
                        const Utf8Of& utf8, const HealView* heal = nullptr);
 

@@ -229,6 +229,7 @@ TEST(HealRun, StartsRestartsAndGivesUpWithinTheBudget) {
                                         Same, &*watch.last.heal);
     EXPECT_TRUE(Contains(json, R"("title":"MEmu_3",)")) << json;
     EXPECT_TRUE(Contains(json, R"("heal":"gave_up"})")) << json;
+    EXPECT_TRUE(Contains(json, R"("unhealthy":1,"healing":0,"gave_up":1,"vms":)")) << json;
 
     // The counters: every VM, action and result from the first round on.
     const auto& writes = system.files.writes;
