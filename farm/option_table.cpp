@@ -126,8 +126,8 @@ const std::vector<OptionRow> kOptions = {
      [](R& r, const V& v) { r.heal_after = static_cast<int>(v.whole); }},
     {"--max-restarts", "N", F::kWhole, 1, 1000, "a whole number", nullptr, S::kVerbs, "health",
      "--heal", false, nullptr,
-     "at most N starts and restarts per VM within the heal window (default 3); past it the\n"
-     "VM is left as it is and flagged as given up",
+     "at most N starts and restarts per VM within the heal window (default 3);\n"
+     "past it the VM is left as it is and flagged as given up",
      [](R& r, const V& v) { r.max_restarts = static_cast<int>(v.whole); }},
     {"--heal-window", "SECONDS", F::kDecimal, 1, kLongestSeconds, "a number of seconds", nullptr,
      S::kVerbs, "health", "--heal", false, nullptr,
