@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <vector>
 
 #include "farm/health_format.h"
@@ -235,23 +237,53 @@ void PrintClone(const FarmRequest& request, const FarmOutcome& outcome, const Cl
 
 // --- Health ----------------------------------------------------------------------------------
 
-std::string HealthText(const HealthRound& round) {
-    std::string text = round.listed ? HealthTable(round.report) : std::string();
+// How many of the last heal actions the live view keeps under the table.
+constexpr size_t kShownHealEvents = 5;
+
+using HealLines = std::deque<std::string>;
+
+std::string HealthText(const HealthRound& round, const HealLines& heal_lines) {
+    const HealView* heal = round.heal ? &*round.heal : nullptr;
+    std::string text = round.listed ? HealthTable(round.report, heal) : std::string();
     if (!round.failure.empty()) text += "MEmuFarm: " + round.failure + "\n";
+    if (!heal_lines.empty()) {
+        text += "Last heal actions:\n";
+        for (const std::string& line : heal_lines) text += "  " + line + "\n";
+    }
     return text;
 }
 
+Utf8Of ConsoleUtf8(FarmConsole& console) {
+    return [&console](std::string_view gbk) { return console.Utf8FromGbk(gbk); };
+}
+
 std::string HealthDocument(const HealthRound& round, FarmConsole& console) {
-    return HealthJson(round.report, round.exit_code, round.failure,
-                      [&console](std::string_view gbk) { return console.Utf8FromGbk(gbk); });
+    return HealthJson(round.report, round.exit_code, round.failure, ConsoleUtf8(console),
+                      round.heal ? &*round.heal : nullptr);
+}
+
+bool ShowsLiveView(const FarmRequest& request, FarmConsole& console) {
+    return console.OutputIsConsole() && !request.json;
 }
 
 // A round of --watch: in place on a console, one JSON document per line elsewhere.
-void PrintHealthRound(const FarmRequest& request, const HealthRound& round, FarmConsole& console) {
-    if (console.OutputIsConsole() && !request.json) {
-        console.Redraw(HealthText(round));
+void PrintHealthRound(const FarmRequest& request, const HealthRound& round,
+                      const HealLines& heal_lines, FarmConsole& console) {
+    if (ShowsLiveView(request, console)) {
+        console.Redraw(HealthText(round, heal_lines));
     } else {
         console.PrintJson(HealthDocument(round, console) + "\n");
+    }
+}
+
+// A heal action: kept for the live view's next redraw, or one JSON line of its own.
+void PrintHealEvent(const FarmRequest& request, const HealEvent& event, HealLines& heal_lines,
+                    FarmConsole& console) {
+    if (ShowsLiveView(request, console)) {
+        heal_lines.push_back(HealEventLine(event));
+        if (heal_lines.size() > kShownHealEvents) heal_lines.pop_front();
+    } else {
+        console.PrintJson(HealEventJson(event, ConsoleUtf8(console)) + "\n");
     }
 }
 
@@ -314,8 +346,13 @@ void PrintOutcome(const FarmRequest& request, const FarmOutcome& outcome, FarmCo
 FarmProgress ProgressPrinter(const FarmRequest& request, FarmConsole& console) {
     FarmProgress progress;
     // health --watch prints every round, as JSON lines with --json.
-    progress.health_round = [&request, &console](const HealthRound& round) {
-        PrintHealthRound(request, round, console);
+    auto heal_lines = std::make_shared<HealLines>();
+    progress.health_round = [&request, &console, heal_lines](const HealthRound& round) {
+        PrintHealthRound(request, round, *heal_lines, console);
+    };
+    // The heal actions, as they end, between the rounds.
+    progress.heal_event = [&request, &console, heal_lines](const HealEvent& event) {
+        PrintHealEvent(request, event, *heal_lines, console);
     };
     if (request.json) return progress;
     progress.log = [&console](const std::string& text) { console.Print(text); };

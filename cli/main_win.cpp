@@ -53,6 +53,7 @@ FarmProgress Guarded(FarmProgress progress) {
     if (progress.log) progress.log = guard(progress.log);
     if (progress.vm_finished) progress.vm_finished = guard(progress.vm_finished);
     if (progress.health_round) progress.health_round = guard(progress.health_round);
+    if (progress.heal_event) progress.heal_event = guard(progress.heal_event);
     return progress;
 }
 

@@ -60,4 +60,10 @@ struct FarmRequest {
     std::optional<std::string> prom_file;  // also write the readings for Prometheus
     std::optional<double> max_cpu;         // share of all cores
     std::optional<double> max_private_mb;
+    // health --watch --heal: start the VMs of the set that are down, restart the ones that stay
+    // unhealthy, at most max_restarts actions per VM within heal_window_s seconds.
+    bool heal = false;
+    int heal_after = 2;
+    int max_restarts = 3;
+    double heal_window_s = 3600;
 };

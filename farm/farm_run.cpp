@@ -113,7 +113,8 @@ FarmOutcome HealthCommand(const FarmRequest& request, FarmSystem& system,
                           const ToolFolders& folders, const FarmProgress& progress) {
     FarmOutcome outcome;
     HealthRound last =
-        RunHealth(request, system, folders, request.watch_s ? progress.health_round : nullptr);
+        RunHealth(request, system, folders, request.watch_s ? progress.health_round : nullptr,
+                  progress.heal_event);
     outcome.exit_code = last.exit_code;
     outcome.message = last.failure;
     outcome.what = std::move(last);

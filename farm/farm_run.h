@@ -21,6 +21,8 @@ struct FarmProgress {
     std::function<void(const VmResult& result)> vm_finished;
     // health --watch: each round as it is taken.
     std::function<void(const HealthRound& round)> health_round;
+    // health --watch --heal: each heal action as it ends.
+    std::function<void(const HealEvent& event)> heal_event;
 };
 
 struct FailureOutcome {};  // nothing ran (or nothing worth showing): see FarmOutcome::message

@@ -53,14 +53,27 @@ std::string WindowCell(const VmHealth& vm) {
     return *vm.window_responding ? "yes" : "HUNG";
 }
 
-std::string HealthCell(const VmHealth& vm) {
-    if (!vm.started) return "stopped";
-    return vm.healthy ? "ok" : "UNHEALTHY: " + [&] {
-        std::string joined;
-        for (const std::string& problem : vm.problems)
-            joined += (joined.empty() ? "" : "; ") + problem;
-        return joined;
-    }();
+std::string HealthCell(const VmHealth& vm, const HealView* heal) {
+    std::string cell;
+    if (!vm.started) {
+        cell = "stopped";
+    } else {
+        cell = vm.healthy ? "ok" : "UNHEALTHY: " + [&] {
+            std::string joined;
+            for (const std::string& problem : vm.problems)
+                joined += (joined.empty() ? "" : "; ") + problem;
+            return joined;
+        }();
+    }
+    if (!heal) return cell;
+    const auto found = heal->decisions.find(vm.index);
+    if (found == heal->decisions.end()) return cell;
+    const HealDecision& decision = found->second;
+    if (decision.state == HealState::kHealing) return "healing";
+    if (decision.state == HealState::kGaveUp) return "GAVE UP (" + cell + ")";
+    if (decision.action != HealAction::kNone)
+        return cell + " -> " + std::string(HealActionName(decision.action));
+    return cell;
 }
 
 // --- Prometheus ---------------------------------------------------------------------------
@@ -140,9 +153,40 @@ const std::vector<Gauge>& VmGauges() {
     return gauges;
 }
 
-void AddMetric(std::string& text, const char* name, const char* help) {
+void AddMetric(std::string& text, const char* name, const char* help, const char* type = "gauge") {
     text += std::string("# HELP ") + name + " " + help + "\n";
-    text += std::string("# TYPE ") + name + " gauge\n";
+    text += std::string("# TYPE ") + name + " " + type + "\n";
+}
+
+// `{index="1",title="..."`: the VM's labels, left open for more.
+std::string VmLabels(const VmHealth& vm, const Utf8Of& utf8) {
+    return "{index=\"" + gbk::Decimal(vm.index) + "\",title=\"" +
+           PrometheusLabelValue(utf8(vm.title)) + "\"";
+}
+
+// Every VM, action and result from the first round on, so that a rate sees the first action.
+void AddHealMetrics(std::string& text, const HealthReport& report, const HealView& heal,
+                    const Utf8Of& utf8) {
+    AddMetric(text, "memu_vm_heal_actions_total",
+              "Heal actions (start, restart) that ended, by how they ended.", "counter");
+    for (const VmHealth& vm : report.vms) {
+        const std::string labels = VmLabels(vm, utf8);
+        for (HealAction action : {HealAction::kStart, HealAction::kRestart}) {
+            for (HealResult result :
+                 {HealResult::kOk, HealResult::kFailed, HealResult::kTimedOut}) {
+                const auto found = heal.totals.find({vm.index, action, result});
+                const int64_t count = found == heal.totals.end() ? 0 : found->second;
+                text += "memu_vm_heal_actions_total" + labels + ",action=\"" +
+                        std::string(HealActionName(action)) + "\",result=\"" +
+                        std::string(HealResultName(result)) + "\"} " + std::to_string(count) + "\n";
+            }
+        }
+    }
+    AddMetric(text, "memu_vm_heal_gave_up",
+              "Whether the VM needs a heal action but has used up its budget (1) or not (0).");
+    for (const VmHealth& vm : report.vms)
+        text += "memu_vm_heal_gave_up" + VmLabels(vm, utf8) + "} " +
+                (heal.StateOf(vm.index) == HealState::kGaveUp ? "1" : "0") + "\n";
 }
 
 template <typename T>
@@ -152,7 +196,7 @@ Json Nullable(const std::optional<T>& value) {
 
 }  // namespace
 
-std::string HealthTable(const HealthReport& report) {
+std::string HealthTable(const HealthReport& report, const HealView* heal) {
     constexpr size_t kColumns = 11;
     using Row = std::array<std::string, kColumns>;
     // Narrow headers: the table is redrawn in a console window 80 columns wide.
@@ -168,7 +212,7 @@ std::string HealthTable(const HealthReport& report) {
              !vm.started ? "-"
                          : Cell(vm.adb_responding,
                                 [](bool yes) { return std::string(yes ? "yes" : "NO"); }),
-             Cell(vm.uptime_seconds, Duration), HealthCell(vm)});
+             Cell(vm.uptime_seconds, Duration), HealthCell(vm, heal)});
     }
     std::array<size_t, kColumns> widths{};
     for (const Row& row : rows)
@@ -191,12 +235,23 @@ std::string HealthTable(const HealthReport& report) {
 }
 
 std::string HealthJson(const HealthReport& report, int exit_code, const std::string& message,
-                       const Utf8Of& utf8) {
+                       const Utf8Of& utf8, const HealView* heal) {
     Json document;
     document["ok"] = exit_code == 0;
     document["sampled_at"] = IsoUtc(report.sampled_at);
     document["running"] = report.Running();
     document["unhealthy"] = report.Unhealthy();
+    if (heal) {
+        // How many VMs are being healed and how many are over their budget.
+        int healing = 0;
+        int gave_up = 0;
+        for (const VmHealth& vm : report.vms) {
+            healing += heal->StateOf(vm.index) == HealState::kHealing ? 1 : 0;
+            gave_up += heal->StateOf(vm.index) == HealState::kGaveUp ? 1 : 0;
+        }
+        document["healing"] = healing;
+        document["gave_up"] = gave_up;
+    }
     Json vms = Json::array();
     for (const VmHealth& vm : report.vms) {
         Json item;
@@ -217,6 +272,7 @@ std::string HealthJson(const HealthReport& report, int exit_code, const std::str
         Json reasons = Json::object();
         for (const auto& [name, why] : vm.reasons) reasons[name] = utf8(why);
         item["reasons"] = std::move(reasons);
+        if (heal) item["heal"] = HealStateName(heal->StateOf(vm.index));
         vms.push_back(std::move(item));
     }
     document["vms"] = std::move(vms);
@@ -224,17 +280,18 @@ std::string HealthJson(const HealthReport& report, int exit_code, const std::str
     return document.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string PrometheusText(const HealthReport& report, const Utf8Of& utf8) {
+std::string PrometheusText(const HealthReport& report, const Utf8Of& utf8, const HealView* heal) {
     std::string text;
     for (const Gauge& gauge : VmGauges()) {
         AddMetric(text, gauge.name, gauge.help);
         for (const VmHealth& vm : report.vms) {
             const std::optional<double> value = gauge.value(vm);
             if (!value) continue;
-            text += std::string(gauge.name) + "{index=\"" + gbk::Decimal(vm.index) + "\",title=\"" +
-                    PrometheusLabelValue(utf8(vm.title)) + "\"} " + PrometheusNumber(*value) + "\n";
+            text += std::string(gauge.name) + VmLabels(vm, utf8) + "} " + PrometheusNumber(*value) +
+                    "\n";
         }
     }
+    if (heal) AddHealMetrics(text, report, *heal, utf8);
     AddMetric(text, "memu_vms", "VMs in the set the health check looked at.");
     text += "memu_vms " + std::to_string(report.vms.size()) + "\n";
     AddMetric(text, "memu_vms_unhealthy", "Running VMs of the set that are not healthy.");
@@ -244,4 +301,28 @@ std::string PrometheusText(const HealthReport& report, const Utf8Of& utf8) {
     text += "memu_health_last_run_timestamp_seconds " +
             Format("%.3f", UnixSeconds(report.sampled_at)) + "\n";
     return text;
+}
+
+std::string HealEventJson(const HealEvent& event, const Utf8Of& utf8) {
+    Json document;
+    document["event"] = "heal";
+    document["time"] = IsoUtc(event.time);
+    document["index"] = event.index;
+    document["title"] = utf8(event.title);
+    document["action"] = HealActionName(event.action);
+    document["reason"] = utf8(event.reason);
+    Json steps = Json::array();
+    for (const std::string& step : event.steps) steps.push_back(utf8(step));
+    document["steps"] = std::move(steps);
+    document["result"] = HealResultName(event.result);
+    if (!event.failure.empty()) document["failure"] = utf8(event.failure);
+    return document.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string HealEventLine(const HealEvent& event) {
+    std::string line = IsoUtc(event.time) + "  VM " + gbk::Decimal(event.index) + " " +
+                       event.title + ": " + std::string(HealActionName(event.action)) + " (" +
+                       event.reason + "): " + std::string(HealResultName(event.result));
+    if (!event.failure.empty()) line += ": " + event.failure;
+    return line;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "farm/health_format.h"
@@ -122,19 +123,44 @@ HealthRound SampleOnce(const FarmRequest& request, FarmSystem& system, const Too
         round.report.vms.push_back(ReadHealth(inputs, clock, thresholds));
     }
     round.report.sampled_at = clock.after;
-    const int unhealthy = round.report.Unhealthy();
-    if (unhealthy > 0) {
+    round.missing = std::move(missing);
+    return round;
+}
+
+// The round's exit code and why: without --heal any running VM that is unhealthy fails it;
+// with --heal any VM of the set that is not up and healthy, whatever is being done about it.
+void JudgeRound(HealthRound& round) {
+    if (!round.listed) return;
+    if (round.heal) {
+        std::map<HealState, int> counts;
+        for (const VmHealth& vm : round.report.vms) ++counts[round.heal->StateOf(vm.index)];
+        const int healthy = counts[HealState::kHealthy];
+        const int total = static_cast<int>(round.report.vms.size());
+        if (healthy < total) {
+            round.exit_code = kExitFailed;
+            round.failure = std::to_string(total - healthy) + " of " + std::to_string(total) +
+                            " VMs not up and healthy:";
+            const char* separator = " ";
+            for (HealState state : {HealState::kUnhealthy, HealState::kNotRunning,
+                                    HealState::kHealing, HealState::kGaveUp}) {
+                if (counts[state] == 0) continue;
+                std::string name(HealStateName(state));
+                std::replace(name.begin(), name.end(), '_', ' ');
+                round.failure += separator + std::to_string(counts[state]) + " " + name;
+                separator = ", ";
+            }
+        }
+    } else if (const int unhealthy = round.report.Unhealthy(); unhealthy > 0) {
         round.exit_code = kExitFailed;
         round.failure = std::to_string(unhealthy) + " of " +
                         std::to_string(round.report.Running()) + " running VMs unhealthy";
     }
     // A VM the set names but the emulator does not list cannot be healthy.
-    for (int32_t index : missing) {
+    for (int32_t index : round.missing) {
         round.exit_code = kExitFailed;
         round.failure += (round.failure.empty() ? "" : "; ") + std::string("VM ") +
                          gbk::Decimal(index) + " is not listed";
     }
-    return round;
 }
 
 // Only a round that could list the VMs is written: a failed one keeps the last good file, so
@@ -142,7 +168,8 @@ HealthRound SampleOnce(const FarmRequest& request, FarmSystem& system, const Too
 void WriteProm(const FarmRequest& request, FarmSystem& system, HealthRound& round) {
     if (!request.prom_file || !round.listed) return;
     const std::string text = PrometheusText(
-        round.report, [&system](std::string_view gbk) { return system.Utf8FromGbk(gbk); });
+        round.report, [&system](std::string_view gbk) { return system.Utf8FromGbk(gbk); },
+        round.heal ? &*round.heal : nullptr);
     round.prom_failure = system.Files().Replace(*request.prom_file, text);
     if (!round.prom_failure) return;
     round.exit_code = std::max<int>(round.exit_code, kExitFailed);
@@ -151,21 +178,98 @@ void WriteProm(const FarmRequest& request, FarmSystem& system, HealthRound& roun
         "the Prometheus file was not written (the old one is kept): " + *round.prom_failure;
 }
 
+// The healing side of a watch: the policy, the actions in progress and what ended.
+class HealWatch {
+public:
+    HealWatch(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
+              HealPace pace, const HealEventSink& on_heal)
+        : system_(system),
+          policy_({request.heal_after, request.max_restarts, request.heal_window_s}),
+          actions_(system, folders, {std::max(request.parallel, 1), request.stagger_s}, pace),
+          on_heal_(on_heal) {}
+
+    // The VMs whose readings this round stand for an action, not for the VM: taken before the
+    // round's readings, as no new action starts until the round has decided.
+    std::set<int32_t> Busy() { return actions_.InProgress(); }
+
+    // Decides the round over its readings and hands out its actions.
+    void Decide(HealthRound& round, const std::set<int32_t>& busy) {
+        TakeEnded();
+        if (system_.StopRequested()) policy_.Stop();
+        std::vector<HealReading> readings;
+        for (const VmHealth& vm : round.report.vms) {
+            HealReading reading{vm.index, vm.started, vm.healthy, {}};
+            for (const std::string& problem : vm.problems)
+                reading.reason += (reading.reason.empty() ? "" : "; ") + problem;
+            readings.push_back(std::move(reading));
+        }
+        HealRoundDecision decided = policy_.Decide(readings, system_.Now(), busy);
+        HealView view;
+        std::vector<HealOrder> orders;
+        for (size_t i = 0; i < decided.vms.size(); ++i) {
+            const HealDecision& decision = decided.vms[i];
+            if (decision.action != HealAction::kNone)
+                orders.push_back(
+                    {decision.index, round.report.vms[i].title, decision.action, decision.reason});
+            view.decisions[decision.index] = decision;
+        }
+        view.totals = policy_.Totals();
+        round.heal = std::move(view);
+        actions_.Submit(std::move(orders));
+    }
+
+    // After Ctrl+C: no new action; the running ones end, and are reported. True when one did.
+    bool Finish(HealthRound& last) {
+        policy_.Stop();
+        actions_.WaitIdle();
+        if (!TakeEnded()) return false;
+        if (last.heal) last.heal->totals = policy_.Totals();
+        return true;
+    }
+
+private:
+    bool TakeEnded() {
+        const std::vector<HealEvent> ended = actions_.TakeEnded();
+        for (const HealEvent& event : ended) {
+            policy_.Finished(event.index, event.action, event.result);
+            if (on_heal_) on_heal_(event);
+        }
+        return !ended.empty();
+    }
+
+    FarmSystem& system_;
+    HealPolicy policy_;
+    HealActions actions_;
+    HealEventSink on_heal_;
+};
+
 }  // namespace
 
 HealthRound RunHealth(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
-                      const std::function<void(const HealthRound&)>& on_round) {
+                      const HealthRoundSink& on_round, const HealEventSink& on_heal,
+                      HealPace pace) {
+    std::optional<HealWatch> heal;
+    if (request.heal) heal.emplace(request, system, folders, pace, on_heal);
     std::optional<HealthRound> last;
+    // The last round stands; a healing watch first lets the running actions end, and writes
+    // the counters again when some did.
+    const auto finish = [&](HealthRound round) {
+        if (heal && heal->Finish(round)) WriteProm(request, system, round);
+        return round;
+    };
     for (;;) {
         const double started = system.Now();
+        const std::set<int32_t> busy = heal ? heal->Busy() : std::set<int32_t>();
         HealthRound round = SampleOnce(request, system, folders);
         // A round cut short by Ctrl+C asked only some VMs: the one before it stands.
-        if (last && system.StopRequested()) return *last;
+        if (last && system.StopRequested()) return finish(std::move(*last));
+        if (heal && round.listed) heal->Decide(round, busy);
+        JudgeRound(round);
         WriteProm(request, system, round);
         if (on_round) on_round(round);
-        if (!request.watch_s || system.StopRequested()) return round;
+        if (!request.watch_s || system.StopRequested()) return finish(std::move(round));
         last = std::move(round);
         system.Sleep(*request.watch_s - (system.Now() - started));
-        if (system.StopRequested()) return *last;
+        if (system.StopRequested()) return finish(std::move(*last));
     }
 }

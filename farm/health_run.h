@@ -9,6 +9,8 @@
 
 #include "farm/farm_request.h"
 #include "farm/farm_system.h"
+#include "farm/heal_run.h"
+#include "farm/heal_view.h"
 #include "farm/health.h"
 #include "farm/tool_step.h"
 
@@ -18,11 +20,19 @@ struct HealthRound {
     int exit_code = 0;
     std::string failure;  // why the exit code is not 0
     std::optional<std::string> prom_failure;
+    std::vector<int32_t> missing;  // VMs the set names that the emulator does not list
+    std::optional<HealView> heal;  // --heal: each VM's heal state, the actions so far
 };
 
-// Runs the rounds, telling `on_round` of each; returns the last.
+using HealthRoundSink = std::function<void(const HealthRound&)>;
+using HealEventSink = std::function<void(const HealEvent&)>;
+
+// Runs the rounds, telling `on_round` of each, and with --heal `on_heal` of each action as it
+// is seen to have ended (before the round that saw it); returns the last round. After Ctrl+C a
+// healing watch hands out no new action and waits for the running ones before it returns.
 HealthRound RunHealth(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
-                      const std::function<void(const HealthRound&)>& on_round);
+                      const HealthRoundSink& on_round, const HealEventSink& on_heal = nullptr,
+                      HealPace pace = HealPace::kBackground);
 
 // How many VMs' window and adb are asked at once unless --parallel says otherwise.
 inline constexpr int kHealthParallel = 16;

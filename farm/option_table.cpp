@@ -116,6 +116,24 @@ const std::vector<OptionRow> kOptions = {
     {"--max-private-mb", "MB", F::kDecimal, 0, 1e7, "a number of MiB", nullptr, S::kVerbs,
      "health", nullptr, false, nullptr, "unhealthy above MB MiB of private bytes",
      [](R& r, const V& v) { r.max_private_mb = v.decimal; }},
+    {"--heal", nullptr, F::kFlag, 0, 0, nullptr, nullptr, S::kVerbs, "health", "--watch", false,
+     nullptr,
+     "start the VMs of the set that are down and restart the ones that stay unhealthy\n"
+     "(memuc stop, then start and wait for the boot), within a budget",
+     [](R& r, const V&) { r.heal = true; }},
+    {"--heal-after", "N", F::kWhole, 1, 1000, "a whole number of rounds", nullptr, S::kVerbs,
+     "health", "--heal", false, nullptr,
+     "restart a VM once it has been unhealthy N rounds in a row (default 2)",
+     [](R& r, const V& v) { r.heal_after = static_cast<int>(v.whole); }},
+    {"--max-restarts", "N", F::kWhole, 1, 1000, "a whole number", nullptr, S::kVerbs, "health",
+     "--heal", false, nullptr,
+     "at most N starts and restarts per VM within the heal window (default 3);\n"
+     "past it the VM is left as it is and flagged as given up",
+     [](R& r, const V& v) { r.max_restarts = static_cast<int>(v.whole); }},
+    {"--heal-window", "SECONDS", F::kDecimal, 1, kLongestSeconds, "a number of seconds", nullptr,
+     S::kVerbs, "health", "--heal", false, nullptr,
+     "the window --max-restarts counts in (default 3600: an hour)",
+     [](R& r, const V& v) { r.heal_window_s = v.decimal; }},
 };
 // clang-format on
 

@@ -51,6 +51,10 @@ std::string Describe(const FarmRequest& r) {
         if (r.prom_file) d += " prom=" + *r.prom_file;
         if (r.max_cpu) d += " max-cpu=" + std::to_string(static_cast<int>(*r.max_cpu * 100));
         if (r.max_private_mb) d += " max-mb=" + std::to_string(static_cast<int>(*r.max_private_mb));
+        if (r.heal)
+            d += " heal after=" + std::to_string(r.heal_after) +
+                 " restarts=" + std::to_string(r.max_restarts) +
+                 " window=" + std::to_string(static_cast<int64_t>(r.heal_window_s * 10));
     }
     if (r.json) d += " json";
     if (r.install_dir) d += " dir=" + *r.install_dir;
@@ -261,6 +265,56 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{
             "watch_lowest", {"health", "--watch", "0.5"}, "health parallel=16 sample=10 watch=0"},
         ParseRow{"watch_below", {"health", "--watch", "0.49"}, "!--watch must be"},
+        ParseRow{"heal_defaults",
+                 {"health", "--watch", "5", "--heal"},
+                 "health parallel=16 sample=10 watch=5 heal after=2 restarts=3 window=36000"},
+        ParseRow{"heal_without_watch", {"health", "--heal"}, "!--heal needs --watch"},
+        ParseRow{"heal_after_without_heal",
+                 {"health", "--watch", "5", "--heal-after", "3"},
+                 "!--heal-after needs --heal"},
+        ParseRow{"max_restarts_without_heal",
+                 {"health", "--watch", "5", "--max-restarts", "3"},
+                 "!--max-restarts needs --heal"},
+        ParseRow{"heal_window_without_heal",
+                 {"health", "--watch", "5", "--heal-window", "60"},
+                 "!--heal-window needs --heal"},
+        ParseRow{"heal_not_for_start", {"start", "1", "--heal"}, "!--heal"},
+        ParseRow{"heal_after_lowest",
+                 {"health", "--watch", "5", "--heal", "--heal-after", "1"},
+                 "health parallel=16 sample=10 watch=5 heal after=1 restarts=3 window=36000"},
+        ParseRow{"heal_after_below",
+                 {"health", "--watch", "5", "--heal", "--heal-after", "0"},
+                 "!--heal-after must be a whole number of rounds from 1 to 1000"},
+        ParseRow{"heal_after_highest",
+                 {"health", "--watch", "5", "--heal", "--heal-after", "1000"},
+                 "health parallel=16 sample=10 watch=5 heal after=1000 restarts=3 window=36000"},
+        ParseRow{"heal_after_beyond",
+                 {"health", "--watch", "5", "--heal", "--heal-after", "1001"},
+                 "!--heal-after must be"},
+        ParseRow{"max_restarts_lowest",
+                 {"health", "--watch", "5", "--heal", "--max-restarts", "1"},
+                 "health parallel=16 sample=10 watch=5 heal after=2 restarts=1 window=36000"},
+        ParseRow{"max_restarts_below",
+                 {"health", "--watch", "5", "--heal", "--max-restarts", "0"},
+                 "!--max-restarts must be a whole number from 1 to 1000"},
+        ParseRow{"max_restarts_highest",
+                 {"health", "--watch", "5", "--heal", "--max-restarts", "1000"},
+                 "health parallel=16 sample=10 watch=5 heal after=2 restarts=1000 window=36000"},
+        ParseRow{"max_restarts_beyond",
+                 {"health", "--watch", "5", "--heal", "--max-restarts", "1001"},
+                 "!--max-restarts must be"},
+        ParseRow{"heal_window_lowest",
+                 {"health", "--watch", "5", "--heal", "--heal-window", "1"},
+                 "health parallel=16 sample=10 watch=5 heal after=2 restarts=3 window=10"},
+        ParseRow{"heal_window_below",
+                 {"health", "--watch", "5", "--heal", "--heal-window", "0.99"},
+                 "!--heal-window must be a number of seconds from 1 to 2147483"},
+        ParseRow{"heal_window_highest",
+                 {"health", "--watch", "5", "--heal", "--heal-window", "2147483"},
+                 "health parallel=16 sample=10 watch=5 heal after=2 restarts=3 window=21474830"},
+        ParseRow{"heal_window_beyond",
+                 {"health", "--watch", "5", "--heal", "--heal-window", "2147483.5"},
+                 "!--heal-window must be"},
         ParseRow{"max_cpu_highest",
                  {"health", "--max-cpu", "1"},
                  "health parallel=16 sample=10 max-cpu=100"},
