@@ -639,6 +639,7 @@ double CpuSeconds(HANDLE process) {
 void BenchHealOverhead() {
     const std::string root = MakeTempFolder("bench-heal");
     InstallSimulatedEmulator(root, 200);
+    TestAdbPort server_port;  // the adb server of these runs, on a port of its own
     SetSimSwitches(root, "adb.exe * boot=0\r\n");
     BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
 
@@ -686,6 +687,7 @@ void BenchHealOverhead() {
                   rounds, Now() - started, actions, plain_cpu);
     Note(text);
     StopSimulatedVms(root);
+    server_port.EndServer(root);
 }
 
 // The VM's window handle from memuc's listing, or null.
@@ -728,6 +730,7 @@ void BenchTimeToHeal() {
     constexpr int kTrials = 3;
     const std::string root = MakeTempFolder("bench-heal-time");
     const std::string install_dir = InstallSimulatedEmulator(root, 2);
+    TestAdbPort server_port;  // the adb server of these runs, on a port of its own
     const std::string boot = "adb.exe * boot=" + std::to_string(kBootMs) + "\r\n";
     double total = 0;
     int measured = 0;
@@ -786,6 +789,7 @@ void BenchTimeToHeal() {
                   kBootMs, measured, kTrials);
     Note(text);
     StopSimulatedVms(root);
+    server_port.EndServer(root);
 }
 
 }  // namespace

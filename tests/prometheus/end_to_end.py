@@ -357,9 +357,13 @@ def run_checks(args, work, servers):
 
 
 def stop_vms(args, work):
-    memuc = os.path.join(work, "sim", "MEmu", "memuc.exe")
-    if os.path.isfile(memuc):
-        subprocess.run([args.wine_run, memuc, "stopall"], capture_output=True, timeout=30)
+    """Stops the simulated VMs, and the simulated adb server that MEmuFarm started on the
+    test's own port (adb.exe kill-server; never a server of anyone else's)."""
+    tools = os.path.join(work, "sim", "MEmu")
+    for tool, command in (("memuc.exe", "stopall"), ("adb.exe", "kill-server")):
+        path = os.path.join(tools, tool)
+        if os.path.isfile(path):
+            subprocess.run([args.wine_run, path, command], capture_output=True, timeout=30)
 
 
 def main():
@@ -376,6 +380,9 @@ def main():
             print("FAILED: %s is not installed (scripts/deps.sh installs it)" % program)
             return 1
 
+    # MEmuFarm asks the devices through an adb server: the simulated one, started on a port of
+    # this test's own (MEmuFarm and the tools it starts read it from the environment).
+    os.environ["ANDROID_ADB_SERVER_PORT"] = str(free_port())
     # ctest ends a test that runs too long with a signal: end the servers then too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     work = tempfile.mkdtemp(prefix="memu-prometheus-e2e-")
