@@ -17,6 +17,8 @@ namespace {
 
 constexpr const char kTool[] = "adb.exe";
 constexpr DWORD kStartWaitMs = 5000;
+// The longest the server waits before it looks for new connections again.
+constexpr long kAcceptSliceMs = 100;
 
 struct SocketTraits {
     using Type = SOCKET;
@@ -294,13 +296,30 @@ int RunAdbServer(const std::string& root, int port) {
         listen(listener.get(), SOMAXCONN) != 0) {
         return 1;
     }
+    // A blocking accept() under Wine now and then never returns for a connection that has
+    // arrived: the system has taken it, its request waits unread, and the client waits for ever.
+    // So the listener is non-blocking: select() says when to look, and every look takes all the
+    // connections waiting. The select is cut into short slices, so that even a readiness that
+    // is never reported delays a connection by one slice at most.
+    u_long non_blocking = 1;
+    if (ioctlsocket(listener.get(), FIONBIO, &non_blocking) != 0) return 1;
     Server server(root);
     for (;;) {
-        UniqueSocket client(accept(listener.get(), nullptr, nullptr));
-        if (!client) continue;
-        std::thread([&server, c = std::move(client)]() mutable {
-            server.Serve(std::move(c));
-        }).detach();
+        fd_set waiting;
+        FD_ZERO(&waiting);
+        FD_SET(listener.get(), &waiting);
+        timeval slice = {0, kAcceptSliceMs * 1000};
+        select(0, &waiting, nullptr, nullptr, &slice);
+        for (;;) {
+            UniqueSocket client(accept(listener.get(), nullptr, nullptr));
+            if (!client) break;  // none waiting (WSAEWOULDBLOCK), or one that left again
+            // An accepted socket inherits the listener's mode; the connection's thread blocks.
+            u_long blocking = 0;
+            ioctlsocket(client.get(), FIONBIO, &blocking);
+            std::thread([&server, c = std::move(client)]() mutable {
+                server.Serve(std::move(c));
+            }).detach();
+        }
     }
 }
 
