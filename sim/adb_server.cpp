@@ -3,9 +3,11 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <process.h>
+
+#include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "sim/adb_device.h"
 #include "sim/sim_common.h"
@@ -17,8 +19,6 @@ namespace {
 
 constexpr const char kTool[] = "adb.exe";
 constexpr DWORD kStartWaitMs = 5000;
-// The longest the server waits before it looks for new connections again.
-constexpr long kAcceptSliceMs = 100;
 
 struct SocketTraits {
     using Type = SOCKET;
@@ -263,6 +263,28 @@ private:
     std::set<std::string> connected_;  // devices a host:connect has reached
 };
 
+struct Connection {
+    Server& server;
+    UniqueSocket socket;
+};
+
+unsigned __stdcall ServeConnection(void* parameter) {
+    const std::unique_ptr<Connection> connection(static_cast<Connection*>(parameter));
+    connection->server.Serve(std::move(connection->socket));
+    return 0;
+}
+
+// Each connection gets a thread of the system's own, started and let go here. Not a detached
+// std::thread: under Wine its start now and then went wrong (a server that took a connection
+// and never read it, and a server that crashed executing heap memory), and the client then
+// waited for ever.
+void ServeOnThreadOfItsOwn(Server& server, UniqueSocket client) {
+    auto connection = std::make_unique<Connection>(Connection{server, std::move(client)});
+    const UniqueHandle thread(reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, ServeConnection, connection.get(), 0, nullptr)));
+    if (thread) connection.release();  // the thread owns it now
+}
+
 std::wstring OwnPath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -296,30 +318,10 @@ int RunAdbServer(const std::string& root, int port) {
         listen(listener.get(), SOMAXCONN) != 0) {
         return 1;
     }
-    // A blocking accept() under Wine now and then never returns for a connection that has
-    // arrived: the system has taken it, its request waits unread, and the client waits for ever.
-    // So the listener is non-blocking: select() says when to look, and every look takes all the
-    // connections waiting. The select is cut into short slices, so that even a readiness that
-    // is never reported delays a connection by one slice at most.
-    u_long non_blocking = 1;
-    if (ioctlsocket(listener.get(), FIONBIO, &non_blocking) != 0) return 1;
     Server server(root);
     for (;;) {
-        fd_set waiting;
-        FD_ZERO(&waiting);
-        FD_SET(listener.get(), &waiting);
-        timeval slice = {0, kAcceptSliceMs * 1000};
-        select(0, &waiting, nullptr, nullptr, &slice);
-        for (;;) {
-            UniqueSocket client(accept(listener.get(), nullptr, nullptr));
-            if (!client) break;  // none waiting (WSAEWOULDBLOCK), or one that left again
-            // An accepted socket inherits the listener's mode; the connection's thread blocks.
-            u_long blocking = 0;
-            ioctlsocket(client.get(), FIONBIO, &blocking);
-            std::thread([&server, c = std::move(client)]() mutable {
-                server.Serve(std::move(c));
-            }).detach();
-        }
+        UniqueSocket client(accept(listener.get(), nullptr, nullptr));
+        if (client) ServeOnThreadOfItsOwn(server, std::move(client));
     }
 }
 
