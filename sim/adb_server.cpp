@@ -275,9 +275,10 @@ unsigned __stdcall ServeConnection(void* parameter) {
 }
 
 // Each connection gets a thread of the system's own, started and let go here. Not a detached
-// std::thread: under Wine its start now and then went wrong (a server that took a connection
-// and never read it, and a server that crashed executing heap memory), and the client then
-// waited for ever.
+// std::thread: with the toolchain's pthreads, a thread that ends before its creator has
+// detached it (start-server's probe connection, closed at once, ends its thread at once) now
+// and then left the server's accept loop stuck, the next connection unread, or the server
+// crashed on freed memory; the client then waited for ever.
 void ServeOnThreadOfItsOwn(Server& server, UniqueSocket client) {
     auto connection = std::make_unique<Connection>(Connection{server, std::move(client)});
     const UniqueHandle thread(reinterpret_cast<HANDLE>(
