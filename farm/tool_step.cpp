@@ -5,24 +5,27 @@
 
 namespace {
 
-// How long a request to the adb server may wait when neither a time-out nor a deadline bounds
-// it: never, in effect, as a tool run without either.
-constexpr double kUnboundedSeconds = 1e6;
+// How long a request to the adb server may wait when the run gives it neither a time-out nor a
+// deadline. A server or device that stops answering then ends that one request as timed out
+// instead of holding its VM, and the whole run, for ever. Every device verb answers in well
+// under a second on a working device; a screenshot of a large screen takes a few.
+constexpr double kDefaultDeviceRequestSeconds = 60;
 constexpr std::string_view kShellPrefix = "shell ";
 constexpr std::string_view kPngSignature = "\x89PNG\r\n\x1a\n";
 
 // How long a request may wait, and whether the deadline (rather than the time-out) bounds it.
 struct ServerWait {
-    double seconds = kUnboundedSeconds;
+    double seconds = kDefaultDeviceRequestSeconds;
     bool deadline_bound = false;
 };
 
+// The run's own limits when it gives any (the nearer of the two), else the default.
 ServerWait WaitFor(FarmSystem& system, const StepLimits& limits) {
     ServerWait wait;
     if (limits.timeout_ms > 0) wait.seconds = limits.timeout_ms / 1000.0;
     if (limits.deadline.at) {
         const double left = *limits.deadline.at - system.Now();
-        if (left <= wait.seconds) wait = {left, true};
+        if (limits.timeout_ms <= 0 || left <= wait.seconds) wait = {left, true};
     }
     return wait;
 }

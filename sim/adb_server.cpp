@@ -3,9 +3,11 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <process.h>
+
+#include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "sim/adb_device.h"
 #include "sim/sim_common.h"
@@ -261,6 +263,29 @@ private:
     std::set<std::string> connected_;  // devices a host:connect has reached
 };
 
+struct Connection {
+    Server& server;
+    UniqueSocket socket;
+};
+
+unsigned __stdcall ServeConnection(void* parameter) {
+    const std::unique_ptr<Connection> connection(static_cast<Connection*>(parameter));
+    connection->server.Serve(std::move(connection->socket));
+    return 0;
+}
+
+// Each connection gets a thread of the system's own, started and let go here. Not a detached
+// std::thread: with the toolchain's pthreads, a thread that ends before its creator has
+// detached it (start-server's probe connection, closed at once, ends its thread at once) now
+// and then left the server's accept loop stuck, the next connection unread, or the server
+// crashed on freed memory; the client then waited for ever.
+void ServeOnThreadOfItsOwn(Server& server, UniqueSocket client) {
+    auto connection = std::make_unique<Connection>(Connection{server, std::move(client)});
+    const UniqueHandle thread(reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, ServeConnection, connection.get(), 0, nullptr)));
+    if (thread) connection.release();  // the thread owns it now
+}
+
 std::wstring OwnPath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -297,10 +322,7 @@ int RunAdbServer(const std::string& root, int port) {
     Server server(root);
     for (;;) {
         UniqueSocket client(accept(listener.get(), nullptr, nullptr));
-        if (!client) continue;
-        std::thread([&server, c = std::move(client)]() mutable {
-            server.Serve(std::move(c));
-        }).detach();
+        if (client) ServeOnThreadOfItsOwn(server, std::move(client));
     }
 }
 

@@ -20,6 +20,7 @@ inline const std::string kFakePng = std::string("\x89PNG\r\n\x1a\n", 8) + "IHDR.
 struct DeviceReply {
     enum class Kind { kOkay, kFail, kHang } kind = Kind::kOkay;
     std::string text;  // kOkay: the output; kFail: the message
+    double after = 0;  // seconds on the fake clock before the answer comes
 };
 
 inline DeviceReply Okay(std::string output) {
@@ -30,6 +31,10 @@ inline DeviceReply Fail(std::string message) {
 }
 inline DeviceReply Hang() {
     return {DeviceReply::Kind::kHang, ""};
+}
+// An answer that comes `seconds` after the request; a client that gives up sooner sees none.
+inline DeviceReply Late(double seconds, std::string output) {
+    return {DeviceReply::Kind::kOkay, std::move(output), seconds};
 }
 
 // One device request: "shell:input tap 1 2" to "127.0.0.1:21513", given `seconds` to answer.
@@ -115,6 +120,15 @@ private:
             return adb::IoStatus::kOk;
         }
         adb::IoStatus Read(std::string* bytes, double deadline) override {
+            if (!reply_.empty() && late_by_ > 0) {
+                const double answer_at = server_.now_() + late_by_;
+                if (answer_at > deadline) {
+                    server_.wait_until_(deadline);
+                    return adb::IoStatus::kTimedOut;
+                }
+                server_.wait_until_(answer_at);
+                late_by_ = 0;
+            }
             if (!reply_.empty()) {
                 bytes->append(reply_);
                 reply_.clear();
@@ -144,6 +158,7 @@ private:
             }
             const DeviceReply answer = server_.answer(serial_, request);
             if (answer.kind == DeviceReply::Kind::kHang) return;
+            late_by_ = answer.after;
             closed_ = true;
             reply_ = answer.kind == DeviceReply::Kind::kOkay
                          ? "OKAY" + answer.text
@@ -154,6 +169,7 @@ private:
         std::string received_;
         std::string reply_;
         std::string serial_;
+        double late_by_ = 0;
         bool closed_ = false;
     };
 

@@ -458,11 +458,13 @@ protected:
             if (line.rfind("adb.exe -s", 0) == 0) return false;
         return true;
     }
+    // What the simulated tools and server were asked, for a failure's message.
+    std::string Asked() { return "\njournal:\n" + SimJournal(root_); }
 };
 
 TEST_F(AdbServerTest, TextIsTypedExactlyThroughTheServer) {
     const FarmResult typed = RunFarm({"--json", "text", "1", "a b&c|d'e"});
-    EXPECT_EQ(typed.code, 0u) << typed.out << typed.err;
+    EXPECT_EQ(typed.code, 0u) << typed.out << typed.err << Asked();
     EXPECT_TRUE(Contains(typed.out, R"("adb":"server")")) << typed.out;
     EXPECT_TRUE(Contains(
         typed.out,
@@ -475,7 +477,7 @@ TEST_F(AdbServerTest, TextIsTypedExactlyThroughTheServer) {
 TEST_F(AdbServerTest, ScreenshotWritesAPng) {
     const std::string file = root_ + "x.png";
     const FarmResult shot = RunFarm({"screenshot", "1", file});
-    EXPECT_EQ(shot.code, 0u) << shot.out << shot.err;
+    EXPECT_EQ(shot.code, 0u) << shot.out << shot.err << Asked();
     const std::string bytes = ReadWhole(file);
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(Count("adb-server exec:screencap -p"), 1);
@@ -485,7 +487,7 @@ TEST_F(AdbServerTest, ScreenshotWritesAPng) {
 // No server runs: the first request starts one, once, for the whole set, and it answers.
 TEST_F(AdbServerTest, NoServerStartsOneOnceThenItAnswers) {
     const FarmResult tapped = RunFarm({"--json", "tap", "0-2", "10", "20", "--parallel", "3"});
-    EXPECT_EQ(tapped.code, 0u) << tapped.out << tapped.err;
+    EXPECT_EQ(tapped.code, 0u) << tapped.out << tapped.err << Asked();
     EXPECT_EQ(Count("adb.exe start-server"), 1);
     EXPECT_EQ(Count("adb-server shell:input tap 10 20"), 3);
     EXPECT_TRUE(Contains(tapped.out, R"("adb":"server")")) << tapped.out;
@@ -500,7 +502,8 @@ TEST_F(AdbServerTest, AServerThatNeverAnswersEndsEachStepAtItsDeadline) {
     const FarmResult hung =
         RunFarm({"--json", "--deadline", "1.5", "tap", "0-2", "10", "20", "--parallel", "1"});
     EXPECT_EQ(hung.code, 4u) << hung.out << hung.err;
-    const nlohmann::json document = nlohmann::json::parse(hung.out);
+    const nlohmann::json document = nlohmann::json::parse(hung.out, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << hung.out << hung.err << Asked();
     ASSERT_EQ(document.at("results").size(), 3u) << hung.out;
     for (const nlohmann::json& result : document.at("results")) {
         EXPECT_EQ(result.at("verdict"), "deadline") << result.dump();
