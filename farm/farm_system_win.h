@@ -37,7 +37,7 @@ public:
     static void CatchInterrupts(void (*on_first)(), void (*on_second)());
 
 private:
-    DirectToolRunner runner_;
+    DirectToolRunner runner_{ToolsNeedConsolesOfTheirOwn()};
     WinProcessSource processes_;
     ProgramBuildStore builds_;
     AtomicFileReplacer files_;

@@ -19,13 +19,18 @@ ToolRun NotStarted(const ToolCommand& command, DWORD error) {
 
 }  // namespace
 
+bool ToolsNeedConsolesOfTheirOwn() {
+    DWORD attached[2] = {};
+    return GetConsoleProcessList(attached, 2) < 2;
+}
+
 ToolRun DirectToolRunner::Run(const ToolCommand& command, const ToolRunOptions& options) {
     CaptureRequest request;
     request.application = WideFromGbk(command.folder + command.program);
     request.command_line = WideFromGbk(command.CommandLine());
     request.folder = WideFromGbk(command.folder);
     request.own_process_group = true;
-    request.own_console = true;
+    request.own_console = console_per_tool_;
     request.pump_messages = false;
     request.timeout_ms = options.timeout_ms;
     request.abandon = options.abandon;

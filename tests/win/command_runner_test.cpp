@@ -223,7 +223,7 @@ namespace {
 
 // The console companion's runner: the tool itself, by its full path, from any thread.
 TEST_F(CommandRunnerTest, DirectRunnerStartsTheToolItselfAndSaysHowItEnded) {
-    DirectToolRunner runner;
+    DirectToolRunner runner(/*console_per_tool=*/true);
     const std::string folder = BinDir();
     const ToolRun ran = runner.Run({folder, "test_child.exe", " out:a&b|c exit:3"}, {});
     EXPECT_EQ(ran.end, RunEnd::kExited);
