@@ -26,6 +26,7 @@ Usage:
   scripts/mutate.py                          every mutant of every file (hours: sample instead)
   scripts/mutate.py --limit 40 --seed 1      40 mutants per folder, drawn with seed 1
   scripts/mutate.py --files farm/vm_result.cpp cli/farm_output.cpp --limit 20
+  scripts/mutate.py --at farm/health.cpp:159 --kinds num     one line's mutants again
   scripts/mutate.py --list                   only list the mutants, build nothing
   scripts/mutate.py --log out.json           also write every result as JSON
 Prints a score per folder (caught / (caught + lived)) and the survivors as file:line and the
@@ -37,6 +38,7 @@ import json
 import os
 import random
 import re
+import resource
 import signal
 import subprocess
 import sys
@@ -45,6 +47,7 @@ from dataclasses import dataclass, field
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = ("farm", "cli", "control")
+MEMORY_LIMIT = 2 << 30  # bytes of address space for one run of the tests
 
 
 @dataclass
@@ -315,12 +318,15 @@ class Runner:
             return False
 
     def tests_pass(self):
-        """True when every test passed; False when one failed, crashed or hung."""
+        """True when every test passed; False when one failed, crashed or hung. A mutant that
+        grows a string without end meets a memory limit instead of the machine's."""
+        def limit_memory():
+            resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
         try:
             return subprocess.run(
                 ["nice", "-n", "19", self.binary, "--gtest_fail_fast", "--gtest_brief=1"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=self.build_dir,
-                timeout=self.test_timeout).returncode == 0
+                timeout=self.test_timeout, preexec_fn=limit_memory).returncode == 0
         except subprocess.TimeoutExpired:
             return False
 
@@ -372,19 +378,22 @@ def main():
     parser.add_argument("--limit", type=int, help="mutants drawn per folder")
     parser.add_argument("--seed", type=int, default=1, help="seed of the draw")
     parser.add_argument("--kinds", nargs="+", help="only these kinds of fault")
+    parser.add_argument("--at", nargs="+", metavar="FILE:LINE",
+                        help="only the mutants of these lines (to check a survivor again)")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--log", help="write every result to this JSON file")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "mutate"))
     parser.add_argument("--build-timeout", type=int, default=900)
-    parser.add_argument("--test-timeout", type=int, default=120)
+    parser.add_argument("--test-timeout", type=int, default=60)
     args = parser.parse_args()
 
-    files = args.files or portable_sources()
+    files = args.files or ([] if args.at else portable_sources())
     sources, mutants = {}, []
-    for path in files:
+    for path in files or [a.split(":")[0] for a in args.at or []]:
         path = os.path.relpath(os.path.abspath(path), ROOT) if os.path.isabs(path) else path
         sources[path], found = mutants_of(path)
-        mutants += [m for m in found if not args.kinds or m.kind in args.kinds]
+        mutants += [m for m in found if (not args.kinds or m.kind in args.kinds) and
+                    (not args.at or f"{m.path}:{m.line}" in args.at)]
     if args.limit is not None:
         draw = random.Random(args.seed)
         chosen = []
