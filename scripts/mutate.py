@@ -336,6 +336,8 @@ def raise_interrupt(signum, frame):
 
 
 def run(mutants, sources, runner):
+    # Also when started in the background, where SIGINT comes in ignored.
+    signal.signal(signal.SIGINT, raise_interrupt)
     signal.signal(signal.SIGTERM, raise_interrupt)
     for number, mutant in enumerate(mutants, 1):
         original = sources[mutant.path]
@@ -389,7 +391,7 @@ def main():
 
     files = args.files or ([] if args.at else portable_sources())
     sources, mutants = {}, []
-    for path in files or [a.split(":")[0] for a in args.at or []]:
+    for path in files or sorted({a.split(":")[0] for a in args.at or []}):
         path = os.path.relpath(os.path.abspath(path), ROOT) if os.path.isabs(path) else path
         sources[path], found = mutants_of(path)
         mutants += [m for m in found if (not args.kinds or m.kind in args.kinds) and
