@@ -159,6 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"version", {"--version"}, "version"},
         // Bad command lines: each names what is wrong.
         ParseRow{"nothing", {}, "!no command given"},
+        ParseRow{"dashes_before_the_command", {"--", "list"}, "!^unknown option '--'"},
         ParseRow{"launch_1", {"launch", "1"}, "!unknown command 'launch'"},
         ParseRow{"start", {"start"}, "!missing SET"},
         ParseRow{"start_1_2", {"start", "1", "2"}, "!unexpected argument '2' for start"},

@@ -413,6 +413,12 @@ INSTANTIATE_TEST_SUITE_P(
                             "MEmuManage.exe snapshot MEmu take \"SnapshotTest\"\n" +
                                 CloneLineOf("101") + "\n" + CloneLineOf("102") + "\n",
                             ""},
+                    TextRow{"not found",
+                            {"--install-dir", "D:\\Nowhere", "list"},
+                            {},
+                            3,
+                            "",
+                            "MEmuFarm: D:\\Nowhere holds no memuc.exe\n"},
                     TextRow{"a set",
                             {"shake", "1-2"},
                             {{"-i 2", Answer("ERROR: no\r\n", 1)}, {"", Answer("done\r\n")}},
@@ -728,6 +734,22 @@ TEST(FarmClone, StoppedOrOutOfTimeKeepsTheStepsSoFar) {
     EXPECT_EQ(late.Run({"--json", "--deadline", "0.2", "clone", "--master", "0", "--count", "2"}),
               4);
     EXPECT_NE(late.console.json.find(R"("finished":false)"), std::string::npos);
+
+    // The deadline passes between two steps: the next is not started, and fails unfinished.
+    Farm slow;
+    slow.system.tools.answer = [&slow](const std::string& line) {
+        if (line.find(" take ") == std::string::npos) return Answer("");
+        slow.system.Sleep(0.5);
+        return Answer("Snapshot taken. UUID: " + kUuid1);
+    };
+    EXPECT_EQ(slow.Run({"--json", "--deadline", "0.2", "clone", "--master", "0", "--count", "2"}),
+              4);
+    EXPECT_EQ(slow.system.tools.Lines().size(), 2u);  // the listing and the snapshot
+    EXPECT_NE(slow.console.json.find(
+                  R"(000000000101}","ok":false,"output":"","finished":false}],"registered":0,)"
+                  R"("stopped":true,)"),
+              std::string::npos)
+        << slow.console.json;
     EXPECT_NE(late.console.json.find(R"("exit_code":4)"), std::string::npos);
 
     // A listing still running at the deadline: nothing else is started.
