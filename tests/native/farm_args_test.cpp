@@ -159,11 +159,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"version", {"--version"}, "version"},
         // Bad command lines: each names what is wrong.
         ParseRow{"nothing", {}, "!no command given"},
+        ParseRow{"deadline_alone", {"--deadline"}, "!^--deadline needs a value"},
         ParseRow{"launch_1", {"launch", "1"}, "!unknown command 'launch'"},
         ParseRow{"start", {"start"}, "!missing SET"},
         ParseRow{"start_1_2", {"start", "1", "2"}, "!unexpected argument '2' for start"},
         ParseRow{"start_x", {"start", "x"}, "!SET 'x' is not a VM index"},
         ParseRow{"start_1", {"start", "-1"}, "!SET '-1' is not a VM index"},
+        ParseRow{"start_2147483647", {"start", "2147483647"}, "start set=2147483647"},
         ParseRow{
             "start_2147483648", {"start", "2147483648"}, "!SET '2147483648' is not a VM index"},
         ParseRow{"start_5_3", {"start", "5-3"}, "!reversed range 5-3"},
@@ -209,7 +211,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"list_deadline_0", {"list", "--deadline", "0"}, "!--deadline must be"},
         ParseRow{"list_deadline", {"list", "--deadline"}, "!^--deadline needs a value"},
         ParseRow{"install_1", {"install", "1"}, "!missing APK"},
-        ParseRow{"install_1_a_apk_p_com_x", {"install", "1", "a.apk", "-p", "com.x"}, "!not both"},
+        ParseRow{"install_1_a_apk_p_com_x",
+                 {"install", "1", "a.apk", "-p", "com.x"},
+                 "!give APK or -p PACKAGE, not both"},
         ParseRow{"adb_1", {"adb", "1"}, "!missing ARGS"},
         ParseRow{"text_1_x", {"text", "1", "-x"}, "!put -- before it"},
         ParseRow{"health_max_cpu_1_5",
@@ -357,7 +361,9 @@ INSTANTIATE_TEST_SUITE_P(
         HelpRow{"exit_codes_apart", "", ".\n\nExit codes:\n  0  success\n"},
         HelpRow{"command_usage", "start", "Usage: MEmuFarm start SET"},
         HelpRow{"command_global_options", "start", "\n\nOptions (before the command"},
-        HelpRow{"command_exit_codes_apart", "start", ".\n\nExit codes:\n"}),
+        HelpRow{"command_exit_codes_apart", "start", ".\n\nExit codes:\n"},
+        HelpRow{"command_arguments_note", "text", "\nA word in an argument's place is that"},
+        HelpRow{"argument_or_option", "install", "Usage: MEmuFarm install SET (APK | -p PACKAGE)"}),
     RowName());
 
 }  // namespace

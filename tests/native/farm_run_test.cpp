@@ -76,6 +76,9 @@ TEST_P(FarmVerbTest, ResultAndDocument) {
     farm.system.tools.hang_on = " hang";
     EXPECT_EQ(farm.Run(row.args), row.exit_code) << farm.console.err;
     EXPECT_EQ(farm.console.json, row.json + "\n");
+    // The reason goes to standard error with --json too.
+    EXPECT_EQ(farm.console.err.empty(), row.json.find(R"("error":)") == std::string::npos)
+        << farm.console.err;
 }
 
 const ToolRun kNotStarted{RunEnd::kNotStarted, 0, "",
@@ -346,6 +349,15 @@ TEST(FarmRun, BootWaitAsksUntilAndroidHasBooted) {
     };
     EXPECT_EQ(never.Run({"--json", "start", "2", "--boot", "--boot-timeout", "5"}), 1);
     EXPECT_NE(never.console.json.find(R"("booted":false)"), std::string::npos);
+    // The start, then only the last of the polls.
+    EXPECT_NE(
+        never.console.json.find(
+            R"("steps":[{"command":"memuc.exe memuc start -i 2","ok":true,"output":"SUCCESS: )"
+            R"(start vm finished."},{"command":"adb.exe -s 127.0.0.1:21523 shell getprop )"
+            R"(sys.boot_completed","ok":false,"output":"error: device offline\r\n",)"
+            R"("failure":"adb.exe ended with exit code 1"}],)"),
+        std::string::npos)
+        << never.console.json;
     EXPECT_NE(never.console.json.find("had not finished booting after 5 s"), std::string::npos);
 }
 
@@ -661,6 +673,10 @@ TEST_P(CloneNumberTest, RefusesNumbersThatAVmHas) {
         } else if (!dry_run) {
             EXPECT_GT(lines.size(), 2u);
             EXPECT_EQ(farm.system.files.writes.size(), 1u);
+            EXPECT_NE(
+                farm.console.json.find(R"("console":{"version":"7.2.2","ok":true,"message":)"),
+                std::string::npos)
+                << farm.console.json;
         }
     }
 }
