@@ -19,8 +19,9 @@ Comments, string and character literals, preprocessor lines and clang-format lin
 alone.
 
 The file is put back after every mutant, also on Ctrl+C or SIGTERM. The build goes to a folder
-of its own (build/mutate, configured on first use without optimisation so rebuilds are quick),
-one job at a time under `nice -n 19`.
+of its own (build/mutate, configured on first use without optimisation so rebuilds are quick,
+and with the standard library's index checks), one job at a time under `nice -n 19`. A run of
+the tests may use 2 GiB of address space and --test-timeout seconds.
 
 Usage:
   scripts/mutate.py                          every mutant of every file (hours: sample instead)
@@ -48,6 +49,9 @@ from dataclasses import dataclass, field
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = ("farm", "cli", "control")
 MEMORY_LIMIT = 2 << 30  # bytes of address space for one run of the tests
+# The standard library checks its indexes, so a mutant that reads past the end of a vector or
+# a string stops at once instead of reading whatever lies there.
+CHECKED_LIBRARY = "-D_GLIBCXX_ASSERTIONS"
 
 
 @dataclass
@@ -306,7 +310,8 @@ class Runner:
             return True
         return subprocess.run(
             ["nice", "-n", "19", "cmake", "-S", ROOT, "-B", self.build_dir, "-G", "Ninja",
-             "-DCMAKE_BUILD_TYPE=None"], stdout=subprocess.DEVNULL).returncode == 0
+             "-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=" + CHECKED_LIBRARY],
+            stdout=subprocess.DEVNULL).returncode == 0
 
     def build(self):
         try:
