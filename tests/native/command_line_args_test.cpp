@@ -61,6 +61,27 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteRow{"Chinese with blank", "逍遥 二号", "\"逍遥 二号\"", "逍遥 二号"}),
     RowName());
 
+struct SplitRow {
+    const char* name;
+    std::string line;
+    std::vector<std::string> args;
+};
+
+class ArgumentSplitTest : public testing::TestWithParam<SplitRow> {};
+
+// Lines written by hand or by another program, read by the C runtime's rules.
+TEST_P(ArgumentSplitTest, ReadsTheArgumentsOfALine) {
+    EXPECT_EQ(cmdline::SplitArguments(GetParam().line), GetParam().args);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ArgumentSplitTest,
+    testing::Values(SplitRow{"doubled quote inside quotes", "\"a\"\"b\" c", {"a\"b", "c"}},
+                    SplitRow{"empty quotes are an argument", "x \"\" y", {"x", "", "y"}},
+                    SplitRow{"quotes end inside a word", "a\"b c\"d e", {"ab cd", "e"}},
+                    SplitRow{"blanks and tabs between", " a\t\tb ", {"a", "b"}}),
+    RowName());
+
 TEST(CommandLineArgs, WideLengthCountsCharacters) {
     EXPECT_EQ(cmdline::WideLength(""), 0u);
     EXPECT_EQ(cmdline::WideLength("ab"), 2u);

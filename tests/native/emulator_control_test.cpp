@@ -523,6 +523,7 @@ TEST(EmulatorControlList, WhichLinesEachListOperationTakes) {
         {"two fields only", "6,x\r\n", {}, {}, -1},
         {"three fields", "7,x,0\r\n", {}, {}, 7},
         {"negative window", "8,x,-3,1,0\r\n", {8}, {}, 8},
+        {"window 1 is a window", "8,x,1,1,0\r\n", {8}, {8}, -1},
         {"trail byte 0x2C", "9,\x81\x2C,5,1,0\r\n", {9}, {9}, -1},
         {"trail byte 0x0D hides the line end", "10,A\x81\r\n11,B,0,0,0\r\n", {}, {}, 10},
         {"windowed after windowless",

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/farm_help.h"
 #include "farm/verb_table.h"
 #include "row_name.h"
 
@@ -65,7 +66,8 @@ std::string Describe(const FarmRequest& r) {
 struct ParseRow {
     const char* name;
     std::vector<std::string> args;
-    // What the request reads as, or "!" + a part of the usage error, or "help"/"version".
+    // What the request reads as, or "!" + a part of the usage error ("!^" + its beginning), or
+    // "help"/"version".
     std::string expected;
 };
 
@@ -80,7 +82,12 @@ TEST_P(FarmArgsTest, ReadsOrRefusesTheCommandLine) {
             break;
         case ParseOutcome::Kind::kUsageError:
             ASSERT_EQ(row.expected[0], '!') << outcome.text;
-            EXPECT_NE(outcome.text.find(row.expected.substr(1)), std::string::npos) << outcome.text;
+            if (row.expected.rfind("!^", 0) == 0) {
+                EXPECT_EQ(outcome.text.rfind(row.expected.substr(2), 0), 0u) << outcome.text;
+            } else {
+                EXPECT_NE(outcome.text.find(row.expected.substr(1)), std::string::npos)
+                    << outcome.text;
+            }
             break;
         case ParseOutcome::Kind::kHelp:
             EXPECT_EQ(row.expected, "help");
@@ -156,11 +163,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"version", {"--version"}, "version"},
         // Bad command lines: each names what is wrong.
         ParseRow{"nothing", {}, "!no command given"},
+        ParseRow{"deadline_alone", {"--deadline"}, "!^--deadline needs a value"},
         ParseRow{"launch_1", {"launch", "1"}, "!unknown command 'launch'"},
         ParseRow{"start", {"start"}, "!missing SET"},
         ParseRow{"start_1_2", {"start", "1", "2"}, "!unexpected argument '2' for start"},
         ParseRow{"start_x", {"start", "x"}, "!SET 'x' is not a VM index"},
         ParseRow{"start_1", {"start", "-1"}, "!SET '-1' is not a VM index"},
+        ParseRow{"start_2147483647", {"start", "2147483647"}, "start set=2147483647"},
         ParseRow{
             "start_2147483648", {"start", "2147483648"}, "!SET '2147483648' is not a VM index"},
         ParseRow{"start_5_3", {"start", "5-3"}, "!reversed range 5-3"},
@@ -204,9 +213,11 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"dry_run_list", {"--dry-run", "list"}, "!unknown option '--dry-run' for list"},
         ParseRow{"list_json_yes", {"list", "--json=yes"}, "!--json takes no value"},
         ParseRow{"list_deadline_0", {"list", "--deadline", "0"}, "!--deadline must be"},
-        ParseRow{"list_deadline", {"list", "--deadline"}, "!--deadline needs a value"},
+        ParseRow{"list_deadline", {"list", "--deadline"}, "!^--deadline needs a value"},
         ParseRow{"install_1", {"install", "1"}, "!missing APK"},
-        ParseRow{"install_1_a_apk_p_com_x", {"install", "1", "a.apk", "-p", "com.x"}, "!not both"},
+        ParseRow{"install_1_a_apk_p_com_x",
+                 {"install", "1", "a.apk", "-p", "com.x"},
+                 "!give APK or -p PACKAGE, not both"},
         ParseRow{"adb_1", {"adb", "1"}, "!missing ARGS"},
         ParseRow{"text_1_x", {"text", "1", "-x"}, "!put -- before it"},
         ParseRow{"health_max_cpu_1_5",
@@ -372,7 +383,42 @@ TEST(FarmArgs, UsageErrorsKnowWhetherJsonWasAskedFor) {
     EXPECT_TRUE(ParseFarmArgs({"--json", "launch"}, "1").request.json);
     EXPECT_TRUE(AsksForJson({"start", "x", "--json"}));
     EXPECT_FALSE(AsksForJson({"text", "1", "--", "--json"}));
+    // An option's value is never an option, before the command or after it.
+    EXPECT_FALSE(AsksForJson({"--install-dir", "--json"}));
+    EXPECT_FALSE(AsksForJson({"list", "--install-dir", "--json"}));
+    // Nor is a word after "--" before the command.
+    EXPECT_FALSE(AsksForJson({"--", "--json", "list"}));
 }
+
+// The help: every command by its usage line, the global options, sections apart.
+struct HelpRow {
+    const char* name;
+    const char* command;  // empty: the program's help
+    const char* part;
+};
+
+class HelpTextTest : public testing::TestWithParam<HelpRow> {};
+
+TEST_P(HelpTextTest, HoldsItsPart) {
+    const HelpRow& row = GetParam();
+    const std::string help = *row.command ? CommandHelp(row.command) : ProgramHelp("9.9.9");
+    EXPECT_NE(help.find(row.part), std::string::npos) << help;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HelpTextTest,
+    testing::Values(
+        HelpRow{"version_first", "", "MEmuFarm 9.9.9: "},
+        HelpRow{"commands_by_usage", "", "\nCommands:\n  list\n  clone --master INDEX"},
+        HelpRow{"global_options", "",
+                "\n\nOptions (before the command, or after its arguments):\n  --install-dir"},
+        HelpRow{"exit_codes_apart", "", ".\n\nExit codes:\n  0  success\n"},
+        HelpRow{"command_usage", "start", "Usage: MEmuFarm start SET"},
+        HelpRow{"command_global_options", "start", "\n\nOptions (before the command"},
+        HelpRow{"command_exit_codes_apart", "start", ".\n\nExit codes:\n"},
+        HelpRow{"command_arguments_note", "text", "\nA word in an argument's place is that"},
+        HelpRow{"argument_or_option", "install", "Usage: MEmuFarm install SET (APK | -p PACKAGE)"}),
+    RowName());
 
 }  // namespace
 

@@ -45,6 +45,9 @@ TEST_P(FarmVerbTest, ResultAndDocument) {
     farm.system.tools.hang_on = " hang";
     EXPECT_EQ(farm.Run(row.args), row.exit_code) << farm.console.err;
     EXPECT_EQ(farm.console.json, row.json + "\n");
+    // The reason goes to standard error with --json too.
+    EXPECT_EQ(farm.console.err.empty(), row.json.find(R"("error":)") == std::string::npos)
+        << farm.console.err;
 }
 
 const ToolRun kNotStarted{RunEnd::kNotStarted, 0, "",
@@ -68,6 +71,16 @@ INSTANTIATE_TEST_SUITE_P(
                 R"({"ok":false,"vms":[{"index":2,"title":"A,B","window":0,"inner_window":0,)"
                 R"("started":false,"pid":0,"headless_pid":0}],"unreadable":["3,broken"],)"
                 R"("error":{"exit_code":1,"message":"1 line of the listing could not be read"}})"},
+        VerbRow{
+            "clone dry run",
+            {"--json", "clone", "--master", "0", "--count", "1", "--dry-run"},
+            {{"listvms", Answer("0,MEmu,0,0,0\r\n")}},
+            0,
+            R"({"ok":true,"master":"MEmu","first":101,"count":1,"tools_dir":"C:\\MEmuHyperv\\",)"
+            R"("dry_run":true,"commands":["MEmuManage.exe snapshot MEmu take \"SnapshotTest\"",)"
+            R"("MEmuManage.exe clonevm MEmu --name=\"MEmu_101\" --register --snapshot=)"
+            R"(\"<UUID of the snapshot taken>\" --options=Link --options=keepdisknames )"
+            R"(--uuid={20200716-dddd-dddd-dddd-000000000101}"]})"},
         VerbRow{"list with memuc missing",
                 {"--json", "list"},
                 {{"listvms", kNotStarted}},
@@ -340,10 +353,168 @@ TEST(FarmRun, BootWaitAsksUntilAndroidHasBooted) {
     };
     EXPECT_EQ(never.Run({"--json", "start", "2", "--boot", "--boot-timeout", "5"}), 1);
     EXPECT_NE(never.console.json.find(R"("booted":false)"), std::string::npos);
+    // The start, then only the last of the polls.
+    EXPECT_NE(
+        never.console.json.find(
+            R"("steps":[{"command":"memuc.exe memuc start -i 2","ok":true,"output":"SUCCESS: )"
+            R"(start vm finished."},{"command":"adb.exe -s 127.0.0.1:21523 shell getprop )"
+            R"(sys.boot_completed","ok":false,"output":"error: device offline\r\n",)"
+            R"("failure":"adb.exe ended with exit code 1"}],)"),
+        std::string::npos)
+        << never.console.json;
     EXPECT_NE(never.console.json.find("had not finished booting after 5 s"), std::string::npos);
     EXPECT_NE(never.console.json.find("the adb server refused the request: device offline"),
               std::string::npos);
 }
+
+// A clone line of a dry run of MEmu's clones.
+std::string CloneLineOf(const std::string& number) {
+    return "MEmuManage.exe clonevm MEmu --name=\"MEmu_" + number +
+           "\" --register --snapshot=\"<UUID of the snapshot taken>\" --options=Link "
+           "--options=keepdisknames --uuid={20200716-dddd-dddd-dddd-000000000" +
+           number + "}";
+}
+
+// Without --json: what goes to standard output and standard error, and that no JSON does.
+struct TextRow {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, ToolRun>> replies;
+    int exit_code;
+    std::string out;
+    std::string err;
+};
+
+void PrintTo(const TextRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class TextOutputTest : public testing::TestWithParam<TextRow> {};
+
+TEST_P(TextOutputTest, PrintsTextAndNoJson) {
+    const TextRow& row = GetParam();
+    Farm farm;
+    farm.replies = row.replies;
+    EXPECT_EQ(farm.Run(row.args), row.exit_code);
+    EXPECT_EQ(farm.console.out, row.out);
+    EXPECT_EQ(farm.console.err, row.err);
+    EXPECT_EQ(farm.console.json, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TextOutputTest,
+    testing::Values(TextRow{"tool output gets a line end",
+                            {"shake", "2"},
+                            {{"shake", Answer("shaken")}},
+                            0,
+                            "shaken\n",
+                            ""},
+                    TextRow{"started without waiting",
+                            {"start", "3"},
+                            {},
+                            0,
+                            "Started without waiting: memuc.exe memuc start -i 3\n",
+                            ""},
+                    TextRow{"list as a table",
+                            {"list"},
+                            {{"listvms", Answer("0,MEmu,0,0,0\r\n12,MEmu_12,1234,1,5678\r\n")}},
+                            0,
+                            "index  title    window  inner_window  started  pid   headless_pid\n"
+                            "0      MEmu     0       0             no       0     0\n"
+                            "12     MEmu_12  1234    1235          yes      5678  0\n",
+                            ""},
+                    TextRow{"clone dry run",
+                            {"clone", "--master", "0", "--count", "2", "--dry-run"},
+                            {{"listvms", Answer("0,MEmu,0,0,0\r\n")}},
+                            0,
+                            "Tools folder: C:\\MEmuHyperv\\\n"
+                            "MEmuManage.exe snapshot MEmu take \"SnapshotTest\"\n" +
+                                CloneLineOf("101") + "\n" + CloneLineOf("102") + "\n",
+                            ""},
+                    TextRow{"not found",
+                            {"--install-dir", "D:\\Nowhere", "list"},
+                            {},
+                            3,
+                            "",
+                            "MEmuFarm: D:\\Nowhere holds no memuc.exe\n"},
+                    TextRow{"a set",
+                            {"shake", "1-2"},
+                            {{"-i 2", Answer("ERROR: no\r\n", 1)}, {"", Answer("done\r\n")}},
+                            1,
+                            "1     ok             0.00s  done\n"
+                            "2     failed         0.00s  memuc.exe ended with exit code 1\n"
+                            "2 VMs: 1 ok, 1 failed.\n",
+                            "MEmuFarm: 1 of 2 VMs failed\n"}),
+    RowName());
+
+// A VM's seconds, in milliseconds in the set's JSON and in hundredths on its text line.
+TEST(FarmRun, ASetShowsEachVmsSeconds) {
+    Farm farm;
+    farm.system.tools.answer = [&farm](const std::string&) {
+        farm.system.Sleep(1.2346);
+        return Answer("");
+    };
+    farm.Run({"--json", "shake", "1-2"});
+    EXPECT_NE(farm.console.json.find(R"("seconds":1.235,)"), std::string::npos)
+        << farm.console.json;
+    Farm text;
+    text.system.tools.answer = [&text](const std::string&) {
+        text.system.Sleep(1.2346);
+        return Answer("");
+    };
+    text.Run({"shake", "1-2"});
+    EXPECT_NE(text.console.out.find("1.23s"), std::string::npos) << text.console.out;
+}
+
+// Help and the version go to standard output as text, or as one JSON document.
+TEST(FarmOutput, InformationIsTextOrOneDocument) {
+    FakeConsole text;
+    PrintInformation("version", "1.1.0", false, text);
+    EXPECT_EQ(text.out, "1.1.0");
+    EXPECT_EQ(text.json, "");
+    FakeConsole json;
+    PrintInformation("version", "1.1.0", true, json);
+    EXPECT_EQ(json.out, "");
+    EXPECT_EQ(json.json, "{\"ok\":true,\"version\":\"1.1.0\"}\n");
+}
+
+// A round of health --watch: redrawn in place on a console window without --json, else one
+// JSON document a line.
+struct WatchRow {
+    const char* name;
+    bool console;
+    bool json;
+    bool redrawn;
+};
+
+class ScreenConsole : public FakeConsole {
+public:
+    bool console = false;
+    int redraws = 0;
+    bool OutputIsConsole() override { return console; }
+    void Redraw(std::string_view) override { ++redraws; }
+};
+
+class WatchRoundTest : public testing::TestWithParam<WatchRow> {};
+
+TEST_P(WatchRoundTest, RedrawnOnAConsoleElseAJsonLine) {
+    const WatchRow& row = GetParam();
+    std::vector<std::string> args = {"health", "--watch", "5"};
+    if (row.json) args.push_back("--json");
+    const ParseOutcome parsed = ParseFarmArgs(args, "1");
+    ScreenConsole console;
+    console.console = row.console;
+    ProgressPrinter(parsed.request, console).health_round(HealthRound{});
+    EXPECT_EQ(console.redraws, row.redrawn ? 1 : 0);
+    EXPECT_EQ(console.json.empty(), row.redrawn);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, WatchRoundTest,
+                         testing::Values(WatchRow{"console", true, false, true},
+                                         WatchRow{"console_json", true, true, false},
+                                         WatchRow{"pipe", false, false, false},
+                                         WatchRow{"pipe_json", false, true, false}),
+                         RowName());
 
 // --- The clone job ----------------------------------------------------------------------------
 
@@ -508,6 +679,10 @@ TEST_P(CloneNumberTest, RefusesNumbersThatAVmHas) {
         } else if (!dry_run) {
             EXPECT_GT(lines.size(), 2u);
             EXPECT_EQ(farm.system.files.writes.size(), 1u);
+            EXPECT_NE(
+                farm.console.json.find(R"("console":{"version":"7.2.2","ok":true,"message":)"),
+                std::string::npos)
+                << farm.console.json;
         }
     }
 }
@@ -581,6 +756,22 @@ TEST(FarmClone, StoppedOrOutOfTimeKeepsTheStepsSoFar) {
     EXPECT_EQ(late.Run({"--json", "--deadline", "0.2", "clone", "--master", "0", "--count", "2"}),
               4);
     EXPECT_NE(late.console.json.find(R"("finished":false)"), std::string::npos);
+
+    // The deadline passes between two steps: the next is not started, and fails unfinished.
+    Farm slow;
+    slow.system.tools.answer = [&slow](const std::string& line) {
+        if (line.find(" take ") == std::string::npos) return Answer("");
+        slow.system.Sleep(0.5);
+        return Answer("Snapshot taken. UUID: " + kUuid1);
+    };
+    EXPECT_EQ(slow.Run({"--json", "--deadline", "0.2", "clone", "--master", "0", "--count", "2"}),
+              4);
+    EXPECT_EQ(slow.system.tools.Lines().size(), 2u);  // the listing and the snapshot
+    EXPECT_NE(slow.console.json.find(
+                  R"(000000000101}","ok":false,"output":"","finished":false}],"registered":0,)"
+                  R"("stopped":true,)"),
+              std::string::npos)
+        << slow.console.json;
     EXPECT_NE(late.console.json.find(R"("exit_code":4)"), std::string::npos);
 
     // A listing still running at the deadline: nothing else is started.

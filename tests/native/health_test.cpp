@@ -55,6 +55,10 @@ TEST(Health, IsoUtcTime) {
               "2025-12-31T10:00:01Z");
     EXPECT_EQ(IsoUtc(133852608000000000), "2025-03-01T00:00:00Z");  // the day after 28 Feb
     EXPECT_EQ(IsoUtc(133536384000000000), "2024-02-29T00:00:00Z");  // a leap day
+    EXPECT_EQ(IsoUtc(157519296000000000), "2100-02-28T00:00:00Z");  // 2100 has no leap day
+    EXPECT_EQ(IsoUtc(157520160000000000), "2100-03-01T00:00:00Z");
+    EXPECT_EQ(IsoUtc(0), "1601-01-01T00:00:00Z");  // the first time Windows counts
+    EXPECT_EQ(IsoUtc(157520160000000000 - 10000000), "2100-02-28T23:59:59Z");
     EXPECT_DOUBLE_EQ(UnixSeconds(116444736000000000 + 15000000), 1.5);
 }
 
@@ -224,6 +228,33 @@ HealthReport ThreeVms() {
                                     kClock, {}));
     return report;
 }
+
+// The uptime column: seconds, minutes, hours, days, each up to its highest value.
+struct UptimeRow {
+    const char* name;
+    double seconds;
+    const char* cell;
+};
+
+class UptimeCellTest : public testing::TestWithParam<UptimeRow> {};
+
+TEST_P(UptimeCellTest, ShowsTheTwoLargestUnits) {
+    HealthReport report = ThreeVms();
+    report.vms[0].uptime_seconds = GetParam().seconds;
+    const std::string table = HealthTable(report);
+    EXPECT_NE(table.find(std::string(" ") + GetParam().cell + " "), std::string::npos) << table;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, UptimeCellTest,
+                         testing::Values(UptimeRow{"zero", 0, "0s"},
+                                         UptimeRow{"highest_seconds", 59.9, "59s"},
+                                         UptimeRow{"lowest_minutes", 60, "1m00s"},
+                                         UptimeRow{"highest_minutes", 3599, "59m59s"},
+                                         UptimeRow{"lowest_hours", 3600, "1h00m"},
+                                         UptimeRow{"highest_hours", 86399, "23h59m"},
+                                         UptimeRow{"lowest_days", 86400, "1d00h"},
+                                         UptimeRow{"days_and_hours", 90061, "1d01h"}),
+                         RowName());
 
 TEST(HealthFormat, TextTableMarksUnhealthyRowsAndCountsThem) {
     const std::string table = HealthTable(ThreeVms());

@@ -108,6 +108,8 @@ TEST(ListReply, CompanionReadingKeepsCommaTitlesAndReportsTheRest) {
         {"four fields", "2,MEmu_2,0,0\r\n", {}, {"2,MEmu_2,0,0"}},
         {"final comma", "2,MEmu_2,0,0,\r\n", {}, {"2,MEmu_2,0,0,"}},
         {"index not a number", "x,a,0,0,0\r\n", {}, {"x,a,0,0,0"}},
+        {"negative window", "3,a,-1,0,0\r\n", {"3:a:-1:0:0"}, {}},
+        {"a lone minus", "-,a,0,0,0\r\n", {}, {"-,a,0,0,0"}},
         {"error text", "ERROR: something\r\n", {}, {"ERROR: something"}},
         {"Chinese title with a comma", "1,逍遥,一号,0,1,20\r\n", {"1:逍遥,一号:0:1:20"}, {}},
     };

@@ -171,6 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemRow{"package with leading blank", kPackage, " com.x", "not an Android package name"},
         ProblemRow{"title with blanks around", kTitle, " a ", nullptr},
         ProblemRow{"package", kPackage, "com.example.game_2", nullptr},
+        ProblemRow{"package of the edge letters and digits", kPackage, "az.AZ09", nullptr},
         ProblemRow{"package with blank", kPackage, "com.x y", "not an Android package name"},
         ProblemRow{"package with slash", kPackage, "com.x/.Main", "not an Android package name"},
         ProblemRow{"package with semicolon", kPackage, "com.x;reboot", "not an Android package"},

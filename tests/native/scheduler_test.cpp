@@ -25,8 +25,19 @@ struct ScheduleRow {
     // Per VM in set order: "ok", "failed", "deadline" or "not started".
     std::vector<std::string> states;
     int exit_code;
-    int parallel;    // never more VMs at once
-    double stagger;  // at least this long between two starts
+    int parallel;                  // never more VMs at once
+    double stagger;                // at least this long between two starts
+    bool stop_in_stagger = false;  // Ctrl+C comes while the stagger is waited out
+};
+
+// Ctrl+C may come while the scheduler waits out the stagger.
+class StaggerStopSystem : public FakeFarmSystem {
+public:
+    bool stop_in_stagger = false;
+    void Sleep(double seconds) override {
+        FakeFarmSystem::Sleep(seconds);
+        if (stop_in_stagger && seconds >= 1) stop = true;
+    }
 };
 
 // Rows print as their names in test listings.
@@ -44,7 +55,8 @@ std::string StateOf(const VmResult& result) {
 
 TEST_P(SchedulerTest, WorksThroughTheSet) {
     const ScheduleRow& row = GetParam();
-    FakeFarmSystem system;
+    StaggerStopSystem system;
+    system.stop_in_stagger = row.stop_in_stagger;
     std::mutex mutex;
     int running = 0;
     int most_running = 0;
@@ -134,7 +146,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {"ok", "ok", "not started", "not started", "not started", "not started"},
                     1,
                     1,
-                    0}),
+                    0},
+        ScheduleRow{"Ctrl+C during the stagger starts nothing new",
+                    {"1-3", "--stagger", "5"},
+                    "",
+                    -1,
+                    {"ok", "not started", "not started"},
+                    1,
+                    1,
+                    5,
+                    true}),
     RowName());
 
 }  // namespace
