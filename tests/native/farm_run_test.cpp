@@ -357,9 +357,9 @@ TEST(FarmRun, BootWaitAsksUntilAndroidHasBooted) {
     EXPECT_NE(
         never.console.json.find(
             R"("steps":[{"command":"memuc.exe memuc start -i 2","ok":true,"output":"SUCCESS: )"
-            R"(start vm finished."},{"command":"adb.exe -s 127.0.0.1:21523 shell getprop )"
-            R"(sys.boot_completed","ok":false,"output":"error: device offline\r\n",)"
-            R"("failure":"adb.exe ended with exit code 1"}],)"),
+            R"(start vm finished."},{"command":"host:transport:127.0.0.1:21523 + )"
+            R"(shell:getprop sys.boot_completed","ok":false,"output":"",)"
+            R"("failure":"the adb server refused the request: device offline"}],)"),
         std::string::npos)
         << never.console.json;
     EXPECT_NE(never.console.json.find("had not finished booting after 5 s"), std::string::npos);
