@@ -131,7 +131,8 @@ void ConsoleStep(const FarmRequest& request, FarmSystem& system, const ToolFolde
     report.console = write;
 }
 
-// --first next: one above the highest listed VM (and the master, listed or not), at least the first clone number.
+// --first next: one above the highest listed VM (and the master, listed or not), at least the first
+// clone number.
 bool NumberFromListing(const FarmRequest& request, const FarmListing& listing,
                        CloneReport& report) {
     int64_t highest = request.master;
