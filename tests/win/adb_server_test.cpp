@@ -13,6 +13,7 @@
 #include "adb/adb_client.h"
 #include "adb/adb_system_win.h"
 #include "support/sim_install.h"
+#include "support/test_adb_port.h"
 #include "win/steady_clock.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -42,22 +43,6 @@ DWORD RunHidden(const std::string& folder, const std::string& command) {
     DWORD code = 9999;
     GetExitCodeProcess(process.get(), &code);
     return code;
-}
-
-// A loopback port nothing listens on: the system picks it for a socket that is then closed.
-int FreeLoopbackPort() {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int size = sizeof address;
-    int port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    closesocket(s);
-    return port;
 }
 
 int AdbProcessCount() {
