@@ -60,7 +60,8 @@ public:
         outcome.finished = run.end == RunEnd::kExited || run.end == RunEnd::kNotStarted;
         outcome.failed = run.end != RunEnd::kExited || run.exit_code != 0;
         outcome.output = run.end == RunEnd::kNotStarted ? run.error : run.output;
-        if (run.end == RunEnd::kAbandoned) report_.deadline_passed = true;
+        if (run.end == RunEnd::kAbandoned)
+            report_.deadline_passed = report_.tool_left_running = true;
         return outcome;
     }
     void AppendLog(const std::string& text) override {
@@ -80,7 +81,8 @@ public:
             RunOperationStep(system_, folders_, Op::kRandomizeVm, {index, {}, {}}, limits_);
         randomize_step_ = CloneStepReport{step.command, step.ok, step.run.end != RunEnd::kAbandoned,
                                           step.run.output};
-        if (step.run.end == RunEnd::kAbandoned) report_.deadline_passed = true;
+        if (step.run.end == RunEnd::kAbandoned)
+            report_.deadline_passed = report_.tool_left_running = true;
         if (step.ok) return std::nullopt;
         return "MEmu_" + clone_number + " was registered, but " + step.command +
                " failed: " + step.failure + "\r\n" + step.run.output;

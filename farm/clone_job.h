@@ -40,6 +40,7 @@ struct CloneReport {
     // Why the job could not run at all: no listing, or a clone number that a VM already has.
     std::string failure;
     bool deadline_passed = false;
+    bool tool_left_running = false;  // a step was given up at the deadline while it ran
     int exit_code = 0;
 };
 

@@ -74,7 +74,9 @@ FarmOutcome CloneCommand(const FarmRequest& request, FarmSystem& system, const T
     if (!report.failure.empty()) {
         outcome.message = report.failure;
     } else if (report.deadline_passed) {
-        outcome.message = "the deadline passed; the tool is left running";
+        outcome.message = report.tool_left_running
+                              ? "the deadline passed; the tool is left running"
+                              : "the deadline passed before the next step; nothing was started";
     } else if (report.exit_code != kExitOk) {
         outcome.message = "a step of the clone job failed";
     }

@@ -772,6 +772,14 @@ TEST(FarmClone, StoppedOrOutOfTimeKeepsTheStepsSoFar) {
               std::string::npos)
         << slow.console.json;
     EXPECT_NE(late.console.json.find(R"("exit_code":4)"), std::string::npos);
+    // Only a step given up while it ran leaves a tool running, and only then is that said.
+    EXPECT_NE(late.console.err.find("the deadline passed; the tool is left running"),
+              std::string::npos)
+        << late.console.err;
+    EXPECT_NE(
+        slow.console.err.find("the deadline passed before the next step; nothing was started"),
+        std::string::npos)
+        << slow.console.err;
 
     // A listing still running at the deadline: nothing else is started.
     Farm unlisted;
