@@ -41,7 +41,7 @@ std::optional<std::string> MissingNeed(const VerbRow& verb, const OptionRow& opt
                                        const OptionGiven& given) {
     if (!option.needs) return std::nullopt;
     std::vector<std::string> taken;
-    for (std::string_view name : ListWords(option.needs, '|')) {
+    for (const std::string& name : ListWords(option.needs, '|')) {
         const OptionRow* needed = FindOption(name);
         if (!needed || !TakesOption(verb, *needed)) continue;
         if (given(*needed)) return std::nullopt;

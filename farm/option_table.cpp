@@ -138,14 +138,14 @@ const std::vector<OptionRow> kOptions = {
 // clang-format on
 
 bool IsWordOf(const char* list, char separator, std::string_view word) {
-    for (std::string_view item : ListWords(list, separator))
+    for (const std::string& item : ListWords(list, separator))
         if (item == word) return true;
     return false;
 }
 
 // "a, b or c".
 std::string ChoiceList(const char* words) {
-    const std::vector<std::string_view> items = ListWords(words, '|');
+    const std::vector<std::string> items = ListWords(words, '|');
     std::string list;
     for (size_t i = 0; i < items.size(); ++i) {
         if (i > 0) list += i + 1 == items.size() ? " or " : ", ";
@@ -156,15 +156,8 @@ std::string ChoiceList(const char* words) {
 
 }  // namespace
 
-std::vector<std::string_view> ListWords(const char* list, char separator) {
-    std::vector<std::string_view> words;
-    std::string_view rest = list ? list : "";
-    while (!rest.empty()) {
-        const size_t at = rest.find(separator);
-        words.push_back(rest.substr(0, at));
-        rest = at == std::string_view::npos ? std::string_view() : rest.substr(at + 1);
-    }
-    return words;
+std::vector<std::string> ListWords(const char* list, char separator) {
+    return gbk::Split(list ? list : "", std::string(1, separator));
 }
 
 const std::vector<OptionRow>& AllOptions() {

@@ -54,7 +54,7 @@ struct OptionRow {
 const std::vector<OptionRow>& AllOptions();
 
 // The words of one of a row's lists ("start stop reboot" by ' ', "--wait|--boot" by '|').
-std::vector<std::string_view> ListWords(const char* list, char separator);
+std::vector<std::string> ListWords(const char* list, char separator);
 const OptionRow* FindOption(std::string_view name);
 
 // True when the command takes the option (global options included).

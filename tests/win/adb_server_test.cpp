@@ -28,23 +28,6 @@ const std::string kVm0 = "127.0.0.1:21503";
 const std::string kVm1 = "127.0.0.1:21513";
 const std::string kVm2 = "127.0.0.1:21523";
 
-// Runs the command line hidden, waits for it and returns its exit code (9999: not started).
-DWORD RunHidden(const std::string& folder, const std::string& command) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    std::wstring line = WideFromGbk(command);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        WideFromGbk(folder).c_str(), &startup, &info)) {
-        return 9999;
-    }
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    WaitForSingleObject(process.get(), 30000);
-    DWORD code = 9999;
-    GetExitCodeProcess(process.get(), &code);
-    return code;
-}
-
 int AdbProcessCount() {
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};

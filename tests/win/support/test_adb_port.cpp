@@ -33,12 +33,10 @@ TestAdbPort::~TestAdbPort() {
     SetEnvironmentVariableW(L"ANDROID_ADB_SERVER_PORT", nullptr);
 }
 
-unsigned long TestAdbPort::EndServer(const std::string& root) {
-    SetSimSwitches(root, "");
-    const std::string folder = root + "MEmu\\";
-    std::wstring line = WideFromGbk("\"" + folder + "adb.exe\" kill-server");
+unsigned long RunHidden(const std::string& folder, const std::string& command) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    std::wstring line = WideFromGbk(command);
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                         WideFromGbk(folder).c_str(), &startup, &info)) {
@@ -49,4 +47,10 @@ unsigned long TestAdbPort::EndServer(const std::string& root) {
     DWORD code = 9999;
     GetExitCodeProcess(process.get(), &code);
     return code;
+}
+
+unsigned long TestAdbPort::EndServer(const std::string& root) {
+    SetSimSwitches(root, "");
+    const std::string folder = root + "MEmu\\";
+    return RunHidden(folder, "\"" + folder + "adb.exe\" kill-server");
 }

@@ -5,6 +5,10 @@
 
 #include <string>
 
+// Runs the command line hidden from `folder`, waits for it (30 s at most) and returns its exit
+// code: 9999 when it could not be started, 259 (still active) when it had not ended by then.
+unsigned long RunHidden(const std::string& folder, const std::string& command);
+
 // A loopback port nothing listens on: the system picks it for a socket that is then closed.
 int FreeLoopbackPort();
 
