@@ -8,9 +8,9 @@
 
 #include "cli/farm_help.h"
 #include "cli/word_places.h"
-#include "farm/argument_reading.h"
-#include "farm/option_table.h"
-#include "farm/verb_table.h"
+#include "farm/command/argument_reading.h"
+#include "farm/command/option_rows.h"
+#include "farm/command/verb_rows.h"
 #include "text/gbk_text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "farm/farm_request.h"
+#include "farm/command/request.h"
 
 struct ParseOutcome {
     enum class Kind { kRun, kHelp, kVersion, kUsageError };

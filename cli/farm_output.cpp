@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "farm/health_format.h"
-#include "farm/json_error.h"
-#include "farm/verb_table.h"
+#include "farm/report/health_format.h"
+#include "farm/report/json_error.h"
+#include "farm/command/verb_rows.h"
 #include "text/gbk_text.h"
 
 namespace {

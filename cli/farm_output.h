@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/farm_console.h"
-#include "farm/farm_run.h"
+#include "farm/run/farm_run.h"
 
 // Prints the outcome of a command (text, or one JSON document with --json).
 void PrintOutcome(const FarmRequest& request, const FarmOutcome& outcome, FarmConsole& console);

@@ -11,8 +11,8 @@
 #include "cli/farm_args.h"
 #include "cli/farm_output.h"
 #include "cli/system_facts_win.h"
-#include "farm/farm_run.h"
-#include "farm/farm_system_win.h"
+#include "farm/run/farm_run.h"
+#include "farm/run/farm_system_win.h"
 #include "win/dll_search.h"
 #include "win/wide_text.h"
 

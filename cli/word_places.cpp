@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "farm/option_table.h"
-#include "farm/verb_table.h"
+#include "farm/command/option_rows.h"
+#include "farm/command/verb_rows.h"
 #include "text/number_text.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "cli/farm_args.h"
 #include "control/command_line_args.h"
 #include "control/operations.h"
-#include "farm/request_check.h"
-#include "farm/verb_table.h"
+#include "farm/command/request_check.h"
+#include "farm/command/verb_rows.h"
 #include "fuzz_support.h"
 
 namespace {

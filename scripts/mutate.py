@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Mutation test of the native suite over the portable code of farm/, cli/ and control/.
+"""Mutation test of the native suite over the portable code of farm/'s wings, cli/ and control/.
 
 For each portable source file (*.cpp, not *_win.cpp) the script makes small realistic faults,
 one at a time, rebuilds only the native test binary and runs it. A mutant is
@@ -47,7 +47,7 @@ import time
 from dataclasses import dataclass, field
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-FOLDERS = ("farm", "cli", "control")
+FOLDERS = ("farm/command", "farm/run", "farm/health", "farm/report", "cli", "control")
 MEMORY_LIMIT = 2 << 30  # bytes of address space for one run of the tests
 # The standard library checks its indexes, so a mutant that reads past the end of a vector or
 # a string stops at once instead of reading whatever lies there.
@@ -66,7 +66,7 @@ class Mutant:
     outcome: str = ""
 
     def folder(self):
-        return self.path.split("/")[0]
+        return os.path.dirname(self.path)
 
 
 # --- Reading the source: which characters are code --------------------------------------
@@ -371,7 +371,7 @@ def report(mutants):
         lived = sum(m.outcome == "lived" for m in mine)
         broken = sum(m.outcome == "did not compile" for m in mine)
         if caught + lived:
-            print(f"  {folder:8} {caught}/{caught + lived} = {100 * caught / (caught + lived):.0f}%"
+            print(f"  {folder:13} {caught}/{caught + lived} = {100 * caught / (caught + lived):.0f}%"
                   f"  ({broken} did not compile)")
     survivors = [m for m in mutants if m.outcome == "lived"]
     print(f"\nSurvivors ({len(survivors)}):")

@@ -12,7 +12,7 @@
 #include "cli/farm_console.h"
 #include "cli/farm_output.h"
 #include "fake_farm_system.h"
-#include "farm/farm_run.h"
+#include "farm/run/farm_run.h"
 
 class FakeConsole : public FarmConsole {
 public:

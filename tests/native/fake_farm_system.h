@@ -17,7 +17,7 @@
 #include "fake_adb_server.h"
 #include "fake_console_builds.h"
 #include "fake_control_platform.h"
-#include "farm/farm_system.h"
+#include "farm/run/farm_system.h"
 
 struct StartedLine {
     std::string folder;

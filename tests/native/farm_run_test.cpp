@@ -1,4 +1,4 @@
-#include "farm/farm_run.h"
+#include "farm/run/farm_run.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include "cli/farm_output.h"
 #include "fake_farm_run.h"
 #include "fake_farm_system.h"
-#include "farm/vm_jobs.h"
+#include "farm/run/vm_jobs.h"
 #include "row_name.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "farm/heal_policy.h"
+#include "farm/health/heal_policy.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include "cli/farm_args.h"
 #include "cli/farm_output.h"
 #include "fake_farm_system.h"
-#include "farm/health_format.h"
-#include "farm/health_run.h"
+#include "farm/report/health_format.h"
+#include "farm/health/health_run.h"
 #include "row_name.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "farm/health.h"
+#include "farm/health/health.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 
 #include "cli/farm_args.h"
 #include "fake_farm_system.h"
-#include "farm/farm_run.h"
-#include "farm/health_format.h"
+#include "farm/run/farm_run.h"
+#include "farm/report/health_format.h"
 #include "row_name.h"
 
 namespace {

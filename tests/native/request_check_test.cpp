@@ -1,7 +1,7 @@
 // What a request that reads well is refused for before anything runs: texts against their
 // arguments' rules (exactly as given: blanks are kept, never replaced by a default), VM
 // indexes against the adb ports, clone numbers against the highest one.
-#include "farm/request_check.h"
+#include "farm/command/request_check.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "farm/farm_request.h"
-#include "farm/verb_table.h"
+#include "farm/command/request.h"
+#include "farm/command/verb_rows.h"
 
 inline std::string DescribeNumber(double value) {
     char text[64];

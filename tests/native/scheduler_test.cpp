@@ -1,4 +1,4 @@
-#include "farm/scheduler.h"
+#include "farm/run/scheduler.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 
 #include "cli/farm_args.h"
 #include "fake_farm_system.h"
-#include "farm/farm_run.h"
+#include "farm/run/farm_run.h"
 #include "row_name.h"
 
 namespace {

@@ -7,9 +7,9 @@
 
 #include "cli/farm_output.h"
 #include "control/operations.h"
-#include "farm/set_summary.h"
-#include "farm/verb_table.h"
-#include "farm/vm_result.h"
+#include "farm/run/set_summary.h"
+#include "farm/command/verb_rows.h"
+#include "farm/run/vm_result.h"
 #include "row_name.h"
 
 namespace {

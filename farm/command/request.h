@@ -1,0 +1,69 @@
+// One invocation of the console companion, as its command line asked for it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cloning/clone_commands.h"
+#include "farm/command/vm_set.h"
+
+struct VerbRow;
+
+// Exit codes of the program.
+enum FarmExit : int {
+    kExitOk = 0,
+    kExitFailed = 1,    // a tool failed (or did not start), or a step of the command failed
+    kExitUsage = 2,     // bad command line; nothing was run
+    kExitNotFound = 3,  // no emulator found, or --install-dir holds no memuc.exe
+    kExitDeadline = 4,  // --deadline passed while a tool was still running
+};
+
+enum class ConsoleVersion { kNone, k721, k722 };
+
+struct FarmRequest {
+    const VerbRow* verb = nullptr;
+
+    // Global options.
+    std::optional<std::string> install_dir;
+    bool json = false;
+    std::optional<uint32_t> deadline_ms;
+
+    // The command's arguments: the VMs, then the integers and the texts in usage order.
+    std::optional<VmSet> set;
+    std::vector<int32_t> numbers;
+    std::vector<std::string> texts;
+    bool by_package = false;  // install SET -p PACKAGE (the package is texts[0])
+
+    // start, stop, reboot
+    bool wait = false;
+    std::optional<int32_t> timeout_ms;
+    bool boot = false;  // start, reboot: wait until Android has booted
+    double boot_timeout_s = 180;
+    // Every command over a set of VMs.
+    int parallel = 1;
+    double stagger_s = 0;
+
+    // clone
+    int32_t master = 0;
+    int64_t count = 0;
+    int64_t first = kFirstCloneNumber;
+    bool first_next = false;  // --first next: one above the highest listed VM, at least the first
+    ConsoleVersion console = ConsoleVersion::kNone;
+    bool dry_run = false;
+    bool randomize = false;
+
+    // health
+    double sample_s = 1;
+    std::optional<double> watch_s;         // repeat every so many seconds until Ctrl+C
+    std::optional<std::string> prom_file;  // also write the readings for Prometheus
+    std::optional<double> max_cpu;         // share of all cores
+    std::optional<double> max_private_mb;
+    // health --watch --heal: start the VMs of the set that are down, restart the ones that stay
+    // unhealthy, at most max_restarts actions per VM within heal_window_s seconds.
+    bool heal = false;
+    int heal_after = 2;
+    int max_restarts = 3;
+    double heal_window_s = 3600;
+};

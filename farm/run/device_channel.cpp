@@ -1,0 +1,79 @@
+#include "farm/run/device_channel.h"
+
+#include "control/operations.h"
+#include "text/gbk_text.h"
+
+namespace {
+
+// "adb.exe start-server" returns once the server listens; one that takes longer than this
+// counts as failed.
+constexpr int kStartServerTimeoutMs = 10000;
+
+}  // namespace
+
+const char* AdbWayKey(AdbWay way) {
+    switch (way) {
+        case AdbWay::kServer:
+            return "server";
+        case AdbWay::kProcess:
+            return "process";
+        case AdbWay::kUnused:
+            break;
+    }
+    return nullptr;
+}
+
+std::string DeviceSerial(int32_t index) {
+    return "127.0.0.1:" + gbk::Decimal(AdbPort(index));
+}
+
+DeviceChannel::DeviceChannel(adb::AdbSystem& network, int port, ToolRunner& tools)
+    : network_(network), tools_(tools), client_(network, port, [this] { return StartServer(); }) {}
+
+bool DeviceChannel::StartServer() {
+    std::string folder;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        folder = install_folder_;
+    }
+    ToolRunOptions options;
+    options.timeout_ms = kStartServerTimeoutMs;
+    const ToolRun run = tools_.Run(ToolCommand{folder, kAdbFile, " start-server"}, options);
+    return run.end == RunEnd::kExited && run.exit_code == 0;
+}
+
+template <typename Request>
+std::optional<adb::AdbResult> DeviceChannel::Ask(const std::string& install_folder,
+                                                 const Request& request) {
+    if (way_.load() == AdbWay::kProcess) return std::nullopt;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (install_folder_.empty()) install_folder_ = install_folder;
+    }
+    adb::AdbResult result = request();
+    AdbWay undecided = AdbWay::kUnused;
+    if (result.outcome == adb::AdbOutcome::kNoServer) {
+        // The first answer decides: no server now means adb.exe for the whole run. Once the
+        // server has answered, a server that has gone away is a failure of the step.
+        way_.compare_exchange_strong(undecided, AdbWay::kProcess);
+        if (way_.load() == AdbWay::kProcess) return std::nullopt;
+        return result;
+    }
+    way_.compare_exchange_strong(undecided, AdbWay::kServer);
+    return result;
+}
+
+std::optional<adb::AdbResult> DeviceChannel::Shell(const std::string& install_folder,
+                                                   const std::string& serial,
+                                                   const std::string& command, double seconds) {
+    return Ask(install_folder,
+               [&] { return client_.Shell(serial, command, network_.Now() + seconds); });
+}
+
+std::optional<adb::AdbResult> DeviceChannel::ExecToFile(const std::string& install_folder,
+                                                        const std::string& serial,
+                                                        const std::string& command,
+                                                        const std::string& path, double seconds) {
+    return Ask(install_folder,
+               [&] { return client_.ExecToFile(serial, command, path, network_.Now() + seconds); });
+}

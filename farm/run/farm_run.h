@@ -1,0 +1,58 @@
+// Runs one command of the console companion: checks it, finds the emulator, resolves the VMs
+// and does the work, and says what came of it. The caller prints the outcome.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "farm/run/clone_job.h"
+#include "farm/command/request.h"
+#include "farm/health/health_run.h"
+#include "farm/run/listing.h"
+#include "farm/run/set_summary.h"
+#include "farm/run/vm_result.h"
+
+// Told as things happen, for text output: the clone run's log texts, and each VM's result as
+// it finishes when a command acts on a set.
+struct FarmProgress {
+    std::function<void(const std::string& gbk)> log;
+    std::function<void(const VmResult& result)> vm_finished;
+    // health --watch: each round as it is taken.
+    std::function<void(const HealthRound& round)> health_round;
+    // health --watch --heal: each heal action as it ends.
+    std::function<void(const HealEvent& event)> heal_event;
+};
+
+struct FailureOutcome {};  // nothing ran (or nothing worth showing): see FarmOutcome::message
+struct SingleOutcome {     // one VM, or a command that names none
+    VmResult result;
+};
+struct SetOutcome {
+    std::vector<VmResult> results;
+    SetSummary summary;
+};
+struct ListOutcome {
+    FarmListing listing;
+};
+
+struct FarmOutcome {
+    int exit_code = kExitOk;
+    // Why the exit code is not 0, in one line; empty when it is, and when the output itself
+    // is the answer (`running` of one VM that does not run).
+    std::string message;
+    std::variant<FailureOutcome, SingleOutcome, SetOutcome, ListOutcome, CloneReport, HealthRound>
+        what;
+    // How the VMs' Android was asked, when it was: through the adb server, or by adb.exe
+    // because no server could be reached nor started on `adb_port`.
+    AdbWay adb = AdbWay::kUnused;
+    int adb_port = 0;
+};
+
+FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress);
+
+// Makes the local paths the request names full with `full_path`: they are the caller's, taken
+// from the folder the program started in, not from the emulator's folder the tools run in.
+void MakePathsAbsolute(FarmRequest& request,
+                       const std::function<std::string(const std::string&)>& full_path);

@@ -1,0 +1,21 @@
+// The farm's listing as the companion reads it: every VM with its window's inner window and
+// its headless process, and every line it could not read.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "control/vm_record.h"
+#include "farm/run/tool_step.h"
+
+struct FarmListing {
+    StepResult step;  // the list command
+    std::vector<VmRecord> vms;
+    std::vector<std::string> unreadable;
+    // The command succeeded and every line was read.
+    bool ok() const { return step.ok && unreadable.empty(); }
+    // Why not; empty when ok.
+    std::string Failure() const;
+};
+
+FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline);

@@ -1,0 +1,94 @@
+#include "farm/run/scheduler.h"
+
+#include <algorithm>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Hands out the VMs one by one, keeping the starts `stagger` apart.
+class StartQueue {
+public:
+    StartQueue(FarmSystem& system, size_t count, double stagger)
+        : system_(system), count_(count), stagger_(stagger) {}
+
+    struct Start {
+        size_t position;  // in the set
+        double at;        // on the system's clock
+    };
+
+    // The next VM to start, or nothing when all are handed out or the user asked to stop.
+    // Waits out the stagger first; one caller at a time, so that two free workers never start
+    // together.
+    std::optional<Start> Next() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (next_ >= count_ || system_.StopRequested()) return std::nullopt;
+        if (last_start_ && stagger_ > 0) {
+            const double wait = *last_start_ + stagger_ - system_.Now();
+            if (wait > 0) system_.Sleep(wait);
+            if (system_.StopRequested()) return std::nullopt;
+        }
+        last_start_ = system_.Now();
+        return Start{next_++, *last_start_};
+    }
+
+private:
+    FarmSystem& system_;
+    const size_t count_;
+    const double stagger_;
+    std::mutex mutex_;
+    size_t next_ = 0;
+    std::optional<double> last_start_;
+};
+
+VmResult NotStarted(int32_t index) {
+    VmResult result;
+    result.index = index;
+    result.started = false;
+    result.verdict = Verdict::kNotStarted;
+    result.failure = "not started: stopped by Ctrl+C";
+    return result;
+}
+
+}  // namespace
+
+std::vector<VmResult> RunOverVms(FarmSystem& system, const std::vector<int32_t>& indexes,
+                                 const ScheduleOptions& options, const VmWork& work,
+                                 const VmDone& done) {
+    std::vector<std::optional<VmResult>> results(indexes.size());
+    StartQueue queue(system, indexes.size(), options.stagger);
+    std::mutex done_mutex;
+    auto worker = [&] {
+        while (std::optional<StartQueue::Start> start = queue.Next()) {
+            VmResult result = work(indexes[start->position]);
+            result.started_at = start->at;
+            std::lock_guard<std::mutex> lock(done_mutex);
+            if (done) done(result);
+            results[start->position] = std::move(result);
+        }
+    };
+
+    const size_t workers = std::min<size_t>(
+        indexes.size(), static_cast<size_t>(std::clamp(options.parallel, 1, kMostParallel)));
+    if (workers <= 1) {
+        worker();  // one at a time: no thread needed
+    } else {
+        std::vector<std::thread> pool;
+        pool.reserve(workers);
+        for (size_t i = 0; i < workers; ++i) pool.emplace_back(worker);
+        for (std::thread& thread : pool) thread.join();
+    }
+
+    std::vector<VmResult> ordered;
+    ordered.reserve(indexes.size());
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        if (results[i]) {
+            ordered.push_back(std::move(*results[i]));
+        } else {
+            VmResult skipped = NotStarted(indexes[i]);
+            if (done) done(skipped);
+            ordered.push_back(std::move(skipped));
+        }
+    }
+    return ordered;
+}

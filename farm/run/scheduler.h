@@ -1,0 +1,30 @@
+// Works through a set of VMs with a small pool of threads: at most `parallel` VMs at once, each
+// VM's commands in order on one worker, at least `stagger` seconds between two VMs' starts, and
+// nothing new started once the user pressed Ctrl+C. A VM whose tool hangs holds only its own
+// worker (and, with a deadline, only until its deadline passes).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "farm/run/farm_system.h"
+#include "farm/run/vm_result.h"
+
+inline constexpr int kMostParallel = 64;
+
+struct ScheduleOptions {
+    int parallel = 1;    // 1 to kMostParallel
+    double stagger = 0;  // seconds between two VMs' starts
+};
+
+// The work of one VM; runs on a worker thread.
+using VmWork = std::function<VmResult(int32_t index)>;
+// Told of each VM's result as it finishes, one call at a time.
+using VmDone = std::function<void(const VmResult& result)>;
+
+// Returns one result per index, in the order of `indexes`. VMs not started because of Ctrl+C
+// get a result saying so.
+std::vector<VmResult> RunOverVms(FarmSystem& system, const std::vector<int32_t>& indexes,
+                                 const ScheduleOptions& options, const VmWork& work,
+                                 const VmDone& done);

@@ -1,0 +1,28 @@
+// The work of one VM for a command over a set, and of a command that names no VM.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "farm/command/request.h"
+#include "farm/run/tool_step.h"
+#include "farm/command/verb_rows.h"
+#include "farm/run/vm_result.h"
+
+struct JobContext {
+    FarmSystem& system;
+    const FarmRequest& request;
+    ToolFolders folders;
+    // Seconds the work of one VM may take (--deadline over a set), from its start; or the
+    // whole invocation's deadline (one VM), fixed beforehand.
+    std::optional<double> per_vm_seconds;
+    Deadline invocation_deadline;
+    bool many_vms = false;  // the command acts on more than one VM
+};
+
+// Runs the request's command for VM `index` (ignored by commands that name no VM).
+VmResult RunVmJob(const JobContext& context, int32_t index);
+
+// The local file a screenshot of VM `index` goes to: FILE with {index} replaced; over more than
+// one VM a FILE without it gets "-<index>" before its extension.
+std::string ScreenshotPath(const std::string& file, int32_t index, bool many);
