@@ -1,56 +1,63 @@
 #include "cli/farm_args.h"
 
-#include <CLI/CLI.hpp>
-
+#include <limits>
 #include <map>
 #include <optional>
-#include <string_view>
+#include <set>
 
 #include "cli/farm_help.h"
-#include "cli/word_places.h"
 #include "farm/command/argument_reading.h"
-#include "farm/command/option_rows.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "text/gbk_text.h"
+#include "text/number_text.h"
 
 namespace {
 
-// What CLI11 placed, before it is checked.
-struct Raw {
-    std::map<std::string, std::vector<std::string>> values;  // options with a value
-    std::map<std::string, int> flags;
-    std::vector<std::string> positionals = std::vector<std::string>(6);
-    std::vector<CLI::Option*> positional_options;
-};
+bool LooksLikeOption(const std::string& word) {
+    return word.size() > 1 && word[0] == '-';
+}
+
+std::string NameOf(const std::string& word) {
+    return word.substr(0, word.find('='));
+}
+
+bool IsNumberSlot(const Slot& slot) {
+    return slot.kind == SlotKind::kIndex || slot.kind == SlotKind::kInt ||
+           slot.kind == SlotKind::kLongitude || slot.kind == SlotKind::kLatitude;
+}
+
+bool IsNumber(const std::string& word) {
+    constexpr double kAny = std::numeric_limits<double>::max();
+    return numtext::ParseDecimal(word, -kAny, kAny).has_value();
+}
+
+bool IsHelpWord(const std::string& name) {
+    return name == "--help" || name == "-h";
+}
+
+std::string InArgumentPlace(const VerbRow& verb, const Slot& slot, const std::string& word) {
+    return "'" + word + "' stands where " + slot.name + " goes: to pass it as " + slot.name +
+           ", put -- before it (MEmuFarm " + verb.name + " ... -- " + word +
+           "); options go after the arguments or before the command";
+}
 
 class Reader {
 public:
-    explicit Reader(std::string version) : version_(std::move(version)) {}
+    Reader(const std::vector<std::string>& args, std::string version)
+        : args_(args), version_(std::move(version)) {}
 
-    ParseOutcome Read(const std::vector<std::string>& args) {
-        places_ = PlaceWords(args);
-        if (places_.problem) return Error(*places_.problem);
-        CLI::App app("MEmuFarm", "MEmuFarm");
-        Configure(app);
-        std::vector<std::string> reversed(places_.parsed.rbegin(), places_.parsed.rend());
-        try {
-            app.parse(reversed);
-        } catch (const CLI::CallForHelp&) {
-            return Help(app);
-        } catch (const CLI::CallForVersion&) {
-            ParseOutcome outcome;
-            outcome.kind = ParseOutcome::Kind::kVersion;
-            outcome.text = "MEmuFarm " + version_ + "\n";
-            return outcome;
-        } catch (const CLI::ParseError& error) {
-            // A word CLI11 could not place explains a missing argument better than CLI11 does.
-            if (std::optional<std::string> extra = Extra(app, Parsed(app))) return Error(*extra);
-            return Error(Explain(app, error));
-        }
-        const CLI::App* sub = Parsed(app);
-        if (std::optional<std::string> extra = Extra(app, sub)) return Error(*extra);
-        if (!sub) return Error("no command given (MEmuFarm --help lists the commands)");
-        verb_ = FindVerb(sub->get_name());
+    // Places every word, then decides: a word in the wrong place, a word that could not be
+    // read, help or version, a word left over, then the arguments and options by their rows.
+    ParseOutcome Read() {
+        PlaceWords();
+        if (problem_) return Error(*problem_);
+        if (read_error_)
+            return Error(extras_before_error_ ? Extra(extras_.front(), extra_arguments_.count(0) > 0)
+                                              : *read_error_);
+        if (version_asked_) return Version();
+        if (help_asked_) return Help();
+        if (!extras_.empty()) return Error(Extra(extras_.front(), extra_arguments_.count(0) > 0));
+        if (!verb_) return Error("no command given (MEmuFarm --help lists the commands)");
         request_ = NewRequest(*verb_);
         if (std::optional<std::string> problem = ReadArguments()) return Error(*problem);
         if (std::optional<std::string> problem = ReadOptions()) return Error(*problem);
@@ -59,72 +66,173 @@ public:
         return outcome;
     }
 
-private:
-    void AddOption(CLI::App& app, const OptionRow& option) {
-        if (option.value_name) {
-            app.add_option(option.name, raw_.values[option.name])->allow_extra_args(false);
-        } else {
-            app.add_flag(option.name, raw_.flags[option.name])->disable_flag_override();
-        }
-    }
+    bool json() const { return json_; }
 
-    void Configure(CLI::App& app) {
-        app.set_help_flag("-h,--help");
-        app.set_version_flag("--version", version_);
-        app.allow_extras();  // unknown words come back in remaining(): our own messages
-        // CLI11 reads "/word" as an option on Windows; here it is a text or a path.
-        app.allow_windows_style_options(false);
-        app.require_subcommand(0, 1);
-        for (const OptionRow* option : GlobalOptionRows()) AddOption(app, *option);
-        for (const VerbRow& verb : AllVerbs()) {
-            CLI::App* sub = app.add_subcommand(verb.name);
-            sub->set_help_flag("-h,--help");
-            sub->allow_windows_style_options(false);
-            sub->fallthrough();  // global options after it too
-            const bool mine = &verb == places_.verb;
-            size_t position = 0;
-            for (const Slot& slot : VerbArguments(verb)) {
-                if (slot.kind == SlotKind::kArgs) break;  // adb's words never reach CLI11
-                CLI::Option* argument = sub->add_option(slot.name, raw_.positionals[position++]);
-                argument->allow_extra_args(false);
-                if (!ArgumentIsOptional(verb, slot)) argument->required();
-                if (mine) raw_.positional_options.push_back(argument);
+    void PlaceWords() {
+        size_t i = 0;
+        // Before the command: global options, help and version.
+        for (; i < args_.size(); ++i) {
+            const std::string& word = args_[i];
+            if (word == "--") {
+                AddExtra(word);  // no command before it: nothing after it is read
+                return;
             }
-            for (const OptionRow* option : OptionsOf(verb)) AddOption(*sub, *option);
+            if (!LooksLikeOption(word)) break;
+            before_command_.insert(NameOf(word));
+            if (NameOf(word) == "--json") json_ = true;
+            OptionWord(i);
+        }
+        if (i == args_.size()) return;
+        verb_ = FindVerb(args_[i]);
+        if (!verb_) {
+            // An unknown command: the words after it are read as the program's own.
+            AddExtra(args_[i]);
+            for (++i; i < args_.size(); ++i) {
+                if (LooksLikeOption(args_[i])) {
+                    OptionWord(i);
+                } else {
+                    AddExtra(args_[i]);
+                }
+            }
+            return;
+        }
+        const std::vector<Slot> slots = VerbArguments(*verb_);
+        size_t filled = 0;
+        bool after_dashes = false;
+        for (++i; i < args_.size(); ++i) {
+            const std::string& word = args_[i];
+            const Slot* slot = filled < slots.size() ? &slots[filled] : nullptr;
+            if (slot && slot->kind == SlotKind::kArgs) {
+                adb_words_.assign(args_.begin() + static_cast<std::ptrdiff_t>(i), args_.end());
+                return;
+            }
+            if (after_dashes) {
+                Positional(word, filled++);
+                continue;
+            }
+            if (word == "--") {
+                after_dashes = true;
+                if (i + 1 == args_.size() && slot && !problem_)
+                    problem_ = "-- is not followed by " + std::string(slot->name);
+                continue;
+            }
+            if (!LooksLikeOption(word) || (slot && IsNumberSlot(*slot) && IsNumber(word))) {
+                Positional(word, filled++);
+                continue;
+            }
+            if (slot && slot->kind != SlotKind::kIndex && !OwnOptionMayStand(*slot, word)) {
+                if (!problem_) problem_ = InArgumentPlace(*verb_, *slot, word);
+                continue;
+            }
+            if (NameOf(word) == "--json") json_ = true;
+            OptionWord(i);
         }
     }
 
-    static const CLI::App* Parsed(const CLI::App& app) {
-        const std::vector<CLI::App*> subs = app.get_subcommands();
-        return subs.empty() ? nullptr : subs.front();
+private:
+    // An argument's place: only an option of the command itself may stand there, and only
+    // where the argument may be left out (install SET -p PACKAGE).
+    bool OwnOptionMayStand(const Slot& slot, const std::string& word) const {
+        const OptionRow* option = FindOption(NameOf(word));
+        return option && option->scope != OptionScope::kGlobal && TakesOption(*verb_, *option) &&
+               ArgumentIsOptional(*verb_, slot);
     }
 
-    ParseOutcome Help(const CLI::App& app) const {
-        ParseOutcome outcome;
-        outcome.kind = ParseOutcome::Kind::kHelp;
-        const CLI::App* sub = Parsed(app);
-        outcome.text = sub ? CommandHelp(sub->get_name()) : ProgramHelp(version_);
-        return outcome;
+    // The option word at args_[i], with its value (the next word, unless given with '=').
+    void OptionWord(size_t& i) {
+        const std::string& word = args_[i];
+        const std::string name = NameOf(word);
+        const bool inline_value = word.find('=') != std::string::npos;
+        const OptionRow* option = FindOption(name);
+        const bool taken = option && (option->scope == OptionScope::kGlobal ||
+                                      (verb_ && TakesOption(*verb_, *option)));
+        if (IsHelpWord(name) || name == "--version") {
+            (name == "--version" ? version_asked_ : help_asked_) = true;
+            return;
+        }
+        if (!taken) {
+            AddExtra(word);
+            if (option && option->value_name && !inline_value && i + 1 < args_.size()) ++i;
+            return;
+        }
+        if (!option->value_name) {
+            if (inline_value) ReadError(std::string(option->name) + " takes no value");
+            ++flags_[option];
+            return;
+        }
+        if (inline_value) {
+            values_[option].push_back(word.substr(word.find('=') + 1));
+            return;
+        }
+        // The next word is the value, whatever it looks like ("--install-dir --json").
+        if (i + 1 >= args_.size()) {
+            ReadError(std::string(option->name) + " needs a value" + UsageNote());
+            return;
+        }
+        values_[option].push_back(args_[++i]);
+    }
+
+    // A word in an argument's place; past the last argument, one too many.
+    void Positional(const std::string& word, size_t position) {
+        size_t places = 0;  // adb's words are placed apart
+        for (const Slot& slot : VerbArguments(*verb_))
+            if (slot.kind != SlotKind::kArgs) ++places;
+        if (position < places) {
+            positionals_.emplace(position, word);
+        } else {
+            AddExtra(word, true);
+        }
+    }
+
+    // `argument`: it stands in an argument's place (after "--", or past the last argument),
+    // whatever it looks like.
+    void AddExtra(const std::string& word, bool argument = false) {
+        if (read_error_) return;
+        extras_.push_back(word);
+        if (argument) extra_arguments_.insert(extras_.size() - 1);
+    }
+
+    // The first word that could not be read ends the reading; a word left over before it is
+    // what is reported.
+    void ReadError(std::string message) {
+        if (read_error_) return;
+        read_error_ = std::move(message);
+        extras_before_error_ = !extras_.empty();
+    }
+
+    std::string UsageNote() const {
+        return verb_ ? " (usage: " + CommandUsage(*verb_) + ")" : std::string();
     }
 
     ParseOutcome Error(std::string message) const {
         ParseOutcome outcome;
         outcome.kind = ParseOutcome::Kind::kUsageError;
         outcome.text = std::move(message);
-        outcome.request.json = places_.json;
+        outcome.request.json = json_;
         return outcome;
     }
 
-    // The first word CLI11 could not place: an unknown command, an option that is unknown or
-    // belongs after the command, or an argument too many.
-    std::optional<std::string> Extra(const CLI::App& app, const CLI::App* sub) const {
-        const std::vector<std::string> left = app.remaining();
-        if (left.empty()) return std::nullopt;
-        const std::string& word = left.front();
-        const std::string name = word.substr(0, word.find('='));
-        const bool option = word.size() > 1 && word[0] == '-';
+    ParseOutcome Help() const {
+        ParseOutcome outcome;
+        outcome.kind = ParseOutcome::Kind::kHelp;
+        outcome.text = verb_ ? CommandHelp(verb_->name) : ProgramHelp(version_);
+        return outcome;
+    }
+
+    ParseOutcome Version() const {
+        ParseOutcome outcome;
+        outcome.kind = ParseOutcome::Kind::kVersion;
+        outcome.text = "MEmuFarm " + version_ + "\n";
+        return outcome;
+    }
+
+    // The message for a word that has no place: an unknown command, an option that is unknown
+    // or belongs after the command, or an argument too many.
+    std::string Extra(const std::string& word, bool argument) const {
+        const std::string name = NameOf(word);
+        const bool option = !argument && LooksLikeOption(word);
         const OptionRow* known = FindOption(name);
-        if (!sub) {
+        if (!verb_) {
             if (!option)
                 return "unknown command " + gbk::Quoted(word) +
                        " (MEmuFarm --help lists the commands)";
@@ -133,53 +241,19 @@ private:
                        CommandTaking(*known) + " ... " + word + ")";
             return "unknown option " + gbk::Quoted(word);
         }
-        const VerbRow& verb = *FindVerb(sub->get_name());
-        const std::string usage = " (usage: " + CommandUsage(verb) + ")";
-        if (option && known && places_.before_command.count(name) && TakesOption(verb, *known))
-            return gbk::Quoted(word) + " goes after the command: " + CommandUsage(verb);
-        if (option) return "unknown option " + gbk::Quoted(word) + " for " + verb.name + usage;
-        return "unexpected argument " + gbk::Quoted(word) + " for " + verb.name + usage;
+        if (option && known && before_command_.count(name) && TakesOption(*verb_, *known))
+            return gbk::Quoted(word) + " goes after the command: " + CommandUsage(*verb_);
+        if (option) return "unknown option " + gbk::Quoted(word) + " for " + verb_->name + UsageNote();
+        return "unexpected argument " + gbk::Quoted(word) + " for " + verb_->name + UsageNote();
     }
-
-    // A command that takes the option, for the message about its place.
-    static std::string CommandTaking(const OptionRow& option) {
-        for (const VerbRow& verb : AllVerbs())
-            if (TakesOption(verb, option)) return verb.name;
-        return "COMMAND";
-    }
-
-    std::string Explain(const CLI::App& app, const CLI::ParseError& error) const {
-        const CLI::App* sub = Parsed(app);
-        const std::string usage =
-            sub ? " (usage: " + CommandUsage(*FindVerb(sub->get_name())) + ")" : std::string();
-        const std::string what = error.what();
-        // CLI11 words its errors "NAME is required", "NAME: N required ... 0 provided" and
-        // "NAME: disallowed flag override": each names the argument or option first.
-        const std::string name = what.substr(0, what.find_first_of(" :"));
-        if (dynamic_cast<const CLI::RequiredError*>(&error)) return "missing " + name + usage;
-        if (what.find("disallowed flag override") != std::string::npos)
-            return "--" + name + " takes no value";
-        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) && name.rfind('-', 0) == 0)
-            return name + " needs a value" + usage;
-        if (dynamic_cast<const CLI::ArgumentMismatch*>(&error))
-            return "--" + name + " needs a value" + usage;
-        return what + usage;
-    }
-
-    std::string UsageNote() const { return " (usage: " + CommandUsage(*verb_) + ")"; }
 
     bool Given(const OptionRow& option) const {
-        if (!option.value_name) {
-            const auto found = raw_.flags.find(option.name);
-            return found != raw_.flags.end() && found->second > 0;
-        }
-        const auto found = raw_.values.find(option.name);
-        return found != raw_.values.end() && !found->second.empty();
+        return flags_.count(&option) > 0 || values_.count(&option) > 0;
     }
 
-    // Every option the command takes, read by its row and stored in the request.
+    // Every option the command takes, global ones first, read by its row into the request.
     std::optional<std::string> ReadOptions() {
-        std::vector<const OptionRow*> options = GlobalOptionRows();
+        std::vector<const OptionRow*> options = GlobalOptions();
         for (const OptionRow* option : OptionsOf(*verb_)) options.push_back(option);
         for (const OptionRow* option : options) {
             if (!Given(*option)) {
@@ -188,7 +262,7 @@ private:
             }
             OptionValue value;
             if (option->value_name) {
-                const std::vector<std::string>& given = raw_.values.at(option->name);
+                const std::vector<std::string>& given = values_.at(option);
                 if (given.size() > 1) return std::string(option->name) + " is given twice";
                 if (std::optional<std::string> problem =
                         ReadOptionValue(*option, given.front(), &value))
@@ -196,6 +270,8 @@ private:
             }
             if (std::optional<std::string> missing = MissingNeed(*verb_, *option, given_))
                 return *missing + UsageNote();
+            if (std::optional<std::string> excluded = Exclusion(*verb_, *option, given_))
+                return *excluded + UsageNote();
             option->store(request_, value);
         }
         return std::nullopt;
@@ -207,13 +283,19 @@ private:
         const std::vector<Slot> slots = VerbArguments(*verb_);
         for (size_t position = 0; position < slots.size(); ++position) {
             const Slot& slot = slots[position];
+            if (slot.kind != SlotKind::kArgs && !positionals_.count(position) &&
+                !ArgumentIsOptional(*verb_, slot))
+                return "missing " + std::string(slot.name) + UsageNote();
+        }
+        for (size_t position = 0; position < slots.size(); ++position) {
+            const Slot& slot = slots[position];
             if (slot.kind == SlotKind::kArgs) {
-                if (places_.adb_words.empty()) return "missing ARGS" + UsageNote();
-                request_.texts = places_.adb_words;
+                if (adb_words_.empty()) return "missing ARGS" + UsageNote();
+                request_.texts = adb_words_;
                 break;
             }
-            const bool given = raw_.positional_options[position]->count() > 0;
-            const std::string& text = raw_.positionals[position];
+            const auto found = positionals_.find(position);
+            const bool given = found != positionals_.end();
             if (std::optional<std::string> problem = StandInProblem(*verb_, slot, given, given_))
                 return *problem + UsageNote();
             if (!given) {
@@ -221,26 +303,41 @@ private:
                 if (slot.if_empty) request_.texts.push_back(slot.if_empty);
                 continue;
             }
-            if (std::optional<std::string> problem = ReadArgument(*verb_, slot, text, request_))
+            if (std::optional<std::string> problem =
+                    ReadArgument(*verb_, slot, found->second, request_))
                 return *problem + UsageNote();
         }
         return std::nullopt;
     }
 
+    const std::vector<std::string>& args_;
+    const std::string version_;
     const OptionGiven given_ = [this](const OptionRow& option) { return Given(option); };
-    std::string version_;
-    WordPlaces places_;
-    Raw raw_;
     const VerbRow* verb_ = nullptr;
+    std::set<std::string> before_command_;  // option names given before the command word
+    std::map<size_t, std::string> positionals_;  // by argument place
+    std::vector<std::string> adb_words_;         // adb: every word after the SET, as given
+    std::map<const OptionRow*, int> flags_;
+    std::map<const OptionRow*, std::vector<std::string>> values_;
+    std::vector<std::string> extras_;  // words with no place, in order
+    std::set<size_t> extra_arguments_;  // those of them that stand in an argument's place
+    std::optional<std::string> problem_;     // an option-like word in an argument's place
+    std::optional<std::string> read_error_;  // an option that could not be read
+    bool extras_before_error_ = false;
+    bool help_asked_ = false;
+    bool version_asked_ = false;
+    bool json_ = false;  // --json stands in an option's place
     FarmRequest request_;
 };
 
 }  // namespace
 
 ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version) {
-    return Reader(version).Read(args);
+    return Reader(args, version).Read();
 }
 
 bool AsksForJson(const std::vector<std::string>& args) {
-    return PlaceWords(args).json;
+    Reader reader(args, "");
+    reader.PlaceWords();
+    return reader.json();
 }

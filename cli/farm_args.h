@@ -1,6 +1,9 @@
 // The console companion's command line: one command per invocation, with global options
-// before or after it. Read with CLI11 from the command table; the values are checked here so
-// that every message names the argument. Portable: the arguments arrive as GBK texts.
+// before or after it, read in one pass over the words by the command and option rows. Each
+// word's place decides what it is: a word in an argument's place is that argument, whatever
+// it looks like (one that begins with '-' there is refused with a pointer to "--", never
+// taken as an option, so a text "-h" never prints the help and reports success). Portable:
+// the arguments arrive as GBK texts.
 #pragma once
 
 #include <string>
@@ -18,9 +21,6 @@ struct ParseOutcome {
 // `args` are the arguments after the program name.
 ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version);
 
-// True when the arguments ask for JSON output (--json before any "--" and before adb's command
-// word), also for a command line that cannot be read otherwise.
+// True when the arguments ask for JSON output (--json in an option's place, before any "--"
+// and before adb's command word), also for a command line that cannot be read otherwise.
 bool AsksForJson(const std::vector<std::string>& args);
-
-// The help texts are made in cli/farm_help.h.
-#include "cli/farm_help.h"

@@ -2,13 +2,9 @@
 
 #include <algorithm>
 
-#include "farm/command/option_rows.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 
 namespace {
-
-constexpr const char* kUsageLine =
-    "Usage: MEmuFarm [--install-dir DIR] [--json] [--deadline SECONDS] COMMAND [ARGS]\n";
 
 constexpr const char* kArgumentsNote =
     "A word in an argument's place is that argument, whatever it looks like: an argument that\n"
@@ -78,13 +74,13 @@ std::string UsageLines(const std::string& head, const std::string& usage) {
 std::string OptionLines(const std::vector<const OptionRow*>& options) {
     std::string lines;
     for (const OptionRow* option : options)
-        lines += Wrapped("  " + OptionUsage(*option, false), option->help, kHelpColumn);
+        lines += Wrapped("  " + OptionUsage(*option, false), OptionHelp(*option), kHelpColumn);
     return lines;
 }
 
 std::string GlobalOptionsHelp() {
     return "Options (before the command, or after its arguments):\n" +
-           OptionLines(GlobalOptionRows()) +
+           OptionLines(GlobalOptions()) +
            Wrapped("  --help, -h", "help for the program, or for the command given", kHelpColumn) +
            Wrapped("  --version", "the program's version", kHelpColumn);
 }
@@ -96,18 +92,11 @@ std::string CommandUsage(const VerbRow& verb) {
     return std::string("MEmuFarm ") + verb.name + (usage.empty() ? "" : " " + usage);
 }
 
-std::vector<const OptionRow*> GlobalOptionRows() {
-    std::vector<const OptionRow*> options;
-    for (const OptionRow& option : AllOptions())
-        if (option.scope == OptionScope::kGlobal) options.push_back(&option);
-    return options;
-}
-
 std::string ProgramHelp(const std::string& version) {
     std::string help = "MEmuFarm " + version +
                        ": scripts a farm of MEmu emulator VMs: lists them, clones a master VM, "
                        "and drives\nmemuc and adb over one VM or a whole set of them.\n\n";
-    help += kUsageLine;
+    help += "Usage: MEmuFarm " + GlobalUsage() + " COMMAND [ARGS]\n";
     help += "       MEmuFarm COMMAND --help\n\n";
     help += GlobalOptionsHelp();
     help += "\nCommands:\n";
@@ -127,7 +116,7 @@ std::string CommandHelp(const std::string& command) {
     const VerbRow* verb = FindVerb(command);
     if (!verb) return {};
     const std::string usage = std::string("Usage: MEmuFarm ") + verb->name;
-    std::string help = UsageLines(usage, VerbUsage(*verb)) + "\n" + verb->about + "\n";
+    std::string help = UsageLines(usage, VerbUsage(*verb)) + "\n" + VerbAbout(*verb) + "\n";
     const std::vector<const OptionRow*> options = OptionsOf(*verb);
     if (!options.empty())
         help += "\nOptions of " + std::string(verb->name) + ":\n" + OptionLines(options);

@@ -10,8 +10,6 @@ struct VerbRow;
 
 // "MEmuFarm start SET [--wait] ...": the command's usage line.
 std::string CommandUsage(const VerbRow& verb);
-// The options every command takes, in table order.
-std::vector<const OptionRow*> GlobalOptionRows();
 
 std::string ProgramHelp(const std::string& version);
 std::string CommandHelp(const std::string& command);

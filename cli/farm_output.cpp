@@ -11,7 +11,7 @@
 
 #include "farm/report/health_format.h"
 #include "farm/report/json_error.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "text/gbk_text.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "control/command_line_args.h"
 #include "control/operations.h"
 #include "farm/command/request_check.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "fuzz_support.h"
 
 namespace {

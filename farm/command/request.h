@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cloning/clone_commands.h"
+#include "farm/command/limits.h"
 #include "farm/command/vm_set.h"
 
 struct VerbRow;
@@ -40,7 +41,7 @@ struct FarmRequest {
     bool wait = false;
     std::optional<int32_t> timeout_ms;
     bool boot = false;  // start, reboot: wait until Android has booted
-    double boot_timeout_s = 180;
+    double boot_timeout_s = kDefaultBootTimeoutS;
     // Every command over a set of VMs.
     int parallel = 1;
     double stagger_s = 0;
@@ -55,7 +56,7 @@ struct FarmRequest {
     bool randomize = false;
 
     // health
-    double sample_s = 1;
+    double sample_s = kDefaultSampleS;
     std::optional<double> watch_s;         // repeat every so many seconds until Ctrl+C
     std::optional<std::string> prom_file;  // also write the readings for Prometheus
     std::optional<double> max_cpu;         // share of all cores
@@ -63,7 +64,7 @@ struct FarmRequest {
     // health --watch --heal: start the VMs of the set that are down, restart the ones that stay
     // unhealthy, at most max_restarts actions per VM within heal_window_s seconds.
     bool heal = false;
-    int heal_after = 2;
-    int max_restarts = 3;
-    double heal_window_s = 3600;
+    int heal_after = kDefaultHealAfter;
+    int max_restarts = kDefaultMaxRestarts;
+    double heal_window_s = kDefaultHealWindowS;
 };

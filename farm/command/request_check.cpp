@@ -3,7 +3,7 @@
 #include <climits>
 
 #include "cloning/clone_commands.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "text/gbk_text.h"
 
 namespace {
@@ -28,8 +28,9 @@ std::optional<std::string> CloneProblem(const FarmRequest& request) {
 
 std::optional<std::string> IndexProblem(const FarmRequest& request, int32_t index) {
     if (UsesAdb(request) && index > kLastAdbIndex)
-        return "VM " + gbk::Decimal(index) + " has no adb port: " + gbk::Decimal(AdbPort(0)) +
-               " + 10 x " + gbk::Decimal(index) + " is beyond 65535";
+        return "VM " + gbk::Decimal(index) + " has no adb port: " + gbk::Decimal(kFirstAdbPort) +
+               " + " + gbk::Decimal(kAdbPortStep) + " x " + gbk::Decimal(index) + " is beyond " +
+               gbk::Decimal(kLastPort);
     return std::nullopt;
 }
 

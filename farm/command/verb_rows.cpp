@@ -1,122 +1,257 @@
 #include "farm/command/verb_rows.h"
 
-#include "farm/command/request.h"
-#include "farm/health/health_run.h"
-#include "farm/command/option_rows.h"
+#include "farm/command/limits.h"
 
 namespace {
 
 using K = VerbKind;
 using J = VmJob;
+using E = Effect;
 
-// clang-format off
 const std::vector<VerbRow> kVerbs = {
-    {"list", K::kList, Op::kListVms, J::kOperation,
-     "The VMs: index, title, window, inner window, started, pid and the pid of the VM's\n"
-     "MEmuHeadless.exe process. A line of the tool's reply that cannot be read is shown on\n"
-     "standard error (and under \"unreadable\" in JSON) and gives exit code 1."},
-    {"clone", K::kClone, Op::kListVms, J::kOperation,
-     "Takes the snapshot \"SnapshotTest\" of VM INDEX and registers N linked clones of that\n"
-     "snapshot (named by the UUID its reply gives), numbered from NUMBER (default 101):\n"
-     "MEmu_101, MEmu_102, ... --first next numbers on from the highest listed VM (at least\n"
-     "101). When the snapshot fails no clone is registered. Each step prints a line as it ends;\n"
-     "the exit code is 1 when any step failed. --randomize gives each new clone its own device\n"
-     "identity right after it is registered. --console first writes that manager console\n"
-     "build over MEmuConsole.exe (default none). --dry-run prints the command lines and runs\n"
-     "nothing. Ctrl+C stops after the current command."},
-    {"start", K::kPerVm, Op::kStartVm, J::kOperation,
-     "Starts the VMs. Without --wait memuc is started and not waited for; with --wait the\n"
-     "result says whether memuc reported success. --timeout MS stops waiting once memuc has\n"
-     "been silent that long after MS milliseconds. --boot waits for memuc, then asks adb once\n"
-     "a second until Android has booted (sys.boot_completed is 1), for at most --boot-timeout\n"
-     "seconds (default 180); a VM that has not booted by then is a failure and is left running."},
-    {"stop", K::kPerVm, Op::kStopVm, J::kOperation,
-     "Stops the VMs; --wait and --timeout as for start."},
-    {"reboot", K::kPerVm, Op::kRebootVm, J::kOperation,
-     "Reboots the VMs; --wait, --timeout and --boot as for start."},
-    {"stopall", K::kWhole, Op::kStopAllVms, J::kOperation,
-     "Stops every VM (memuc is not waited for)."},
-    {"running", K::kPerVm, Op::kIsVmRunning, J::kRunning,
-     "Exit code 0 when every VM of the set is running, 1 when one is not (or the question\n"
-     "could not be answered)."},
-    {"create", K::kWhole, Op::kCreateVm, J::kOperation,
-     "Creates a VM of TYPE (default 51)."},
-    {"remove", K::kPerVm, Op::kRemoveVm, J::kOperation,
-     "Deletes the VMs."},
-    {"copy", K::kPerVm, Op::kCloneVm, J::kOperation,
-     "Makes a full copy of each VM (memuc clone)."},
-    {"rename", K::kPerVm, Op::kRenameVm, J::kOperation,
-     "Gives the VMs the title TITLE."},
-    {"install", K::kPerVm, Op::kInstallApk, J::kOperation,
-     "Installs the APK file (a relative path is taken from the current folder), or with -p the\n"
-     "package PACKAGE, in the VMs."},
-    {"uninstall", K::kPerVm, Op::kUninstallApp, J::kOperation,
-     "Uninstalls PACKAGE from the VMs."},
-    {"startapp", K::kPerVm, Op::kStartApp, J::kOperation,
-     "Starts the app PACKAGE (or PACKAGE/ACTIVITY) in the VMs."},
-    {"stopapp", K::kPerVm, Op::kStopApp, J::kOperation,
-     "Stops the app PACKAGE in the VMs."},
-    {"shake", K::kPerVm, Op::kShakeVm, J::kOperation,
-     "Shakes the VMs."},
-    {"sendkey", K::kPerVm, Op::kSendKey, J::kOperation,
-     "Sends the key KEY (back, home, menu, volumeup, ...) to the VMs."},
-    {"connect", K::kPerVm, Op::kConnectVm, J::kOperation,
-     "Connects adb to the VMs."},
-    {"disconnect", K::kPerVm, Op::kDisconnectVm, J::kOperation,
-     "Disconnects adb from the VMs."},
-    {"exec", K::kPerVm, Op::kExecInVm, J::kOperation,
-     "Runs the shell command COMMAND (one argument) in the VMs and prints its output."},
-    {"sortwin", K::kWhole, Op::kSortWindows, J::kOperation,
-     "Arranges the VM windows."},
-    {"getconfig", K::kPerVm, Op::kGetConfig, J::kOperation,
-     "Prints the setting KEY of the VMs."},
-    {"setconfig", K::kPerVm, Op::kSetConfig, J::kOperation,
-     "Sets KEY of the VMs to VALUE."},
-    {"randomize", K::kPerVm, Op::kRandomizeVm, J::kOperation,
-     "Gives each VM a new device identity (linked clones otherwise share their master's)."},
-    {"input", K::kPerVm, Op::kTypeText, J::kOperation,
-     "Types TEXT in the VMs through the emulator's own text input, which types any text\n"
-     "(Chinese too)."},
-    {"setgps", K::kPerVm, Op::kSetGps, J::kOperation,
-     "Sets the VMs' location (decimal degrees)."},
-    {"rotate", K::kPerVm, Op::kRotateVm, J::kOperation,
-     "Turns the VMs' screens between portrait and landscape."},
-    {"apps", K::kPerVm, Op::kListApps, J::kOperation,
-     "Lists the third-party apps installed in the VMs."},
-    {"export", K::kOneVm, Op::kExportVm, J::kOperation,
-     "Exports VM INDEX to the file FILE.ova (a relative path is taken from the current folder)."},
-    {"import", K::kWhole, Op::kImportVm, J::kOperation,
-     "Imports a VM from FILE.ova (a relative path is taken from the current folder)."},
-    {"adb", K::kPerVm, Op::kAdbCommand, J::kOperation,
-     "Runs adb with ARGS against the VMs and prints its output. Everything after the SET is\n"
-     "passed to adb as given, options included, each ARG as one argument."},
-    {"text", K::kPerVm, Op::kInputText, J::kOperation,
-     "Types TEXT in the VMs through adb's input text, exactly: printable ASCII only (the input\n"
-     "command types any text), and not the two characters %s."},
-    {"key", K::kPerVm, Op::kInputKeyEvent, J::kOperation,
-     "Sends the Android key code CODE to the VMs."},
-    {"tap", K::kPerVm, Op::kInputTap, J::kOperation,
-     "Taps the VMs' screens at X, Y."},
-    {"swipe", K::kPerVm, Op::kInputSwipe, J::kOperation,
-     "Swipes on the VMs' screens from X1, Y1 to X2, Y2."},
-    {"clear", K::kPerVm, Op::kClearAppData, J::kOperation,
-     "Clears the data of the app PACKAGE in the VMs."},
-    {"screenshot", K::kPerVm, Op::kPullFile, J::kScreenshot,
-     "Saves each VM's screen as the PNG file FILE (a relative path is taken from the current\n"
-     "folder). {index} in FILE stands for the VM's index; over more than one VM, a FILE\n"
-     "without it gets \"-INDEX\" before its extension."},
-    {"health", K::kHealth, Op::kListVms, J::kOperation,
-     "The VMs' health (all of them by default): for each, whether it runs, its headless\n"
-     "process (pid, CPU share of all cores over --sample seconds, default 1, working set,\n"
-     "private bytes, uptime), whether its window answers and whether adb answers. A running\n"
-     "VM is healthy when its window answers (or it has none) and adb answers, and it is below\n"
-     "--max-cpu (a share of all cores, e.g. 0.5) and --max-private-mb when given. Exit code\n"
-     "1 when a running VM is unhealthy. --watch repeats every SECONDS until Ctrl+C: in place\n"
-     "on a console, one JSON document per line when redirected. --prom writes the readings\n"
-     "for Prometheus's text-file collector (replaced whole each time; a failure keeps the\n"
-     "old file and gives exit code 1). Windows and adb are asked 16 at a time by default."},
+    {.name = "list",
+     .kind = K::kList,
+     .op = Op::kListVms,
+     .effect = E::kReadOnly,
+     .idempotent = true,
+     .about = "The VMs: index, title, window, inner window, started, pid and the pid of the VM's\n"
+         "MEmuHeadless.exe process. A line of the tool's reply that cannot be read is shown on\n"
+         "standard error (and under \"unreadable\" in JSON) and gives exit code 1."},
+    {.name = "clone",
+     .kind = K::kClone,
+     .effect = E::kAdditive,
+     .about = "Takes the snapshot \"SnapshotTest\" of VM INDEX and registers N linked clones of that\n"
+         "snapshot (named by the UUID its reply gives), numbered from NUMBER (default {=--first}):\n"
+         "MEmu_101, MEmu_102, ... --first next numbers on from the highest listed VM (at least\n"
+         "{=--first}). When the snapshot fails no clone is registered. Each step prints a line as it ends;\n"
+         "the exit code is 1 when any step failed. --randomize gives each new clone its own device\n"
+         "identity right after it is registered. --console first writes that manager console\n"
+         "build over MEmuConsole.exe (default {=--console}). --dry-run prints the command lines and runs\n"
+         "nothing. Ctrl+C stops after the current command."},
+    {.name = "start",
+     .kind = K::kPerVm,
+     .op = Op::kStartVm,
+     .effect = E::kAdditive,
+     .idempotent = true,
+     .about = "Starts the VMs. Without --wait memuc is started and not waited for; with --wait the\n"
+         "result says whether memuc reported success. --timeout MS stops waiting once memuc has\n"
+         "been silent that long after MS milliseconds. --boot waits for memuc, then asks adb once\n"
+         "a second until Android has booted (sys.boot_completed is 1), for at most --boot-timeout\n"
+         "seconds (default {=--boot-timeout}); a VM that has not booted by then is a failure and is left running."},
+    {.name = "stop",
+     .kind = K::kPerVm,
+     .op = Op::kStopVm,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Stops the VMs; --wait and --timeout as for start."},
+    {.name = "reboot",
+     .kind = K::kPerVm,
+     .op = Op::kRebootVm,
+     .effect = E::kDestructive,
+     .about = "Reboots the VMs; --wait, --timeout and --boot as for start."},
+    {.name = "stopall",
+     .kind = K::kWhole,
+     .op = Op::kStopAllVms,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Stops every VM (memuc is not waited for)."},
+    {.name = "running",
+     .kind = K::kPerVm,
+     .op = Op::kIsVmRunning,
+     .job = J::kRunning,
+     .effect = E::kReadOnly,
+     .idempotent = true,
+     .about = "Exit code 0 when every VM of the set is running, 1 when one is not (or the question\n"
+         "could not be answered)."},
+    {.name = "create",
+     .kind = K::kWhole,
+     .op = Op::kCreateVm,
+     .effect = E::kAdditive,
+     .about = "Creates a VM of TYPE (default {=TYPE})."},
+    {.name = "remove",
+     .kind = K::kPerVm,
+     .op = Op::kRemoveVm,
+     .effect = E::kDestructive,
+     .about = "Deletes the VMs."},
+    {.name = "copy",
+     .kind = K::kPerVm,
+     .op = Op::kCloneVm,
+     .effect = E::kAdditive,
+     .about = "Makes a full copy of each VM (memuc clone)."},
+    {.name = "rename",
+     .kind = K::kPerVm,
+     .op = Op::kRenameVm,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Gives the VMs the title TITLE."},
+    {.name = "install",
+     .kind = K::kPerVm,
+     .op = Op::kInstallApk,
+     .effect = E::kAdditive,
+     .idempotent = true,
+     .about = "Installs the APK file (a relative path is taken from the current folder), or with -p the\n"
+         "package PACKAGE, in the VMs."},
+    {.name = "uninstall",
+     .kind = K::kPerVm,
+     .op = Op::kUninstallApp,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Uninstalls PACKAGE from the VMs."},
+    {.name = "startapp",
+     .kind = K::kPerVm,
+     .op = Op::kStartApp,
+     .effect = E::kAdditive,
+     .idempotent = true,
+     .about = "Starts the app PACKAGE (or PACKAGE/ACTIVITY) in the VMs."},
+    {.name = "stopapp",
+     .kind = K::kPerVm,
+     .op = Op::kStopApp,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Stops the app PACKAGE in the VMs."},
+    {.name = "shake",
+     .kind = K::kPerVm,
+     .op = Op::kShakeVm,
+     .effect = E::kAdditive,
+     .about = "Shakes the VMs."},
+    {.name = "sendkey",
+     .kind = K::kPerVm,
+     .op = Op::kSendKey,
+     .effect = E::kAdditive,
+     .about = "Sends the key KEY (back, home, menu, volumeup, ...) to the VMs."},
+    {.name = "connect",
+     .kind = K::kPerVm,
+     .op = Op::kConnectVm,
+     .effect = E::kAdditive,
+     .idempotent = true,
+     .about = "Connects adb to the VMs."},
+    {.name = "disconnect",
+     .kind = K::kPerVm,
+     .op = Op::kDisconnectVm,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Disconnects adb from the VMs."},
+    {.name = "exec",
+     .kind = K::kPerVm,
+     .op = Op::kExecInVm,
+     .effect = E::kDestructive,
+     .about = "Runs the shell command COMMAND (one argument) in the VMs and prints its output."},
+    {.name = "sortwin",
+     .kind = K::kWhole,
+     .op = Op::kSortWindows,
+     .effect = E::kAdditive,
+     .idempotent = true,
+     .about = "Arranges the VM windows."},
+    {.name = "getconfig",
+     .kind = K::kPerVm,
+     .op = Op::kGetConfig,
+     .effect = E::kReadOnly,
+     .idempotent = true,
+     .about = "Prints the setting KEY of the VMs."},
+    {.name = "setconfig",
+     .kind = K::kPerVm,
+     .op = Op::kSetConfig,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Sets KEY of the VMs to VALUE."},
+    {.name = "randomize",
+     .kind = K::kPerVm,
+     .op = Op::kRandomizeVm,
+     .effect = E::kDestructive,
+     .about = "Gives each VM a new device identity (linked clones otherwise share their master's)."},
+    {.name = "input",
+     .kind = K::kPerVm,
+     .op = Op::kTypeText,
+     .effect = E::kAdditive,
+     .about = "Types TEXT in the VMs through the emulator's own text input, which types any text\n"
+         "(Chinese too)."},
+    {.name = "setgps",
+     .kind = K::kPerVm,
+     .op = Op::kSetGps,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Sets the VMs' location (decimal degrees)."},
+    {.name = "rotate",
+     .kind = K::kPerVm,
+     .op = Op::kRotateVm,
+     .effect = E::kAdditive,
+     .about = "Turns the VMs' screens between portrait and landscape."},
+    {.name = "apps",
+     .kind = K::kPerVm,
+     .op = Op::kListApps,
+     .effect = E::kReadOnly,
+     .idempotent = true,
+     .about = "Lists the third-party apps installed in the VMs."},
+    {.name = "export",
+     .kind = K::kOneVm,
+     .op = Op::kExportVm,
+     .effect = E::kAdditive,
+     .idempotent = true,
+     .writes_file = true,
+     .about = "Exports VM INDEX to the file FILE.ova (a relative path is taken from the current folder)."},
+    {.name = "import",
+     .kind = K::kWhole,
+     .op = Op::kImportVm,
+     .effect = E::kDestructive,
+     .about = "Imports a VM from FILE.ova (a relative path is taken from the current folder)."},
+    {.name = "adb",
+     .kind = K::kPerVm,
+     .op = Op::kAdbCommand,
+     .effect = E::kDestructive,
+     .about = "Runs adb with ARGS against the VMs and prints its output. Everything after the SET is\n"
+         "passed to adb as given, options included, each ARG as one argument."},
+    {.name = "text",
+     .kind = K::kPerVm,
+     .op = Op::kInputText,
+     .effect = E::kAdditive,
+     .about = "Types TEXT in the VMs through adb's input text, exactly: printable ASCII only (the input\n"
+         "command types any text), and not the two characters %s."},
+    {.name = "key",
+     .kind = K::kPerVm,
+     .op = Op::kInputKeyEvent,
+     .effect = E::kAdditive,
+     .about = "Sends the Android key code CODE to the VMs."},
+    {.name = "tap",
+     .kind = K::kPerVm,
+     .op = Op::kInputTap,
+     .effect = E::kAdditive,
+     .about = "Taps the VMs' screens at X, Y."},
+    {.name = "swipe",
+     .kind = K::kPerVm,
+     .op = Op::kInputSwipe,
+     .effect = E::kAdditive,
+     .about = "Swipes on the VMs' screens from X1, Y1 to X2, Y2."},
+    {.name = "clear",
+     .kind = K::kPerVm,
+     .op = Op::kClearAppData,
+     .effect = E::kDestructive,
+     .idempotent = true,
+     .about = "Clears the data of the app PACKAGE in the VMs."},
+    {.name = "screenshot",
+     .kind = K::kPerVm,
+     .op = Op::kPullFile,
+     .job = J::kScreenshot,
+     .effect = E::kReadOnly,
+     .idempotent = true,
+     .writes_file = true,
+     .about = "Saves each VM's screen as the PNG file FILE (a relative path is taken from the current\n"
+         "folder). {index} in FILE stands for the VM's index; over more than one VM, a FILE\n"
+         "without it gets \"-INDEX\" before its extension."},
+    {.name = "health",
+     .kind = K::kHealth,
+     .effect = E::kReadOnly,
+     .idempotent = true,
+     .defaults = {{"--parallel", kHealthParallel}},
+     .about = "The VMs' health (all of them by default): for each, whether it runs, its headless\n"
+         "process (pid, CPU share of all cores over --sample seconds, default {=--sample}, working set,\n"
+         "private bytes, uptime), whether its window answers and whether adb answers. A running\n"
+         "VM is healthy when its window answers (or it has none) and adb answers, and it is below\n"
+         "--max-cpu (a share of all cores, e.g. 0.5) and --max-private-mb when given. Exit code\n"
+         "1 when a running VM is unhealthy. --watch repeats every SECONDS until Ctrl+C: in place\n"
+         "on a console, one JSON document per line when redirected. --prom writes the readings\n"
+         "for Prometheus's text-file collector (replaced whole each time; a failure keeps the\n"
+         "old file and gives exit code 1). Windows and adb are asked {=--parallel} at a time by default."},
 };
-// clang-format on
 
 }  // namespace
 
@@ -128,49 +263,4 @@ const VerbRow* FindVerb(std::string_view name) {
     for (const VerbRow& row : kVerbs)
         if (name == row.name) return &row;
     return nullptr;
-}
-
-std::vector<Slot> VerbArguments(const VerbRow& row) {
-    std::vector<Slot> slots;
-    if (row.kind == VerbKind::kList || row.kind == VerbKind::kClone) return slots;
-    if (row.kind == VerbKind::kPerVm || row.kind == VerbKind::kHealth)
-        slots.push_back({"SET", SlotKind::kIndex});
-    if (row.kind == VerbKind::kHealth) return slots;
-    if (row.kind == VerbKind::kOneVm) slots.push_back({"INDEX", SlotKind::kIndex});
-    for (const Slot& slot : RowOf(row.op).slots) {
-        if (!slot.name || slot.kind == SlotKind::kIndex || slot.kind == SlotKind::kDeviceFile)
-            continue;
-        slots.push_back(slot);
-    }
-    return slots;
-}
-
-bool ArgumentIsOptional(const VerbRow& verb, const Slot& slot) {
-    if (verb.kind == VerbKind::kHealth || slot.if_empty) return true;
-    for (const OptionRow* option : OptionsOf(verb))
-        if (option->replaces && std::string_view(option->replaces) == slot.name) return true;
-    return false;
-}
-
-FarmRequest NewRequest(const VerbRow& verb) {
-    FarmRequest request;
-    request.verb = &verb;
-    // Windows and adb answer health's questions quickly: 16 VMs are asked at a time.
-    if (verb.kind == VerbKind::kHealth) request.parallel = kHealthParallel;
-    return request;
-}
-
-Op OperationOf(const FarmRequest& request) {
-    if (request.verb->op == Op::kInstallApk) return InstallOperation(request.by_package);
-    return request.verb->op;
-}
-
-std::vector<Slot> TextSlots(const FarmRequest& request) {
-    const Op op = OperationOf(request);
-    std::vector<Slot> arguments = VerbArguments(*request.verb);
-    if (op != request.verb->op) arguments = {{"SET", SlotKind::kIndex}, RowOf(op).slots[1]};
-    std::vector<Slot> slots;
-    for (const Slot& slot : arguments)
-        if (slot.kind != SlotKind::kIndex && slot.kind != SlotKind::kInt) slots.push_back(slot);
-    return slots;
 }

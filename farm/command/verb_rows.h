@@ -1,16 +1,13 @@
-// Every command of the console companion, one row each: its name, what it does and the control
-// operation behind it; its arguments come from the operation, its options from the option
-// table. The argument parser, the help, the checks of the texts and the run all read these
-// rows.
+// Every command of the console companion, one row each: its name, what it does to the farm,
+// which front ends offer it, the control operation behind it and its help. Its arguments come
+// from the operation, its options from the option rows (farm/command/grammar.h joins them).
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "control/operations.h"
-
-struct FarmRequest;
+#include "farm/command/front_end.h"
 
 enum class VerbKind {
     kList,    // the VMs
@@ -28,30 +25,33 @@ enum class VmJob {
     kScreenshot,  // capture on the device, pull, remove; the local file must exist
 };
 
+// What a command does to the farm, for every front end to read (an agent's tool hints, a
+// page's "are you sure").
+enum class Effect {
+    kReadOnly,     // only asks
+    kAdditive,     // starts, creates or sends input; takes nothing away
+    kDestructive,  // stops, removes or overwrites
+};
+
+// A command's own default for an option (health asks 16 VMs at a time).
+struct OptionDefault {
+    const char* option;  // the option's name: a test proves that it names a row
+    double value;
+};
+
 struct VerbRow {
     const char* name;
     VerbKind kind;
-    Op op;
-    VmJob job;
-    const char* about;
+    Op op = Op::kListVms;
+    VmJob job = VmJob::kOperation;
+    Effect effect = Effect::kAdditive;
+    bool idempotent = false;    // doing it twice leaves the farm as doing it once
+    bool writes_file = false;   // it writes a file on this PC
+    unsigned front_ends = kEveryFrontEnd;
+    std::vector<OptionDefault> defaults = {};
+    // The help: "{=NAME}" stands for the default of the command's option or argument NAME.
+    const char* about = "";
 };
 
 const std::vector<VerbRow>& AllVerbs();
 const VerbRow* FindVerb(std::string_view name);
-
-// The arguments after the command word, in order: for kPerVm the first is the SET (kind
-// kIndex), for kOneVm the INDEX; then the operation's own.
-std::vector<Slot> VerbArguments(const VerbRow& row);
-
-// True when the command can go without the argument: health's SET (then all VMs), an
-// argument with a default (create's TYPE), one an option stands in for (install's APK).
-bool ArgumentIsOptional(const VerbRow& verb, const Slot& slot);
-
-// A new request for the command, with the command's own defaults.
-FarmRequest NewRequest(const VerbRow& verb);
-
-// The operation the request runs: install with -p installs by package name.
-Op OperationOf(const FarmRequest& request);
-
-// The slots the request's texts fill, in the order of FarmRequest::texts.
-std::vector<Slot> TextSlots(const FarmRequest& request);

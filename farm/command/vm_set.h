@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/vm_record.h"
+#include "farm/command/limits.h"
 
 struct VmSet {
     enum class Kind { kIndexes, kAll, kRunning, kStopped };
@@ -20,8 +21,6 @@ struct VmSet {
     bool NeedsListing() const { return kind != Kind::kIndexes; }
 };
 
-// A set may name at most this many VMs.
-inline constexpr size_t kMostVmsInSet = 10000;
 
 // The set, or nothing with *error saying what is wrong (an empty set, a reversed range, a
 // malformed or too large one).

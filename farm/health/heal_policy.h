@@ -14,6 +14,8 @@
 #include <tuple>
 #include <vector>
 
+#include "farm/command/limits.h"
+
 enum class HealAction {
     kNone,
     kStart,    // start, waiting for the boot
@@ -39,9 +41,9 @@ std::string_view HealResultName(HealResult result);
 std::string_view HealStateName(HealState state);
 
 struct HealSettings {
-    int heal_after = 2;        // unhealthy rounds in a row before a restart (at least 1)
-    int max_actions = 3;       // actions per VM within any window_s seconds
-    double window_s = 3600.0;  // an action counts against the budget while younger than this
+    int heal_after = kDefaultHealAfter;     // unhealthy rounds in a row before a restart (>= 1)
+    int max_actions = kDefaultMaxRestarts;  // actions per VM within any window_s seconds
+    double window_s = kDefaultHealWindowS;  // an action counts while younger than this
 };
 
 // One VM's reading in a round.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "farm/run/vm_jobs.h"
 
 namespace {

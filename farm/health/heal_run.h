@@ -15,14 +15,12 @@
 #include <vector>
 
 #include "farm/run/farm_system.h"
+#include "farm/command/limits.h"
 #include "farm/health/heal_policy.h"
 #include "farm/health/heal_view.h"
 #include "farm/run/scheduler.h"
 #include "farm/run/tool_step.h"
 
-// How long memuc stop and memuc start may stay silent before the action counts as timed out.
-inline constexpr int kHealStopTimeoutMs = 30000;
-inline constexpr int kHealStartTimeoutMs = 120000;
 
 // One action to carry out.
 struct HealOrder {

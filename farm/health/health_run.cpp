@@ -12,9 +12,6 @@
 
 namespace {
 
-// adb must print "1" for sys.boot_completed within this long.
-constexpr int kAdbAnswerMs = 3000;
-
 // What the window and adb of one VM said.
 struct Asked {
     WindowAnswer window = WindowAnswer::kNone;

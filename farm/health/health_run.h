@@ -33,6 +33,3 @@ using HealEventSink = std::function<void(const HealEvent&)>;
 HealthRound RunHealth(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
                       const HealthRoundSink& on_round, const HealEventSink& on_heal = nullptr,
                       HealPace pace = HealPace::kBackground);
-
-// How many VMs' window and adb are asked at once unless --parallel says otherwise.
-inline constexpr int kHealthParallel = 16;

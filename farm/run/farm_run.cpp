@@ -4,7 +4,7 @@
 #include "control/command_line_args.h"
 #include "farm/command/request_check.h"
 #include "farm/run/scheduler.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "farm/run/vm_jobs.h"
 #include "text/gbk_text.h"
 

@@ -8,10 +8,9 @@
 #include <functional>
 #include <vector>
 
+#include "farm/command/limits.h"
 #include "farm/run/farm_system.h"
 #include "farm/run/vm_result.h"
-
-inline constexpr int kMostParallel = 64;
 
 struct ScheduleOptions {
     int parallel = 1;    // 1 to kMostParallel

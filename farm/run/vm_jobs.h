@@ -6,7 +6,7 @@
 
 #include "farm/command/request.h"
 #include "farm/run/tool_step.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "farm/run/vm_result.h"
 
 struct JobContext {

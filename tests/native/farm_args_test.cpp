@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/farm_help.h"
-#include "farm/command/verb_rows.h"
+#include "farm/command/grammar.h"
 #include "row_name.h"
 
 namespace {

@@ -1,8 +1,11 @@
 // The command lines of a recorded corpus, read again: each is taken, refused or answered with
 // help exactly as when the corpus was recorded, with the same message byte for byte; and the
-// help texts are the recorded ones. A change of wording shows here first.
+// help texts are the recorded ones. A change of wording shows here first. With
+// MEMUFARM_RECORD=1 in the environment the corpus is written anew from what the parse gives
+// now (for a change of behaviour that is meant, reviewed in the diff).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -41,31 +44,40 @@ TEST(RecordedParse, EveryCommandLineReadsAsRecorded) {
     std::string line;
     size_t rows = 0;
     size_t wrong = 0;
-    while (std::getline(in, line) && wrong < 20) {
+    std::string recorded_anew;
+    while (std::getline(in, line)) {
         const Json row = Json::parse(line);
         const std::vector<std::string> args = row["args"];
-        const std::string shown = Json(args).dump();
         const ParseOutcome outcome = ParseFarmArgs(args, "9.9.9");
         ++rows;
-        const std::string kind = KindName(outcome.kind);
+        // What the row reads as now, in the recorded form.
+        nlohmann::ordered_json now;
+        now["args"] = args;
+        now["kind"] = KindName(outcome.kind);
+        now["json"] = AsksForJson(args);
         if (outcome.kind == ParseOutcome::Kind::kRun) {
-            EXPECT_EQ(row["request"].get<std::string>(), DescribeRequest(outcome.request)) << shown;
+            now["request"] = DescribeRequest(outcome.request);
         } else if (outcome.kind == ParseOutcome::Kind::kHelp) {
             // "help:program" or "help:COMMAND": which recorded help text it was.
-            const std::string recorded = row["text"].get<std::string>();
-            const std::string key(recorded.begin() + 5, recorded.end());
-            EXPECT_EQ(help[key].get<std::string>(), outcome.text) << shown;
+            now["text"] = "help:?";
+            for (const auto& [key, text] : help.items())
+                if (text.get<std::string>() == outcome.text) now["text"] = "help:" + key;
         } else {
-            EXPECT_EQ(row["text"].get<std::string>(), outcome.text) << shown;
+            now["text"] = outcome.text;
         }
-        EXPECT_EQ(row["kind"].get<std::string>(), kind) << shown;
-        EXPECT_EQ(row["json"].get<bool>(), AsksForJson(args)) << shown;
-        if (outcome.kind == ParseOutcome::Kind::kUsageError) {
-            EXPECT_EQ(row["request_json"].get<bool>(), outcome.request.json) << shown;
-        }
-        if (testing::Test::HasFailure()) ++wrong;
+        if (outcome.kind == ParseOutcome::Kind::kUsageError)
+            now["request_json"] = outcome.request.json;
+        recorded_anew += now.dump() + "\n";
+        if (Json::parse(now.dump()) != row && ++wrong <= 20)
+            ADD_FAILURE() << "recorded: " << row.dump() << "\n     now: " << now.dump();
     }
     EXPECT_GT(rows, 6000u);
+    if (std::getenv("MEMUFARM_RECORD")) {
+        in.close();
+        std::ofstream(std::string(RECORDED_DIR) + "/parse_corpus.jsonl") << recorded_anew;
+        return;
+    }
+    EXPECT_EQ(wrong, 0u);
 }
 
 TEST(RecordedParse, HelpTextsAreTheRecordedOnes) {

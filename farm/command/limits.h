@@ -1,0 +1,34 @@
+// Every limit and default of the console companion's commands, each in one place: the option
+// rows, the checks, the help and the run read them from here, so no number is written twice.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The longest wait the system's millisecond timers take, in seconds.
+inline constexpr double kLongestSeconds = 2147483.0;
+// More clones than any one PC runs: a larger count is a mistake, and a dry run of it would
+// only fill the memory with lines.
+inline constexpr int64_t kMostClones = 100000;
+// A set may name at most this many VMs.
+inline constexpr size_t kMostVmsInSet = 10000;
+// At most this many VMs are worked on at once.
+inline constexpr int kMostParallel = 64;
+// How many VMs' window and adb health asks at once unless --parallel says otherwise: Windows
+// and adb answer its questions quickly.
+inline constexpr int kHealthParallel = 16;
+
+// start and reboot --boot: how long the boot is waited for, in seconds.
+inline constexpr double kDefaultBootTimeoutS = 180;
+// health: the CPU sample, in seconds.
+inline constexpr double kDefaultSampleS = 1;
+// health: adb must print "1" for sys.boot_completed within this long.
+inline constexpr int kAdbAnswerMs = 3000;
+// health --heal: unhealthy rounds in a row before a restart, actions per VM within the
+// window, and the window in seconds.
+inline constexpr int kDefaultHealAfter = 2;
+inline constexpr int kDefaultMaxRestarts = 3;
+inline constexpr double kDefaultHealWindowS = 3600;
+// How long memuc stop and memuc start may stay silent before a heal action counts as timed out.
+inline constexpr int kHealStopTimeoutMs = 30000;
+inline constexpr int kHealStartTimeoutMs = 120000;
