@@ -1,5 +1,5 @@
-// The console companion's output: what a command came to, as text or as one JSON document,
-// and the lines printed while it runs.
+// The console companion's output: writes to the console what the report folder made of a
+// command, and the lines printed while it runs.
 #pragma once
 
 #include <string>
@@ -20,12 +20,6 @@ void PrintInformation(const std::string& key, const std::string& text, bool json
 void PrintFailure(int exit_code, const std::string& message, bool json, FarmConsole& console);
 
 // What text mode prints while a command runs: the clone job's log, and one line per VM as it
-// finishes. Nothing with --json.
+// finishes. Nothing with --json but health --watch's rounds and heal actions, one document a
+// line.
 FarmProgress ProgressPrinter(const FarmRequest& request, FarmConsole& console);
-
-// The VMs as an aligned table, one line per VM (GBK: a Chinese character is two bytes and two
-// columns wide).
-std::string VmTable(const std::vector<VmRecord>& vms);
-// One line of a VM's result: index, ok or failed, seconds, and the first line of its output
-// (or why it failed).
-std::string ResultLine(const VmResult& result);

@@ -5,7 +5,7 @@
 #include <set>
 #include <thread>
 
-#include "farm/report/health_format.h"
+#include "farm/health/prometheus_text.h"
 #include "farm/run/listing.h"
 #include "farm/run/scheduler.h"
 #include "text/gbk_text.h"
@@ -72,7 +72,7 @@ HealthRound SampleOnce(const FarmRequest& request, FarmSystem& system, const Too
     HealthProbes& probes = system.Probes();
     round.report.sampled_at = probes.SystemTime();
     if (!listing.ok()) {
-        round.exit_code = listing.step.run.end == RunEnd::kAbandoned ? kExitDeadline : kExitFailed;
+        round.exit_code = listing.ExitCode();
         round.failure = "the VM listing failed: " + listing.Failure();
         return round;
     }

@@ -192,8 +192,8 @@ CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const To
                                                         : "clone checks its numbers against "
                                                           "the VM listing") +
                          ", which failed: " + listing.Failure();
-        report.deadline_passed = listing.step.run.end == RunEnd::kAbandoned;
-        report.exit_code = report.deadline_passed ? kExitDeadline : kExitFailed;
+        report.exit_code = listing.ExitCode();
+        report.deadline_passed = report.exit_code == kExitDeadline;
         return report;
     }
     if (request.first_next && !NumberFromListing(request, listing, report)) return report;

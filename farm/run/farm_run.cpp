@@ -1,5 +1,7 @@
 #include "farm/run/farm_run.h"
 
+#include <algorithm>
+
 #include "cloning/clone_commands.h"
 #include "control/command_line_args.h"
 #include "farm/command/request_check.h"
@@ -58,8 +60,7 @@ FarmOutcome ListCommand(FarmSystem& system, const ToolFolders& folders, const De
     FarmOutcome outcome;
     ListOutcome list{ListFarm(system, folders, deadline)};
     if (!list.listing.ok()) {
-        outcome.exit_code =
-            list.listing.step.run.end == RunEnd::kAbandoned ? kExitDeadline : kExitFailed;
+        outcome.exit_code = list.listing.ExitCode();
         outcome.message = list.listing.Failure();
     }
     outcome.what = std::move(list);
@@ -130,8 +131,7 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
     if (set.NeedsListing()) {
         const FarmListing listing = ListFarm(system, folders, deadline);
         if (!listing.ok())
-            return Failure(listing.step.run.end == RunEnd::kAbandoned ? kExitDeadline : kExitFailed,
-                           "the set needs the VM listing, which failed: " + listing.Failure());
+            return Failure(listing.ExitCode(), "the set needs the VM listing, which failed: " + listing.Failure());
         indexes = ResolveVmSet(set, listing.vms);
         if (indexes.empty()) return Failure(kExitUsage, "the set names no VM");
     }
@@ -180,10 +180,22 @@ FarmOutcome RunCommand(const FarmRequest& request, FarmSystem& system,
     return Failure(kExitUsage, "unknown command");
 }
 
+// Whether the outcome is ok, from its verdicts: a VM's, every VM's of a set, or else the
+// exit code.
+bool DecideOk(const FarmOutcome& outcome) {
+    if (const auto* single = std::get_if<SingleOutcome>(&outcome.what))
+        return Answered(single->result.verdict);
+    if (const auto* set = std::get_if<SetOutcome>(&outcome.what))
+        return std::all_of(set->results.begin(), set->results.end(),
+                           [](const VmResult& result) { return Answered(result.verdict); });
+    return outcome.exit_code == kExitOk;
+}
+
 }  // namespace
 
 FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress) {
     FarmOutcome outcome = RunCommand(request, system, progress);
+    outcome.ok = DecideOk(outcome);
     outcome.adb = system.Devices().Way();
     outcome.adb_port = system.Devices().port();
     return outcome;

@@ -39,6 +39,9 @@ struct ListOutcome {
 
 struct FarmOutcome {
     int exit_code = kExitOk;
+    // The command did its work or answered its question, and nothing failed: exit code 0, or
+    // exit code 1 only because `running` was answered "not running". Every front end reads it.
+    bool ok = true;
     // Why the exit code is not 0, in one line; empty when it is, and when the output itself
     // is the answer (`running` of one VM that does not run).
     std::string message;

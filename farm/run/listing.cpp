@@ -1,6 +1,7 @@
 #include "farm/run/listing.h"
 
 #include "control/list_reply.h"
+#include "farm/command/request.h"
 
 std::string FarmListing::Failure() const {
     if (!step.ok) return step.failure;
@@ -8,6 +9,11 @@ std::string FarmListing::Failure() const {
         return std::to_string(unreadable.size()) + " line" + (unreadable.size() == 1 ? "" : "s") +
                " of the listing could not be read";
     return {};
+}
+
+int FarmListing::ExitCode() const {
+    if (ok()) return 0;
+    return step.run.end == RunEnd::kAbandoned ? kExitDeadline : kExitFailed;
 }
 
 FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline) {

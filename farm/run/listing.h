@@ -16,6 +16,9 @@ struct FarmListing {
     bool ok() const { return step.ok && unreadable.empty(); }
     // Why not; empty when ok.
     std::string Failure() const;
+    // The exit code a listing gives: 0 when ok; the deadline's when it passed while the list
+    // command ran; else that of a failure.
+    int ExitCode() const;
 };
 
 FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline);

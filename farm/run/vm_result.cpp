@@ -12,6 +12,11 @@ Verdict Judge(const VmResult& result) {
     return Verdict::kOk;
 }
 
+bool Answered(Verdict verdict) {
+    return verdict == Verdict::kOk || verdict == Verdict::kDetached ||
+           verdict == Verdict::kNotRunning;
+}
+
 int ExitCodeOf(Verdict verdict) {
     switch (verdict) {
         case Verdict::kOk:

@@ -44,6 +44,9 @@ struct VmResult {
 // outweighs a failure: the tool that is left running is what the caller must know of.
 Verdict Judge(const VmResult& result);
 
+// True when the VM's work was done or its question answered: ok, detached or not running.
+bool Answered(Verdict verdict);
+
 // The exit code a verdict gives on its own: 0, 1, or 4 for the deadline.
 int ExitCodeOf(Verdict verdict);
 

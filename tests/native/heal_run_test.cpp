@@ -12,7 +12,9 @@
 #include "cli/farm_args.h"
 #include "cli/farm_output.h"
 #include "fake_farm_system.h"
+#include "farm/health/prometheus_text.h"
 #include "farm/report/health_format.h"
+#include "farm/report/outcome_document.h"
 #include "farm/health/health_run.h"
 #include "row_name.h"
 
@@ -228,8 +230,8 @@ TEST(HealRun, StartsRestartsAndGivesUpWithinTheBudget) {
     EXPECT_EQ(watch.events[0].reason, "not running");
 
     // The round documents carry each VM's heal state.
-    const std::string json = HealthJson(watch.last.report, watch.last.exit_code, watch.last.failure,
-                                        Same, &*watch.last.heal);
+    const std::string json = DocumentText(HealthDocument(watch.last.report, watch.last.exit_code, watch.last.failure,
+                                        Same, &*watch.last.heal));
     EXPECT_TRUE(Contains(json, R"("title":"MEmu_3",)")) << json;
     EXPECT_TRUE(Contains(json, R"("heal":"gave_up"})")) << json;
     EXPECT_TRUE(Contains(json, R"("unhealthy":1,"healing":0,"gave_up":1,"vms":)")) << json;
@@ -311,7 +313,7 @@ TEST(HealFormat, EventAsJsonLineAndText) {
     event.steps = {"memuc stop -i 4"};
     event.result = HealResult::kTimedOut;
     event.failure = "the stop did not succeed: memuc was silent for 30000 ms";
-    EXPECT_EQ(HealEventJson(event, Same),
+    EXPECT_EQ(DocumentText(HealEventDocument(event, Same)),
               R"({"event":"heal","time":"2025-12-31T00:00:00Z","index":4,"title":"a\"b",)"
               R"("action":"restart","reason":"adb does not answer","steps":["memuc stop -i 4"],)"
               R"("result":"timed_out","failure":"the stop did not succeed: memuc was silent for )"
@@ -321,7 +323,7 @@ TEST(HealFormat, EventAsJsonLineAndText) {
               "stop did not succeed: memuc was silent for 30000 ms");
     event.result = HealResult::kOk;
     event.failure.clear();
-    EXPECT_FALSE(Contains(HealEventJson(event, Same), "failure"));
+    EXPECT_FALSE(Contains(DocumentText(HealEventDocument(event, Same)), "failure"));
 }
 
 // A console window: rounds are redrawn in place.

@@ -11,7 +11,9 @@
 #include "cli/farm_args.h"
 #include "fake_farm_system.h"
 #include "farm/run/farm_run.h"
+#include "farm/health/prometheus_text.h"
 #include "farm/report/health_format.h"
+#include "farm/report/outcome_document.h"
 #include "row_name.h"
 
 namespace {
@@ -277,7 +279,7 @@ TEST(HealthFormat, TextTableMarksUnhealthyRowsAndCountsThem) {
 }
 
 TEST(HealthFormat, JsonHasNullsWithReasons) {
-    const std::string json = HealthJson(ThreeVms(), 1, "1 of 2 running VMs unhealthy", Utf8);
+    const std::string json = DocumentText(HealthDocument(ThreeVms(), 1, "1 of 2 running VMs unhealthy", Utf8));
     EXPECT_EQ(json.rfind(R"({"ok":false,"sampled_at":"2025-12-31T00:00:00Z","running":2,)"
                          R"("unhealthy":1,"vms":[{"index":1,"title":")" +
                              kTitleUtf8 +

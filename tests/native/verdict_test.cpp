@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/farm_output.h"
 #include "control/operations.h"
+#include "farm/report/outcome_text.h"
 #include "farm/run/set_summary.h"
 #include "farm/command/verb_rows.h"
 #include "farm/run/vm_result.h"
