@@ -118,30 +118,20 @@ void HealActions::WaitIdle() {
 }
 
 void HealActions::RunBatch(const std::vector<HealOrder>& orders) {
-    std::vector<int32_t> indexes;
-    for (const HealOrder& order : orders) indexes.push_back(order.index);
-    RunOverVms(
-        system_, indexes, options_,
-        [&](int32_t index) {
-            const HealOrder& order = orders[static_cast<size_t>(
-                std::find(indexes.begin(), indexes.end(), index) - indexes.begin())];
-            HealEvent event = RunHealAction(system_, folders_, order);
-            VmResult result;
-            result.index = index;
-            result.ok = event.result == HealResult::kOk;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                ended_.push_back(std::move(event));
-                in_progress_.erase(index);
-            }
-            changed_.notify_all();
-            return result;
-        },
-        nullptr);
+    RunPositions(system_, orders.size(), options_, [&](size_t position, double) {
+        const HealOrder& order = orders[position];
+        HealEvent event = RunHealAction(system_, folders_, order);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_.push_back(std::move(event));
+            in_progress_.erase(order.index);
+        }
+        changed_.notify_all();
+    });
     // The ones Ctrl+C kept from starting are no longer in progress either.
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (int32_t index : indexes) in_progress_.erase(index);
+        for (const HealOrder& order : orders) in_progress_.erase(order.index);
     }
     changed_.notify_all();
 }

@@ -31,28 +31,19 @@ bool AdbAnswers(FarmSystem& system, const ToolFolders& folders, int32_t index) {
 // another's.
 std::map<int32_t, Asked> AskVms(FarmSystem& system, const ToolFolders& folders,
                                 const std::vector<VmRecord>& vms, int parallel) {
+    std::vector<const VmRecord*> running;
+    for (const VmRecord& vm : vms)
+        if (vm.started) running.push_back(&vm);
+    std::vector<Asked> answers(running.size());  // one worker fills each
+    RunPositions(system, running.size(), {parallel, 0}, [&](size_t position, double) {
+        const VmRecord& vm = *running[position];
+        Asked& answer = answers[position];
+        answer.window = system.Probes().AskWindow(vm.window);
+        // A VM whose port would be beyond 65535 has no adb to ask: left unknown.
+        if (vm.index <= kLastAdbIndex) answer.adb = AdbAnswers(system, folders, vm.index);
+    });
     std::map<int32_t, Asked> asked;
-    std::vector<int32_t> running;
-    for (const VmRecord& vm : vms) {
-        if (!vm.started) continue;
-        running.push_back(vm.index);
-        asked[vm.index] = {};  // filled by one worker each; the map does not change shape
-    }
-    std::map<int32_t, int32_t> windows;
-    for (const VmRecord& vm : vms) windows[vm.index] = vm.window;
-    RunOverVms(
-        system, running, {parallel, 0},
-        [&](int32_t index) {
-            Asked& answer = asked.at(index);
-            answer.window = system.Probes().AskWindow(windows.at(index));
-            // A VM whose port would be beyond 65535 has no adb to ask: left unknown.
-            if (index <= kLastAdbIndex) answer.adb = AdbAnswers(system, folders, index);
-            VmResult result;
-            result.index = index;
-            result.ok = true;
-            return result;
-        },
-        nullptr);
+    for (size_t i = 0; i < running.size(); ++i) asked[running[i]->index] = answers[i];
     return asked;
 }
 

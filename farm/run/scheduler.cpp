@@ -52,24 +52,18 @@ VmResult NotStarted(int32_t index) {
 
 }  // namespace
 
-std::vector<VmResult> RunOverVms(FarmSystem& system, const std::vector<int32_t>& indexes,
-                                 const ScheduleOptions& options, const VmWork& work,
-                                 const VmDone& done) {
-    std::vector<std::optional<VmResult>> results(indexes.size());
-    StartQueue queue(system, indexes.size(), options.stagger);
-    std::mutex done_mutex;
+std::vector<bool> RunPositions(FarmSystem& system, size_t count, const ScheduleOptions& options,
+                               const PositionWork& work) {
+    std::vector<bool> started(count, false);
+    StartQueue queue(system, count, options.stagger);
     auto worker = [&] {
         while (std::optional<StartQueue::Start> start = queue.Next()) {
-            VmResult result = work(indexes[start->position]);
-            result.started_at = start->at;
-            std::lock_guard<std::mutex> lock(done_mutex);
-            if (done) done(result);
-            results[start->position] = std::move(result);
+            started[start->position] = true;  // each position is handed to one worker
+            work(start->position, start->at);
         }
     };
-
     const size_t workers = std::min<size_t>(
-        indexes.size(), static_cast<size_t>(std::clamp(options.parallel, 1, kMostParallel)));
+        count, static_cast<size_t>(std::clamp(options.parallel, 1, kMostParallel)));
     if (workers <= 1) {
         worker();  // one at a time: no thread needed
     } else {
@@ -78,6 +72,21 @@ std::vector<VmResult> RunOverVms(FarmSystem& system, const std::vector<int32_t>&
         for (size_t i = 0; i < workers; ++i) pool.emplace_back(worker);
         for (std::thread& thread : pool) thread.join();
     }
+    return started;
+}
+
+std::vector<VmResult> RunOverVms(FarmSystem& system, const std::vector<int32_t>& indexes,
+                                 const ScheduleOptions& options, const VmWork& work,
+                                 const VmDone& done) {
+    std::vector<std::optional<VmResult>> results(indexes.size());
+    std::mutex done_mutex;
+    RunPositions(system, indexes.size(), options, [&](size_t position, double started_at) {
+        VmResult result = work(indexes[position]);
+        result.started_at = started_at;
+        std::lock_guard<std::mutex> lock(done_mutex);
+        if (done) done(result);
+        results[position] = std::move(result);
+    });
 
     std::vector<VmResult> ordered;
     ordered.reserve(indexes.size());

@@ -17,6 +17,15 @@ struct ScheduleOptions {
     double stagger = 0;  // seconds between two VMs' starts
 };
 
+// The work at one position of the list; runs on a worker thread, given when it was handed out
+// (on the system's clock).
+using PositionWork = std::function<void(size_t position, double started_at)>;
+
+// Runs `work` for every position from 0 to count - 1, as the VMs are worked through, and says
+// which positions were started (false: Ctrl+C came first).
+std::vector<bool> RunPositions(FarmSystem& system, size_t count, const ScheduleOptions& options,
+                               const PositionWork& work);
+
 // The work of one VM; runs on a worker thread.
 using VmWork = std::function<VmResult(int32_t index)>;
 // Told of each VM's result as it finishes, one call at a time.
