@@ -3,6 +3,7 @@
 #include <exception>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "mcp/json_rpc.h"
 
@@ -24,7 +25,7 @@ StartOutcome CallRunner::Start(const nlohmann::json& id, const std::string& name
     std::lock_guard lock(mutex_);
     if (closed_) return StartOutcome::kClosed;
     if (running_.count(key)) return StartOutcome::kIdInUse;
-    if (running_.size() >= max_calls_) return StartOutcome::kBusy;
+    if (running_.size() + cancelled_.size() >= max_calls_) return StartOutcome::kBusy;
     auto call = std::make_shared<RunningCall>(id, std::move(progress_token), outbox_, log_level_);
     running_.emplace(key, call);
     try {
@@ -66,7 +67,10 @@ void CallRunner::Run(const std::shared_ptr<RunningCall>& call, const std::string
         std::lock_guard lock(mutex_);
         // A cancelled request gets no response: the client has stopped waiting for it.
         answer = !call->Cancelled();
-        running_.erase(call->Id().dump());
+        if (answer)
+            running_.erase(call->Id().dump());
+        else
+            std::erase(cancelled_, call);
         finished_.push_back(call);
     }
     call_ended_.notify_all();
@@ -76,7 +80,10 @@ void CallRunner::Run(const std::shared_ptr<RunningCall>& call, const std::string
 void CallRunner::Cancel(const nlohmann::json& id) {
     std::lock_guard lock(mutex_);
     const auto found = running_.find(id.dump());
-    if (found != running_.end()) found->second->Cancel();
+    if (found == running_.end()) return;
+    found->second->Cancel();
+    cancelled_.push_back(found->second);
+    running_.erase(found);
 }
 
 void CallRunner::Close() {
@@ -84,7 +91,7 @@ void CallRunner::Close() {
         std::unique_lock lock(mutex_);
         closed_ = true;
         for (auto& entry : running_) entry.second->Stop();
-        call_ended_.wait(lock, [this] { return running_.empty(); });
+        call_ended_.wait(lock, [this] { return running_.empty() && cancelled_.empty(); });
     }
     JoinFinished();
 }

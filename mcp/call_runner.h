@@ -38,7 +38,8 @@ public:
 
     StartOutcome Start(const nlohmann::json& id, const std::string& name, nlohmann::json arguments,
                        std::optional<nlohmann::json> progress_token);
-    // Cancels the running call with this id; an id that is unknown or already answered is ignored.
+    // Cancels the running call with this id, which is free again at once (the call still counts
+    // toward max_calls until it returns). An id unknown or already answered is ignored.
     void Cancel(const nlohmann::json& id);
     // Nothing new starts; every running call is stopped and waited for.
     void Close();
@@ -59,6 +60,7 @@ private:
     std::mutex mutex_;
     std::condition_variable call_ended_;
     std::map<std::string, std::shared_ptr<RunningCall>> running_;  // by the id's JSON text
+    std::vector<std::shared_ptr<RunningCall>> cancelled_;          // still running
     std::vector<std::shared_ptr<RunningCall>> finished_;           // threads still to join
     bool closed_ = false;
 };
