@@ -19,46 +19,43 @@ bool LineReader::Fill() {
     return chunk_end_ > 0;
 }
 
-LineStatus LineReader::Next(std::string& line) {
-    line.clear();
+LineStatus LineReader::Next(std::string_view& line) {
+    line = {};
+    line_.clear();
+    const std::size_t most = max_line_bytes_ + 1;  // a "\r" may come before the "\n"
     bool too_long = false;
-    bool any = false;  // whether a line was begun
+    bool begun = false;
     for (;;) {
         if (chunk_begin_ == chunk_end_ && !Fill()) {
             if (too_long) return LineStatus::kTooLong;
-            if (any && !line.empty()) break;  // a last line without "\n"
+            if (begun && !line_.empty()) break;  // a last line without "\n"
             return LineStatus::kEnd;
         }
-        any = true;
+        begun = true;
         const char* begin = chunk_.data() + chunk_begin_;
         const std::size_t left = chunk_end_ - chunk_begin_;
         const void* newline = std::memchr(begin, '\n', left);
         const std::size_t take = newline ? static_cast<const char*>(newline) - begin : left;
-        if (!too_long) {
-            if (line.size() + take > max_line_bytes_ + 1) {  // +1: a "\r" before the "\n"
-                too_long = true;
-                line.clear();
-                line.shrink_to_fit();
-            } else {
-                // Grows by doubling, but never past the longest line taken.
-                if (line.size() + take > line.capacity())
-                    line.reserve(std::min(max_line_bytes_ + 1,
-                                          std::max(2 * line.capacity(), line.size() + take)));
-                line.append(begin, take);
-            }
+        if (!too_long && line_.size() + take > most) {
+            too_long = true;
+            line_.clear();
         }
-        peak_held_ = std::max(peak_held_, line.capacity() + chunk_.size());
+        if (!too_long) {
+            if (line_.size() + take > line_.capacity())
+                line_.reserve(std::min(most, std::max(2 * line_.capacity(), line_.size() + take)));
+            line_.insert(line_.end(), begin, begin + take);
+        }
+        peak_held_ = std::max(peak_held_, line_.capacity() + chunk_.size());
         chunk_begin_ += newline ? take + 1 : take;
         if (newline) {
             if (too_long) return LineStatus::kTooLong;
             break;
         }
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > max_line_bytes_) {
-        line.clear();
-        return LineStatus::kTooLong;
-    }
+    std::size_t size = line_.size();
+    if (size > 0 && line_[size - 1] == '\r') --size;
+    if (size > max_line_bytes_) return LineStatus::kTooLong;
+    line = std::string_view(line_.data(), size);
     return LineStatus::kLine;
 }
 

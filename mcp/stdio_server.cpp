@@ -1,6 +1,7 @@
 #include "mcp/stdio_server.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -22,7 +23,7 @@ int StdioServer::Run() {
     LineOutbox outbox(output_, diagnostics_);
     Session session(host_, outbox, diagnostics_, options_.session);
     LineReader reader(input_, options_.max_line_bytes);
-    std::string line;
+    std::string_view line;
     for (;;) {
         const LineStatus status = reader.Next(line);
         peak_held_ = reader.PeakHeldBytes();
