@@ -62,7 +62,7 @@ std::optional<std::string> ReplyFailure(Op op, const adb::AdbResult& reply,
         case adb::AdbOutcome::kError:
             return "the adb server request failed: " + reply.message;
     }
-    if (RowOf(op).rule == ResultRule::kPhrase && !ReplySucceeds(op, reply.output))
+    if (RowOf(op).rule == ResultRule::kPhrase && !ReplyHoldsResult(op, reply.output))
         return "the reply lacks \"" + std::string(RowOf(op).phrase) + "\"";
     return std::nullopt;
 }
