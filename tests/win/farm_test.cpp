@@ -512,6 +512,21 @@ TEST_F(AdbServerTest, AServerThatNeverAnswersEndsEachStepAtItsDeadline) {
     EXPECT_LT(hung.milliseconds, 15000u);
 }
 
+// No server, and adb.exe start-server hangs: the deadline ends the step, not the start's own
+// 10 s; the start is left running.
+TEST_F(AdbServerTest, AHungStartServerEndsAtTheDeadline) {
+    SetSimSwitches(root_, "adb.exe * boot=0\r\nadb.exe start-server hang\r\n");
+    const FarmResult hung = RunFarm({"--json", "--deadline", "2", "text", "1", "hi"}, 20000);
+    EXPECT_EQ(hung.code, 4u) << hung.out << hung.err << Asked();
+    EXPECT_LT(hung.milliseconds, 3000u);
+    EXPECT_TRUE(Contains(hung.out, R"("verdict":"deadline")")) << hung.out;
+    EXPECT_TRUE(Contains(hung.out, "adb.exe start-server was running; it is left running"))
+        << hung.out;
+    EXPECT_EQ(Count("adb.exe start-server"), 1);
+    EXPECT_TRUE(NoAdbExeAskedADevice());
+    EXPECT_EQ(Typed(), "");
+}
+
 // Neither a server nor adb.exe: said once, and every step reported failed.
 TEST_F(AdbServerTest, NeitherServerNorAdbFailsEveryStep) {
     const std::wstring adb = WideFromGbk(root_ + "MEmu\\adb.exe");
