@@ -389,6 +389,123 @@ TEST(DeviceStep, AStartServerGivenUpForOneVmLeavesTheNextItsOwnDeadline) {
         (std::vector<std::string>{kStartServer, "adb.exe -s 127.0.0.1:21513 shell input tap 1 2"}));
 }
 
+// A screenshot's FILE from before is removed before anything runs, so only the file the steps
+// write passes; one that cannot be removed refuses the command. The first four rows take the
+// adb.exe steps (no server can be had), the last the server.
+struct StaleFileRow {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> before;       // files there before the run
+    std::vector<std::string> unremovable;  // of them, the ones that cannot be removed
+    bool server;                           // a server listens
+    bool pull_writes;                      // adb.exe pull writes its file
+    int exit_code;
+    std::vector<std::string> removed;  // what RemoveFile was given, before any tool started
+    size_t lines;                      // the tools started
+    const char* said;                  // part of standard error; null: nothing
+};
+
+void PrintTo(const StaleFileRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class StaleFileTest : public testing::TestWithParam<StaleFileRow> {};
+
+TEST_P(StaleFileTest, OnlyTheFileTheStepsWroteCounts) {
+    const StaleFileRow& row = GetParam();
+    Farm farm;
+    farm.system.adb.listening = row.server;
+    for (const std::string& path : row.before) farm.system.AddFile(path);
+    for (const std::string& path : row.unremovable) farm.system.unremovable_files.insert(path);
+    std::vector<std::string> removed_before_a_tool;
+    bool first_tool = true;
+    farm.system.tools.answer = [&](const std::string& line) {
+        if (first_tool) removed_before_a_tool = farm.system.Removed();
+        first_tool = false;
+        if (line == kStartServer) return Answer("could not bind", 1);
+        const size_t pull = line.find(" pull /sdcard/");
+        if (pull != std::string::npos && row.pull_writes)
+            farm.system.AddFile(line.substr(line.rfind(' ') + 1));
+        return Answer("");
+    };
+    EXPECT_EQ(farm.Run(row.args), row.exit_code) << farm.console.err;
+    EXPECT_EQ(farm.system.Removed(), row.removed);
+    if (!first_tool) {
+        EXPECT_EQ(removed_before_a_tool, row.removed);
+    }
+    EXPECT_EQ(farm.system.tools.Lines().size(), row.lines);
+    if (row.said) {
+        EXPECT_NE(farm.console.err.find(row.said), std::string::npos) << farm.console.err;
+    }
+    for (const std::string& path : row.unremovable) EXPECT_TRUE(farm.system.FileExists(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StaleFileTest,
+    testing::Values(StaleFileRow{"a file from before and a pull that writes nothing",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {"C:\\s.png"},
+                                 {},
+                                 false,
+                                 false,
+                                 1,
+                                 {"C:\\s.png"},
+                                 4,
+                                 "the screenshot was not saved to C:\\s.png"},
+                    StaleFileRow{"a file from before and a pull that writes it",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {"C:\\s.png"},
+                                 {},
+                                 false,
+                                 true,
+                                 0,
+                                 {"C:\\s.png"},
+                                 4,
+                                 nullptr},
+                    StaleFileRow{"no file before and a pull that writes it",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {},
+                                 {},
+                                 false,
+                                 true,
+                                 0,
+                                 {"C:\\s.png"},
+                                 4,
+                                 nullptr},
+                    StaleFileRow{
+                        "a file from before that cannot be removed",
+                        {"screenshot", "1", "C:\\s.png"},
+                        {"C:\\s.png"},
+                        {"C:\\s.png"},
+                        false,
+                        true,
+                        2,
+                        {"C:\\s.png"},
+                        0,
+                        "FILE C:\\s.png is there from before and cannot be removed (Access is "
+                        "denied.); nothing was run"},
+                    StaleFileRow{"over a set, the second VM's file cannot be removed",
+                                 {"screenshot", "0-1", "C:\\s.png"},
+                                 {"C:\\s-0.png", "C:\\s-1.png"},
+                                 {"C:\\s-1.png"},
+                                 false,
+                                 true,
+                                 2,
+                                 {"C:\\s-0.png", "C:\\s-1.png"},
+                                 0,
+                                 "FILE C:\\s-1.png is there from before"},
+                    StaleFileRow{"through the server, the file from before goes first too",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {"C:\\s.png"},
+                                 {},
+                                 true,
+                                 false,
+                                 0,
+                                 {"C:\\s.png"},
+                                 0,
+                                 nullptr}),
+    RowName());
+
 // Over a set the way is chosen once: every VM falls back together, and the server is asked to
 // start only once.
 TEST(DeviceStep, FallbackIsDecidedOnceForTheWholeSet) {

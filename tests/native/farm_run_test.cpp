@@ -318,12 +318,18 @@ TEST(FarmRun, ScreenshotWithoutTheServerSucceedsOnlyWhenTheFileIsThere) {
                   "adb.exe -s 127.0.0.1:21513 pull /sdcard/screenshot1234.png C:\\shots\\s.png",
                   "adb.exe -s 127.0.0.1:21513 shell rm /sdcard/screenshot1234.png"}));
 
+    // Each VM's pull writes its own file.
     Farm many;
     many.system.adb.listening = false;
-    many.replies = {{"start-server", Answer("cannot bind", 1)}};
-    many.system.AddFile("C:\\s-1.png");
-    many.system.AddFile("C:\\s-2.png");
+    many.system.tools.answer = [&many](const std::string& line) {
+        if (line == "adb.exe start-server") return Answer("cannot bind", 1);
+        if (line.find(" pull ") != std::string::npos)
+            many.system.AddFile(line.substr(line.rfind(' ') + 1));
+        return Answer("");
+    };
     EXPECT_EQ(many.Run({"screenshot", "1-2", "C:\\s.png"}), 0) << many.console.err;
+    EXPECT_TRUE(many.system.FileExists("C:\\s-1.png"));
+    EXPECT_TRUE(many.system.FileExists("C:\\s-2.png"));
     EXPECT_EQ(ScreenshotPath("C:\\a.b\\s", 3, true), "C:\\a.b\\s-3");
     EXPECT_EQ(ScreenshotPath("C:\\{index}\\s.png", 3, false), "C:\\3\\s.png");
 }

@@ -527,6 +527,38 @@ TEST_F(AdbServerTest, AHungStartServerEndsAtTheDeadline) {
     EXPECT_EQ(Typed(), "");
 }
 
+// Without the server, a FILE from before never passes for the screenshot: it is removed
+// first, so a pull that writes nothing fails; a FILE that cannot be removed refuses the
+// command before anything runs.
+TEST_F(AdbServerTest, AScreenshotWithoutTheServerPassesOnlyWithTheFileItPulled) {
+    const std::string file = root_ + "old.png";
+    ASSERT_TRUE(sim::WriteFileBytes(file, "from before"));
+    SetSimSwitches(root_,
+                   "adb.exe * boot=0\r\nadb.exe start-server fail\r\nadb.exe pull missing\r\n");
+    const FarmResult stale = RunFarm({"--json", "screenshot", "1", file});
+    EXPECT_EQ(stale.code, 1u) << stale.out << stale.err << Asked();
+    EXPECT_TRUE(Contains(stale.out, R"("adb":"process")")) << stale.out;
+    EXPECT_TRUE(Contains(stale.err, "the screenshot was not saved to")) << stale.err;
+    EXPECT_EQ(GetFileAttributesW(WideFromGbk(file).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    SetSimSwitches(root_, "adb.exe * boot=0\r\nadb.exe start-server fail\r\n");
+    ASSERT_TRUE(sim::WriteFileBytes(file, "from before"));
+    const FarmResult pulled = RunFarm({"screenshot", "1", file});
+    EXPECT_EQ(pulled.code, 0u) << pulled.out << pulled.err << Asked();
+    EXPECT_EQ(ReadWhole(file).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+
+    // Held open without delete sharing, the file cannot be removed.
+    ClearSimJournal(root_);
+    const UniqueFileHandle held(CreateFileW(WideFromGbk(file).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    const FarmResult refused = RunFarm({"screenshot", "1", file});
+    EXPECT_EQ(refused.code, 2u) << refused.out << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "is there from before and cannot be removed")) << refused.err;
+    EXPECT_TRUE(SimJournalLines(root_).empty()) << Asked();
+}
+
 // Neither a server nor adb.exe: said once, and every step reported failed.
 TEST_F(AdbServerTest, NeitherServerNorAdbFailsEveryStep) {
     const std::wstring adb = WideFromGbk(root_ + "MEmu\\adb.exe");
