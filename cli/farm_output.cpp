@@ -195,6 +195,7 @@ void PrintClone(const FarmRequest& request, const FarmOutcome& outcome, const Cl
         } else if (report.failure.empty()) {
             console.Print(CloneSummary(report));
         }
+        for (const std::string& note : report.notes) console.Print(note + "\n");
         PrintReason(console, outcome.message);
         return;
     }
@@ -230,6 +231,11 @@ void PrintClone(const FarmRequest& request, const FarmOutcome& outcome, const Cl
         document["steps"] = std::move(steps);
         document["registered"] = report.result.succeeded;
         document["stopped"] = report.result.stopped;
+    }
+    if (!report.notes.empty()) {
+        Json notes = Json::array();
+        for (const std::string& note : report.notes) notes.push_back(Text(console, note));
+        document["notes"] = std::move(notes);
     }
     AddError(document, console, outcome);
     PrintDocument(console, document);
