@@ -222,6 +222,25 @@ TEST_F(FarmTest, CloneRefusesTheNumberOfAnExistingVm) {
     EXPECT_EQ(SimVms(root_).size(), 4u);
 }
 
+// A clone above the highest adb index (4403) is registered, and said to have no adb port.
+TEST_F(FarmTest, ACloneWithoutAnAdbPortSaysSo) {
+    const FarmResult planned =
+        RunFarm({"clone", "--master", "0", "--count", "2", "--first", "4403", "--dry-run"});
+    EXPECT_EQ(planned.code, 0u) << planned.out << planned.err;
+    EXPECT_TRUE(Contains(planned.out, "\nVM 4404 has no adb port")) << planned.out;
+    EXPECT_FALSE(Contains(planned.out, "VM 4403 has")) << planned.out;
+
+    const FarmResult cloned =
+        RunFarm({"--json", "clone", "--master", "0", "--count", "1", "--first", "4404"});
+    EXPECT_EQ(cloned.code, 0u) << cloned.out << cloned.err;
+    const nlohmann::json document = nlohmann::json::parse(cloned.out, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << cloned.out;
+    EXPECT_EQ(document.value("registered", 0), 1);
+    ASSERT_EQ(document.value("notes", std::vector<std::string>{}).size(), 1u) << cloned.out;
+    EXPECT_EQ(document["notes"][0].get<std::string>().rfind("VM 4404 has no adb port", 0), 0u);
+    EXPECT_EQ(SimVms(root_).size(), 4u);
+}
+
 TEST_F(FarmTest, EachRunModeOfTheControlVerbs) {
     // Captured: the result phrase decides.
     EXPECT_EQ(RunFarm({"remove", "2"}).code, 0u);
