@@ -4,6 +4,25 @@
 
 namespace {
 
+bool IsAsciiLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Whether `phrase` stands in `reply` at its start or after a character that is no letter. The
+// reply is walked character by character, so the trail byte of a two-byte character is never
+// taken for a letter.
+bool HoldsAsWord(std::string_view reply, std::string_view phrase) {
+    if (phrase.empty()) return false;
+    bool after_letter = false;
+    for (size_t i = 0; i < reply.size();) {
+        if (!after_letter && reply.substr(i, phrase.size()) == phrase) return true;
+        const size_t width = gbk::CharWidth(reply, i);
+        after_letter = width == 1 && IsAsciiLetter(reply[i]);
+        i += width;
+    }
+    return false;
+}
+
 // The reply's first line that holds anything, without leading blanks; adb's own notes about its
 // server ("* daemon not running; starting now ...") are passed over.
 std::string FirstWords(const std::string& reply) {
@@ -45,6 +64,21 @@ std::optional<std::string> EndFailure(const ToolRun& run, const std::string& too
 
 }  // namespace
 
+bool ReplyHoldsResult(Op op, std::string_view reply) {
+    const OperationRow& operation = RowOf(op);
+    switch (operation.rule) {
+        case ResultRule::kPhrase:
+            return HoldsAsWord(reply, operation.phrase);
+        case ResultRule::kSuccessOrWaiting:
+            return HoldsAsWord(reply, "SUCCESS") || HoldsAsWord(reply, "wait for 30000");
+        case ResultRule::kPhraseAbsent:
+        case ResultRule::kNone:
+        case ResultRule::kOutput:
+            break;
+    }
+    return ReplySucceeds(op, reply);
+}
+
 std::optional<std::string> RunFailure(Op op, const ToolRun& run) {
     const OperationRow& operation = RowOf(op);
     const std::string tool = operation.tool == Tool::kAdb ? "adb.exe" : "memuc.exe";
@@ -53,7 +87,7 @@ std::optional<std::string> RunFailure(Op op, const ToolRun& run) {
     if (ReplyIsError(operation.tool, run.output)) return tool + " reported an error";
     // isvmrunning answers a question: either answer is a result.
     if (operation.rule == ResultRule::kPhraseAbsent) return std::nullopt;
-    if (!ReplySucceeds(op, run.output)) {
+    if (!ReplyHoldsResult(op, run.output)) {
         if (operation.rule == ResultRule::kSuccessOrWaiting)
             return "the reply holds neither \"SUCCESS\" nor \"wait for 30000\"";
         return "the reply lacks \"" + std::string(operation.phrase) + "\"";

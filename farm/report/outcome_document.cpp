@@ -141,6 +141,11 @@ Json CloneJson(const FarmOutcome& outcome, const CloneReport& report, const Utf8
         document["registered"] = report.result.succeeded;
         document["stopped"] = report.result.stopped;
     }
+    if (!report.notes.empty()) {
+        Json notes = Json::array();
+        for (const std::string& note : report.notes) notes.push_back(utf8(note));
+        document["notes"] = std::move(notes);
+    }
     AddError(document, outcome, utf8);
     return document;
 }

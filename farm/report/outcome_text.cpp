@@ -65,6 +65,7 @@ void CloneText(Report& report, const FarmOutcome& outcome, const CloneReport& cl
     } else if (clone.failure.empty()) {
         report.Out(CloneSummary(clone));
     }
+    for (const std::string& note : clone.notes) report.Out(note + "\n");
     report.Reason(outcome.message);
 }
 

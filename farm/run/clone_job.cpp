@@ -5,12 +5,21 @@
 #include <optional>
 #include <utility>
 
+#include "control/operations.h"
 #include "farm/run/listing.h"
 #include "install/console_builds.h"
 #include "install/manager_console.h"
 #include "text/gbk_text.h"
 
 namespace {
+
+// A clone numbered above the highest adb index is registered, but no adb verb can reach it.
+void NoteAdbPort(int64_t clone_number, CloneReport& report) {
+    if (clone_number <= kLastAdbIndex) return;
+    const std::string number = gbk::Decimal(clone_number);
+    report.notes.push_back("VM " + number + " has no adb port: " + gbk::Decimal(kFirstAdbPort) +
+                           " + 10 x " + number + " is beyond 65535");
+}
 
 const ConsoleBuildInfo* BuildFor(ConsoleVersion version) {
     switch (version) {
@@ -75,6 +84,7 @@ public:
         if (randomize_step_) report_.steps.push_back(*std::exchange(randomize_step_, {}));
     }
     std::optional<std::string> CloneRegistered(const std::string& clone_number) override {
+        NoteAdbPort(gbk::ToInt64(clone_number), report_);
         if (!request_.randomize) return std::nullopt;
         const int32_t index = static_cast<int32_t>(gbk::ToInt64(clone_number));
         const StepResult step =
@@ -213,6 +223,7 @@ CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const To
         for (int64_t i = 1; i <= report.count; ++i) {
             if (system.StopRequested() || deadline.Passed(system)) break;
             report.planned.push_back(plan.CloneLine(i, kPlannedSnapshotUuid));
+            NoteAdbPort(report.first + i - 1, report);
         }
         report.deadline_passed = deadline.Passed(system);
         report.exit_code = report.deadline_passed ? kExitDeadline

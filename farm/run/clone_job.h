@@ -41,6 +41,9 @@ struct CloneReport {
     std::string failure;
     bool deadline_passed = false;
     bool tool_left_running = false;  // a step was given up at the deadline while it ran
+    // What a script should know of the clones planned or registered, one line each, without a
+    // line end: "VM 4404 has no adb port: ...".
+    std::vector<std::string> notes;
     int exit_code = 0;
 };
 

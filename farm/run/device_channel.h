@@ -31,21 +31,25 @@ public:
 
     // Runs `command` in the device's shell through the server, waiting at most `seconds`.
     // Nothing when the run asks adb.exe instead: the caller runs the step as a process.
-    // `install_folder` is where adb.exe is, to start the server.
+    // `install_folder` is where adb.exe is, to start the server. `deadline`, the run's (a point
+    // on the network's clock), also bounds "adb.exe start-server" when this request starts it:
+    // when it passes first, the request times out with kStartServerLeftRunning as its message.
     std::optional<adb::AdbResult> Shell(const std::string& install_folder,
                                         const std::string& serial, const std::string& command,
-                                        double seconds);
+                                        double seconds, std::optional<double> deadline = {});
     // Runs `command` without a terminal and writes its output to the local file `path`.
     std::optional<adb::AdbResult> ExecToFile(const std::string& install_folder,
                                              const std::string& serial, const std::string& command,
-                                             const std::string& path, double seconds);
+                                             const std::string& path, double seconds,
+                                             std::optional<double> deadline = {});
 
     AdbWay Way() const { return way_.load(); }
     int port() const { return client_.port(); }
 
 private:
     template <typename Request>
-    std::optional<adb::AdbResult> Ask(const std::string& install_folder, const Request& request);
+    std::optional<adb::AdbResult> Ask(const std::string& install_folder,
+                                      std::optional<double> deadline, const Request& request);
     bool StartServer();
 
     adb::AdbSystem& network_;
@@ -54,7 +58,13 @@ private:
     std::mutex mutex_;
     std::string install_folder_;  // the first request's, for the server's start
     std::atomic<AdbWay> way_{AdbWay::kUnused};
+    // "adb.exe start-server" was given up at a deadline; it is left running.
+    std::atomic<bool> start_left_running_{false};
 };
+
+// The message of a request whose deadline passed while "adb.exe start-server" ran.
+inline constexpr const char* kStartServerLeftRunning =
+    "the deadline passed while adb.exe start-server was running; it is left running";
 
 // The device serial of VM `index`: "127.0.0.1:" + its adb port.
 std::string DeviceSerial(int32_t index);

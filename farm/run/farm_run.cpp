@@ -142,6 +142,14 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
         if (std::optional<std::string> problem = LineProblem(request, index, many))
             return Failure(kExitUsage, *problem);
     }
+    // A screenshot's FILE from before goes first: only the file the steps write can pass.
+    if (request.verb->job == VmJob::kScreenshot) {
+        for (int32_t index : indexes) {
+            const std::string path = ScreenshotPath(request.texts.at(0), index, many);
+            if (std::optional<std::string> problem = ClearScreenshotFile(system, path))
+                return Failure(kExitUsage, *problem);
+        }
+    }
     JobContext context{system, request, folders, std::nullopt, deadline, many};
     if (set.single) return SingleCommand(context, indexes.front());
     // Over a set, the deadline bounds each VM's work, counted from its start.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,11 @@ public:
     virtual int32_t WindowWalk(int32_t window) = 0;
     virtual bool FileExists(const std::string& path) = 0;
     // The first `size` bytes of a local file (fewer when it is shorter; empty when it cannot
-    // be read), and its removal.
+    // be read).
     virtual std::string FileStart(const std::string& path, size_t size) = 0;
-    virtual void RemoveFile(const std::string& path) = 0;
+    // Removes a local file: nothing once it is gone (also when there was none), else the
+    // system's reason why it is still there.
+    virtual std::optional<std::string> RemoveFile(const std::string& path) = 0;
     // The VMs' Android, through the adb server (or adb.exe when none can be had); shared by
     // every thread of the run.
     virtual DeviceChannel& Devices() = 0;

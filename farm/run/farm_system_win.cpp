@@ -9,6 +9,7 @@
 #include "control/control_platform_win.h"
 #include "farm/command/request.h"
 #include "install/discovery_win.h"
+#include "win/error_text.h"
 #include "win/steady_clock.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -68,8 +69,11 @@ std::string WinFarmSystem::FileStart(const std::string& path, size_t size) {
     return bytes;
 }
 
-void WinFarmSystem::RemoveFile(const std::string& path) {
-    DeleteFileW(WideFromGbk(path).c_str());
+std::optional<std::string> WinFarmSystem::RemoveFile(const std::string& path) {
+    if (DeleteFileW(WideFromGbk(path).c_str())) return std::nullopt;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    return SystemErrorText(error);
 }
 
 std::string WinFarmSystem::DiscoverInstallDirectory() {

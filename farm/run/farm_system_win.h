@@ -19,7 +19,7 @@ public:
     int32_t WindowWalk(int32_t window) override;
     bool FileExists(const std::string& path) override;
     std::string FileStart(const std::string& path, size_t size) override;
-    void RemoveFile(const std::string& path) override;
+    std::optional<std::string> RemoveFile(const std::string& path) override;
     DeviceChannel& Devices() override { return devices_; }
     std::string DiscoverInstallDirectory() override;
     ConsoleBuildStore& Builds() override { return builds_; }

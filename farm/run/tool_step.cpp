@@ -34,13 +34,19 @@ std::string Request(const std::string& serial, const std::string& service) {
     return "host:transport:" + serial + " + " + service;
 }
 
+// The run's deadline passed while "adb.exe start-server" ran for this request.
+bool StartServerLeftRunning(const adb::AdbResult& reply) {
+    return reply.outcome == adb::AdbOutcome::kTimedOut && reply.message == kStartServerLeftRunning;
+}
+
 // The server's reply as a tool run, so that verdicts and outputs read both alike.
 ToolRun RunOf(const adb::AdbResult& reply, const ServerWait& wait) {
     ToolRun run;
     run.end = RunEnd::kExited;
     run.output = reply.output;
     if (reply.outcome == adb::AdbOutcome::kTimedOut)
-        run.end = wait.deadline_bound ? RunEnd::kAbandoned : RunEnd::kTimedOut;
+        run.end = wait.deadline_bound || StartServerLeftRunning(reply) ? RunEnd::kAbandoned
+                                                                       : RunEnd::kTimedOut;
     if (!reply.ok()) {
         run.exit_code = 1;
         run.error = reply.message;
@@ -54,6 +60,7 @@ std::optional<std::string> ReplyFailure(Op op, const adb::AdbResult& reply,
         case adb::AdbOutcome::kOk:
             break;
         case adb::AdbOutcome::kTimedOut:
+            if (StartServerLeftRunning(reply)) return reply.message;
             return wait.deadline_bound ? "the deadline passed while waiting for the adb server"
                                        : "the adb server did not answer within the time-out";
         case adb::AdbOutcome::kFailed:
@@ -62,7 +69,7 @@ std::optional<std::string> ReplyFailure(Op op, const adb::AdbResult& reply,
         case adb::AdbOutcome::kError:
             return "the adb server request failed: " + reply.message;
     }
-    if (RowOf(op).rule == ResultRule::kPhrase && !ReplySucceeds(op, reply.output))
+    if (RowOf(op).rule == ResultRule::kPhrase && !ReplyHoldsResult(op, reply.output))
         return "the reply lacks \"" + std::string(RowOf(op).phrase) + "\"";
     return std::nullopt;
 }
@@ -140,7 +147,7 @@ StepResult RunDeviceStep(FarmSystem& system, const ToolFolders& folders, Op op,
     if (limits.deadline.Passed(system)) return Abandoned(request);
     const ServerWait wait = WaitFor(system, limits);
     const std::optional<adb::AdbResult> reply =
-        devices.Shell(folders.install, serial, command, wait.seconds);
+        devices.Shell(folders.install, serial, command, wait.seconds, limits.deadline.at);
     if (!reply) return RunOperationStep(system, folders, op, args, limits);
     StepResult step;
     step.command = request;
@@ -159,8 +166,8 @@ std::optional<StepResult> RunScreenshotStep(FarmSystem& system, const ToolFolder
     const std::string request = Request(serial, "exec:" + command);
     if (limits.deadline.Passed(system)) return Abandoned(request);
     const ServerWait wait = WaitFor(system, limits);
-    const std::optional<adb::AdbResult> reply =
-        devices.ExecToFile(folders.install, serial, command, path, wait.seconds);
+    const std::optional<adb::AdbResult> reply = devices.ExecToFile(
+        folders.install, serial, command, path, wait.seconds, limits.deadline.at);
     if (!reply) return std::nullopt;
     StepResult step;
     step.command = request;

@@ -134,6 +134,13 @@ void RunScreenshotJob(Job& job) {
 
 }  // namespace
 
+std::optional<std::string> ClearScreenshotFile(FarmSystem& system, const std::string& path) {
+    const std::optional<std::string> reason = system.RemoveFile(path);
+    if (!reason) return std::nullopt;
+    return "FILE " + path + " is there from before and cannot be removed (" + *reason +
+           "); nothing was run";
+}
+
 std::string ScreenshotPath(const std::string& file, int32_t index, bool many) {
     const std::string number = gbk::Decimal(index);
     if (gbk::Contains(file, kIndexPlaceholder))

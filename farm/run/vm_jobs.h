@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "farm/command/request.h"
@@ -22,6 +23,10 @@ struct JobContext {
 
 // Runs the request's command for VM `index` (ignored by commands that name no VM).
 VmResult RunVmJob(const JobContext& context, int32_t index);
+
+// Removes a file left at a screenshot's `path` from before, so that the steps can only succeed
+// on the file they wrote themselves. Why it is still there, or nothing.
+std::optional<std::string> ClearScreenshotFile(FarmSystem& system, const std::string& path);
 
 // The local file a screenshot of VM `index` goes to: FILE with {index} replaced; over more than
 // one VM a FILE without it gets "-<index>" before its extension.

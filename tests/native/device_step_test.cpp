@@ -22,6 +22,8 @@ enum class Server {
     kStartsWhenAsked,  // nothing listens until "adb.exe start-server" has run
     kCannotStart,      // nothing listens, and start-server fails
     kStartsButAbsent,  // start-server says it worked, yet nothing listens
+    kStartHangs,       // nothing listens, and start-server never ends
+    kStartTakes1_5s,   // nothing listens until start-server has run for 1.5 s
 };
 
 struct DeviceRow {
@@ -52,10 +54,13 @@ TEST_P(DeviceStepTest, RequestVerdictAndWay) {
     const DeviceRow& row = GetParam();
     Farm farm;
     farm.system.adb.listening = row.server == Server::kListening;
+    if (row.server == Server::kStartHangs) farm.system.tools.hang_on = kStartServer;
     farm.system.tools.answer = [&](const std::string& line) {
         if (line != kStartServer) return Answer("");
         if (row.server == Server::kCannotStart) return Answer("could not bind", 1);
-        farm.system.adb.listening = row.server == Server::kStartsWhenAsked;
+        if (row.server == Server::kStartTakes1_5s) farm.system.Sleep(1.5);
+        farm.system.adb.listening =
+            row.server == Server::kStartsWhenAsked || row.server == Server::kStartTakes1_5s;
         return Answer("* daemon started successfully\r\n");
     };
     farm.system.adb.answer = [&row](const std::string& serial, const std::string&) {
@@ -237,6 +242,40 @@ INSTANTIATE_TEST_SUITE_P(
                   {kStartServer},
                   "server",
                   ""},
+        DeviceRow{"a hung start-server ends at the deadline",
+                  {"--deadline", "2", "text", "1", "hi"},
+                  Server::kStartHangs,
+                  Okay(""),
+                  4,
+                  "deadline",
+                  {},
+                  0,
+                  {kStartServer},
+                  "",
+                  "the deadline passed while adb.exe start-server was running; it is left "
+                  "running"},
+        DeviceRow{"a hung screenshot start-server ends at the deadline",
+                  {"--deadline", "2", "screenshot", "1", "C:\\s.png"},
+                  Server::kStartHangs,
+                  Okay(kFakePng),
+                  4,
+                  "deadline",
+                  {},
+                  0,
+                  {kStartServer},
+                  "",
+                  "adb.exe start-server was running; it is left running"},
+        DeviceRow{"a start-server that ends before the deadline: the server answers",
+                  {"--deadline", "2", "tap", "1", "10", "20"},
+                  Server::kStartTakes1_5s,
+                  Okay(""),
+                  0,
+                  "ok",
+                  {"shell:input tap 10 20"},
+                  0.5,  // what is left of the deadline
+                  {kStartServer},
+                  "server",
+                  ""},
         DeviceRow{"start fails: adb.exe for the step",
                   {"tap", "1", "10", "20"},
                   Server::kCannotStart,
@@ -312,6 +351,160 @@ TEST(DeviceStep, ScreenshotFileIsKeptOnlyWhenItIsAPng) {
     EXPECT_TRUE(removed->gone);
     EXPECT_FALSE(bad.system.FileExists("C:\\s.png"));
 }
+
+// The deadline bounds "adb.exe start-server" as every other step: a start that hangs is given
+// up when the deadline passes, not after its own 10 s, and it is left running.
+TEST(DeviceStep, AHungStartServerEndsAtTheDeadline) {
+    Farm farm;
+    farm.system.adb.listening = false;
+    farm.system.tools.hang_on = kStartServer;
+    const double started = farm.system.Now();
+    EXPECT_EQ(farm.Run({"--deadline", "2", "text", "1", "hi"}), 4) << farm.console.err;
+    EXPECT_GE(farm.system.Now() - started, 2.0);
+    EXPECT_LT(farm.system.Now() - started, 2.01);
+    const std::vector<StartedLine> started_lines = farm.system.tools.Started();
+    ASSERT_EQ(started_lines.size(), 1u);
+    EXPECT_EQ(started_lines[0].line, kStartServer);
+    EXPECT_TRUE(started_lines[0].can_abandon);
+    EXPECT_EQ(started_lines[0].timeout_ms, 10000);
+    EXPECT_NE(farm.console.err.find("adb.exe start-server was running; it is left running"),
+              std::string::npos)
+        << farm.console.err;
+}
+
+// Over a set each VM's deadline is its own: the VM whose request started the server passes its
+// deadline, and the next, finding no server still, asks adb.exe for its step.
+TEST(DeviceStep, AStartServerGivenUpForOneVmLeavesTheNextItsOwnDeadline) {
+    Farm farm;
+    farm.system.adb.listening = false;
+    farm.system.tools.hang_on = kStartServer;
+    EXPECT_EQ(farm.Run({"--json", "--deadline", "2", "tap", "0-1", "1", "2"}), 4)
+        << farm.console.err;
+    const nlohmann::json document = nlohmann::json::parse(farm.console.json);
+    ASSERT_EQ(document.at("results").size(), 2u) << farm.console.json;
+    EXPECT_EQ(document["results"][0].value("verdict", ""), "deadline");
+    EXPECT_EQ(document["results"][1].value("verdict", ""), "ok");
+    EXPECT_EQ(
+        farm.system.tools.Lines(),
+        (std::vector<std::string>{kStartServer, "adb.exe -s 127.0.0.1:21513 shell input tap 1 2"}));
+}
+
+// A screenshot's FILE from before is removed before anything runs, so only the file the steps
+// write passes; one that cannot be removed refuses the command. The first four rows take the
+// adb.exe steps (no server can be had), the last the server.
+struct StaleFileRow {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> before;       // files there before the run
+    std::vector<std::string> unremovable;  // of them, the ones that cannot be removed
+    bool server;                           // a server listens
+    bool pull_writes;                      // adb.exe pull writes its file
+    int exit_code;
+    std::vector<std::string> removed;  // what RemoveFile was given, before any tool started
+    size_t lines;                      // the tools started
+    const char* said;                  // part of standard error; null: nothing
+};
+
+void PrintTo(const StaleFileRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class StaleFileTest : public testing::TestWithParam<StaleFileRow> {};
+
+TEST_P(StaleFileTest, OnlyTheFileTheStepsWroteCounts) {
+    const StaleFileRow& row = GetParam();
+    Farm farm;
+    farm.system.adb.listening = row.server;
+    for (const std::string& path : row.before) farm.system.AddFile(path);
+    for (const std::string& path : row.unremovable) farm.system.unremovable_files.insert(path);
+    std::vector<std::string> removed_before_a_tool;
+    bool first_tool = true;
+    farm.system.tools.answer = [&](const std::string& line) {
+        if (first_tool) removed_before_a_tool = farm.system.Removed();
+        first_tool = false;
+        if (line == kStartServer) return Answer("could not bind", 1);
+        const size_t pull = line.find(" pull /sdcard/");
+        if (pull != std::string::npos && row.pull_writes)
+            farm.system.AddFile(line.substr(line.rfind(' ') + 1));
+        return Answer("");
+    };
+    EXPECT_EQ(farm.Run(row.args), row.exit_code) << farm.console.err;
+    EXPECT_EQ(farm.system.Removed(), row.removed);
+    if (!first_tool) {
+        EXPECT_EQ(removed_before_a_tool, row.removed);
+    }
+    EXPECT_EQ(farm.system.tools.Lines().size(), row.lines);
+    if (row.said) {
+        EXPECT_NE(farm.console.err.find(row.said), std::string::npos) << farm.console.err;
+    }
+    for (const std::string& path : row.unremovable) EXPECT_TRUE(farm.system.FileExists(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StaleFileTest,
+    testing::Values(StaleFileRow{"a file from before and a pull that writes nothing",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {"C:\\s.png"},
+                                 {},
+                                 false,
+                                 false,
+                                 1,
+                                 {"C:\\s.png"},
+                                 4,
+                                 "the screenshot was not saved to C:\\s.png"},
+                    StaleFileRow{"a file from before and a pull that writes it",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {"C:\\s.png"},
+                                 {},
+                                 false,
+                                 true,
+                                 0,
+                                 {"C:\\s.png"},
+                                 4,
+                                 nullptr},
+                    StaleFileRow{"no file before and a pull that writes it",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {},
+                                 {},
+                                 false,
+                                 true,
+                                 0,
+                                 {"C:\\s.png"},
+                                 4,
+                                 nullptr},
+                    StaleFileRow{
+                        "a file from before that cannot be removed",
+                        {"screenshot", "1", "C:\\s.png"},
+                        {"C:\\s.png"},
+                        {"C:\\s.png"},
+                        false,
+                        true,
+                        2,
+                        {"C:\\s.png"},
+                        0,
+                        "FILE C:\\s.png is there from before and cannot be removed (Access is "
+                        "denied.); nothing was run"},
+                    StaleFileRow{"over a set, the second VM's file cannot be removed",
+                                 {"screenshot", "0-1", "C:\\s.png"},
+                                 {"C:\\s-0.png", "C:\\s-1.png"},
+                                 {"C:\\s-1.png"},
+                                 false,
+                                 true,
+                                 2,
+                                 {"C:\\s-0.png", "C:\\s-1.png"},
+                                 0,
+                                 "FILE C:\\s-1.png is there from before"},
+                    StaleFileRow{"through the server, the file from before goes first too",
+                                 {"screenshot", "1", "C:\\s.png"},
+                                 {"C:\\s.png"},
+                                 {},
+                                 true,
+                                 false,
+                                 0,
+                                 {"C:\\s.png"},
+                                 0,
+                                 nullptr}),
+    RowName());
 
 // Over a set the way is chosen once: every VM falls back together, and the server is asked to
 // start only once.

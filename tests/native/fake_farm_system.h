@@ -116,6 +116,7 @@ public:
     FakeHealthProbes probes;
     std::string discovered = "C:\\MEmu\\";
     std::set<std::string> existing_files = {"C:\\MEmu\\memuc.exe"};
+    std::set<std::string> unremovable_files;  // existing files that RemoveFile cannot remove
     int32_t tick = 1234;
     std::atomic<bool> stop{false};  // Ctrl+C was pressed
     // The adb server on port 5037, on this system's clock; it starts listening when asked.
@@ -141,10 +142,20 @@ public:
         const std::unique_ptr<WrittenFile> written = adb.File(path);
         return written && !written->gone ? written->bytes.substr(0, size) : std::string();
     }
-    void RemoveFile(const std::string& path) override {
+    std::optional<std::string> RemoveFile(const std::string& path) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            removed_.push_back(path);
+            if (unremovable_files.count(path) != 0) return "Access is denied.";
+            existing_files.erase(path);
+        }
         adb.Remove(path);
+        return std::nullopt;
+    }
+    // The paths RemoveFile was given, in order.
+    std::vector<std::string> Removed() {
         std::lock_guard<std::mutex> lock(mutex_);
-        existing_files.erase(path);
+        return removed_;
     }
     DeviceChannel& Devices() override { return devices; }
     void AddFile(const std::string& path) {
@@ -167,5 +178,6 @@ public:
 
 private:
     std::mutex mutex_;
+    std::vector<std::string> removed_;
     std::atomic<double> skipped_{1000};
 };

@@ -319,12 +319,18 @@ TEST(FarmRun, ScreenshotWithoutTheServerSucceedsOnlyWhenTheFileIsThere) {
                   "adb.exe -s 127.0.0.1:21513 pull /sdcard/screenshot1234.png C:\\shots\\s.png",
                   "adb.exe -s 127.0.0.1:21513 shell rm /sdcard/screenshot1234.png"}));
 
+    // Each VM's pull writes its own file.
     Farm many;
     many.system.adb.listening = false;
-    many.replies = {{"start-server", Answer("cannot bind", 1)}};
-    many.system.AddFile("C:\\s-1.png");
-    many.system.AddFile("C:\\s-2.png");
+    many.system.tools.answer = [&many](const std::string& line) {
+        if (line == "adb.exe start-server") return Answer("cannot bind", 1);
+        if (line.find(" pull ") != std::string::npos)
+            many.system.AddFile(line.substr(line.rfind(' ') + 1));
+        return Answer("");
+    };
     EXPECT_EQ(many.Run({"screenshot", "1-2", "C:\\s.png"}), 0) << many.console.err;
+    EXPECT_TRUE(many.system.FileExists("C:\\s-1.png"));
+    EXPECT_TRUE(many.system.FileExists("C:\\s-2.png"));
     EXPECT_EQ(ScreenshotPath("C:\\a.b\\s", 3, true), "C:\\a.b\\s-3");
     EXPECT_EQ(ScreenshotPath("C:\\{index}\\s.png", 3, false), "C:\\3\\s.png");
 }
@@ -582,6 +588,112 @@ TEST(FarmClone, AFailedSnapshotRegistersNoClone) {
         EXPECT_NE(farm.console.json.find(R"("registered":0)"), std::string::npos) << name;
     }
 }
+
+// A clone numbered above the highest adb index (4403) is cloned all the same, and its result
+// says once that it has no adb port: a line of text, and the JSON document's "notes".
+struct AdbNoteRow {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, ToolRun>> replies;
+    int exit_code;
+    std::vector<std::string> notes;
+    std::vector<std::string> keys;  // the document's keys, in order
+};
+
+void PrintTo(const AdbNoteRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class AdbNoteTest : public testing::TestWithParam<AdbNoteRow> {};
+
+std::string NoAdbPort(const std::string& number) {
+    return "VM " + number + " has no adb port: 21503 + 10 x " + number + " is beyond 65535";
+}
+
+TEST_P(AdbNoteTest, SaidOnceForEachCloneWithoutAPort) {
+    const AdbNoteRow& row = GetParam();
+    Farm json;
+    json.replies = row.replies;
+    std::vector<std::string> args = {"--json"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    EXPECT_EQ(json.Run(args), row.exit_code) << json.console.err;
+    const nlohmann::ordered_json document = nlohmann::ordered_json::parse(json.console.json);
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : document.items()) keys.push_back(key);
+    EXPECT_EQ(keys, row.keys) << json.console.json;
+    EXPECT_EQ(document.value("notes", std::vector<std::string>{}), row.notes) << json.console.json;
+
+    Farm text;
+    text.replies = row.replies;
+    EXPECT_EQ(text.Run(row.args), row.exit_code);
+    for (const std::string& note : row.notes) {
+        const size_t at = text.console.out.find(note + "\n");
+        EXPECT_NE(at, std::string::npos) << text.console.out;
+        EXPECT_EQ(text.console.out.find(note, at + 1), std::string::npos) << text.console.out;
+    }
+    EXPECT_EQ(text.console.out.find("has no adb port") != std::string::npos, !row.notes.empty())
+        << text.console.out;
+}
+
+const std::vector<std::pair<std::string, ToolRun>> kClones = {
+    {" take ", Answer("Snapshot taken. UUID: " + kUuid1)},
+    {"clonevm", Answer("successfully cloned")}};
+const std::vector<std::string> kDryRunKeys = {"ok",        "master",  "first",   "count",
+                                              "tools_dir", "dry_run", "commands"};
+const std::vector<std::string> kRunKeys = {"ok",    "master",     "first",
+                                           "count", "tools_dir",  "snapshot_uuid",
+                                           "steps", "registered", "stopped"};
+
+std::vector<std::string> With(std::vector<std::string> keys,
+                              std::initializer_list<const char*> more) {
+    keys.insert(keys.end(), more.begin(), more.end());
+    return keys;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AdbNoteTest,
+    testing::Values(
+        AdbNoteRow{"dry run up to the highest adb index",
+                   {"clone", "--master", "0", "--count", "3", "--first", "4401", "--dry-run"},
+                   {},
+                   0,
+                   {},
+                   kDryRunKeys},
+        AdbNoteRow{"dry run one past it",
+                   {"clone", "--master", "0", "--count", "3", "--first", "4402", "--dry-run"},
+                   {},
+                   0,
+                   {NoAdbPort("4404")},
+                   With(kDryRunKeys, {"notes"})},
+        AdbNoteRow{"dry run far past it",
+                   {"clone", "--master", "0", "--count", "2", "--first", "9999999", "--dry-run"},
+                   {},
+                   0,
+                   {NoAdbPort("9999999"), NoAdbPort("10000000")},
+                   With(kDryRunKeys, {"notes"})},
+        AdbNoteRow{"clones at the highest adb index and past it",
+                   {"clone", "--master", "0", "--count", "2", "--first", "4403"},
+                   kClones,
+                   0,
+                   {NoAdbPort("4404")},
+                   With(kRunKeys, {"notes"})},
+        AdbNoteRow{"a clone that failed has no note",
+                   {"clone", "--master", "0", "--count", "2", "--first", "4404"},
+                   {{" take ", Answer("Snapshot taken. UUID: " + kUuid1)},
+                    {"MEmu_4405", Answer("Error: exists\r\n", 1)},
+                    {"clonevm", Answer("successfully cloned")}},
+                   1,
+                   {NoAdbPort("4404")},
+                   With(kRunKeys, {"notes", "error"})},
+        AdbNoteRow{"randomized clones past it",
+                   {"clone", "--master", "0", "--count", "1", "--first", "5000", "--randomize"},
+                   {{" take ", Answer("Snapshot taken. UUID: " + kUuid1)},
+                    {"randomize", Answer("SUCCESS: randomize vm finished.")},
+                    {"clonevm", Answer("successfully cloned")}},
+                   0,
+                   {NoAdbPort("5000")},
+                   With(kRunKeys, {"notes"})}),
+    RowName());
 
 TEST(FarmClone, RandomizeFollowsEachCloneAndFailsItsStep) {
     Farm farm;

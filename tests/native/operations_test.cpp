@@ -248,7 +248,51 @@ INSTANTIATE_TEST_SUITE_P(
         JudgeRow{"clear failed", Op::kClearAppData, Exited(0, "Failed\r\n"), "lacks"},
         JudgeRow{"running answer", Op::kIsVmRunning, Exited(0, "Not Running"), nullptr},
         JudgeRow{"waiting counts", Op::kSortWindows, Exited(0, "wait for 30000"), nullptr},
-        JudgeRow{"neither", Op::kSetConfig, Exited(0, "done"), "neither"}),
+        JudgeRow{"neither", Op::kSetConfig, Exited(0, "done"), "neither"},
+        // A result phrase counts only where no letter stands before it.
+        JudgeRow{"randomize SUCCESS: x", Op::kRandomizeVm, Exited(0, "SUCCESS: x"), nullptr},
+        JudgeRow{"rotate SUCCESS alone", Op::kRotateVm, Exited(0, "SUCCESS"), nullptr},
+        JudgeRow{"input SUCCESS at a later line start", Op::kTypeText,
+                 Exited(0, "note\r\nSUCCESS: input text finished.\r\n"), nullptr},
+        JudgeRow{"randomize UNSUCCESSFUL", Op::kRandomizeVm, Exited(0, "UNSUCCESSFUL\r\n"),
+                 "lacks \"SUCCESS\""},
+        JudgeRow{"input UNSUCCESSFUL", Op::kTypeText, Exited(0, "input UNSUCCESSFUL"), "lacks"},
+        JudgeRow{"setgps UNSUCCESSFUL", Op::kSetGps, Exited(0, "UNSUCCESSFUL"), "lacks"},
+        JudgeRow{"rotate NOSUCCESS", Op::kRotateVm, Exited(0, "NOSUCCESS"), "lacks"},
+        JudgeRow{"export NOSUCCESS", Op::kExportVm, Exited(0, "NOSUCCESS: x"), "lacks"},
+        JudgeRow{"import UNSUCCESSFUL", Op::kImportVm, Exited(0, "UNSUCCESSFUL"), "lacks"},
+        JudgeRow{"a later word counts", Op::kImportVm,
+                 Exited(0, "UNSUCCESSFUL once\r\nSUCCESS: import vm finished.index:3"), nullptr},
+        JudgeRow{"after A", Op::kRandomizeVm, Exited(0, "ASUCCESS"), "lacks"},
+        JudgeRow{"after Z", Op::kRandomizeVm, Exited(0, "ZSUCCESS"), "lacks"},
+        JudgeRow{"after a", Op::kRandomizeVm, Exited(0, "aSUCCESS"), "lacks"},
+        JudgeRow{"after z", Op::kRandomizeVm, Exited(0, "zSUCCESS"), "lacks"},
+        JudgeRow{"after at sign", Op::kRandomizeVm, Exited(0, "@SUCCESS"), nullptr},
+        JudgeRow{"after bracket", Op::kRandomizeVm, Exited(0, "[SUCCESS"), nullptr},
+        JudgeRow{"after backquote", Op::kRandomizeVm, Exited(0, "`SUCCESS"), nullptr},
+        JudgeRow{"after brace", Op::kRandomizeVm, Exited(0, "{SUCCESS"), nullptr},
+        JudgeRow{"after a digit", Op::kRandomizeVm, Exited(0, "1SUCCESS"), nullptr},
+        JudgeRow{"after a blank", Op::kRandomizeVm, Exited(0, "done SUCCESS"), nullptr},
+        JudgeRow{"after a two-byte character whose trail byte is A", Op::kRandomizeVm,
+                 Exited(0,
+                        "\x81"
+                        "ASUCCESS"),
+                 nullptr},
+        JudgeRow{"sortwin UNSUCCESSFUL", Op::kSortWindows, Exited(0, "UNSUCCESSFUL"), "neither"},
+        JudgeRow{"sortwin SUCCESS", Op::kSortWindows,
+                 Exited(0, "SUCCESS: sort out all vm windows.\r\n"), nullptr},
+        JudgeRow{"setconfig NOSUCCESS", Op::kSetConfig, Exited(0, "NOSUCCESS"), "neither"},
+        JudgeRow{"setconfig waiting after UNSUCCESSFUL", Op::kSetConfig,
+                 Exited(0, "UNSUCCESSFUL\r\nwait for 30000"), nullptr}),
     RowName());
+
+// The window reads its replies by the phrases alone, as before: the companion's stricter
+// reading is its own.
+TEST(Operations, TheWindowsReadingOfAPhraseIsUnchanged) {
+    EXPECT_TRUE(ReplySucceeds(Op::kRandomizeVm, "UNSUCCESSFUL"));
+    EXPECT_TRUE(ReplySucceeds(Op::kSortWindows, "NOSUCCESS"));
+    EXPECT_FALSE(ReplyHoldsResult(Op::kRandomizeVm, "UNSUCCESSFUL"));
+    EXPECT_FALSE(ReplyHoldsResult(Op::kSortWindows, "NOSUCCESS"));
+}
 
 }  // namespace

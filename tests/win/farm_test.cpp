@@ -222,6 +222,25 @@ TEST_F(FarmTest, CloneRefusesTheNumberOfAnExistingVm) {
     EXPECT_EQ(SimVms(root_).size(), 4u);
 }
 
+// A clone above the highest adb index (4403) is registered, and said to have no adb port.
+TEST_F(FarmTest, ACloneWithoutAnAdbPortSaysSo) {
+    const FarmResult planned =
+        RunFarm({"clone", "--master", "0", "--count", "2", "--first", "4403", "--dry-run"});
+    EXPECT_EQ(planned.code, 0u) << planned.out << planned.err;
+    EXPECT_TRUE(Contains(planned.out, "\nVM 4404 has no adb port")) << planned.out;
+    EXPECT_FALSE(Contains(planned.out, "VM 4403 has")) << planned.out;
+
+    const FarmResult cloned =
+        RunFarm({"--json", "clone", "--master", "0", "--count", "1", "--first", "4404"});
+    EXPECT_EQ(cloned.code, 0u) << cloned.out << cloned.err;
+    const nlohmann::json document = nlohmann::json::parse(cloned.out, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << cloned.out;
+    EXPECT_EQ(document.value("registered", 0), 1);
+    ASSERT_EQ(document.value("notes", std::vector<std::string>{}).size(), 1u) << cloned.out;
+    EXPECT_EQ(document["notes"][0].get<std::string>().rfind("VM 4404 has no adb port", 0), 0u);
+    EXPECT_EQ(SimVms(root_).size(), 4u);
+}
+
 TEST_F(FarmTest, EachRunModeOfTheControlVerbs) {
     // Captured: the result phrase decides.
     EXPECT_EQ(RunFarm({"remove", "2"}).code, 0u);
@@ -510,6 +529,53 @@ TEST_F(AdbServerTest, AServerThatNeverAnswersEndsEachStepAtItsDeadline) {
         EXPECT_LT(result.at("seconds").get<double>(), 3.0) << result.dump();
     }
     EXPECT_LT(hung.milliseconds, 15000u);
+}
+
+// No server, and adb.exe start-server hangs: the deadline ends the step, not the start's own
+// 10 s; the start is left running.
+TEST_F(AdbServerTest, AHungStartServerEndsAtTheDeadline) {
+    SetSimSwitches(root_, "adb.exe * boot=0\r\nadb.exe start-server hang\r\n");
+    const FarmResult hung = RunFarm({"--json", "--deadline", "2", "text", "1", "hi"}, 20000);
+    EXPECT_EQ(hung.code, 4u) << hung.out << hung.err << Asked();
+    EXPECT_LT(hung.milliseconds, 3000u);
+    EXPECT_TRUE(Contains(hung.out, R"("verdict":"deadline")")) << hung.out;
+    EXPECT_TRUE(Contains(hung.out, "adb.exe start-server was running; it is left running"))
+        << hung.out;
+    EXPECT_EQ(Count("adb.exe start-server"), 1);
+    EXPECT_TRUE(NoAdbExeAskedADevice());
+    EXPECT_EQ(Typed(), "");
+}
+
+// Without the server, a FILE from before never passes for the screenshot: it is removed
+// first, so a pull that writes nothing fails; a FILE that cannot be removed refuses the
+// command before anything runs.
+TEST_F(AdbServerTest, AScreenshotWithoutTheServerPassesOnlyWithTheFileItPulled) {
+    const std::string file = root_ + "old.png";
+    ASSERT_TRUE(sim::WriteFileBytes(file, "from before"));
+    SetSimSwitches(root_,
+                   "adb.exe * boot=0\r\nadb.exe start-server fail\r\nadb.exe pull missing\r\n");
+    const FarmResult stale = RunFarm({"--json", "screenshot", "1", file});
+    EXPECT_EQ(stale.code, 1u) << stale.out << stale.err << Asked();
+    EXPECT_TRUE(Contains(stale.out, R"("adb":"process")")) << stale.out;
+    EXPECT_TRUE(Contains(stale.err, "the screenshot was not saved to")) << stale.err;
+    EXPECT_EQ(GetFileAttributesW(WideFromGbk(file).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    SetSimSwitches(root_, "adb.exe * boot=0\r\nadb.exe start-server fail\r\n");
+    ASSERT_TRUE(sim::WriteFileBytes(file, "from before"));
+    const FarmResult pulled = RunFarm({"screenshot", "1", file});
+    EXPECT_EQ(pulled.code, 0u) << pulled.out << pulled.err << Asked();
+    EXPECT_EQ(ReadWhole(file).substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+
+    // Held open without delete sharing, the file cannot be removed.
+    ClearSimJournal(root_);
+    const UniqueFileHandle held(CreateFileW(WideFromGbk(file).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    const FarmResult refused = RunFarm({"screenshot", "1", file});
+    EXPECT_EQ(refused.code, 2u) << refused.out << refused.err;
+    EXPECT_TRUE(Contains(refused.err, "is there from before and cannot be removed")) << refused.err;
+    EXPECT_TRUE(SimJournalLines(root_).empty()) << Asked();
 }
 
 // Neither a server nor adb.exe: said once, and every step reported failed.
