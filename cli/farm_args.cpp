@@ -50,7 +50,8 @@ public:
     // read, help or version, a word left over, then the arguments and options by their rows.
     ParseOutcome Read() {
         PlaceWords();
-        if (problem_) return Error(*problem_);
+        // COMMAND --help is help, whatever follows it.
+        if (problem_ && !command_help_) return Error(*problem_);
         if (read_error_)
             return Error(extras_before_error_ ? Extra(extras_.front(), extra_arguments_.count(0) > 0)
                                               : *read_error_);
@@ -79,7 +80,7 @@ public:
             }
             if (!LooksLikeOption(word)) break;
             before_command_.insert(NameOf(word));
-            if (NameOf(word) == "--json") json_ = true;
+            NoteJson(word);
             OptionWord(i);
         }
         if (i == args_.size()) return;
@@ -89,6 +90,7 @@ public:
             AddExtra(args_[i]);
             for (++i; i < args_.size(); ++i) {
                 if (LooksLikeOption(args_[i])) {
+                    NoteJson(args_[i]);
                     OptionWord(i);
                 } else {
                     AddExtra(args_[i]);
@@ -99,8 +101,14 @@ public:
         const std::vector<Slot> slots = VerbArguments(*verb_);
         size_t filled = 0;
         bool after_dashes = false;
+        const size_t first_after_command = i + 1;
         for (++i; i < args_.size(); ++i) {
             const std::string& word = args_[i];
+            // COMMAND --help, as git and ripgrep read it, whatever the command's first argument.
+            if (i == first_after_command && IsHelpWord(word)) {
+                help_asked_ = command_help_ = true;
+                continue;
+            }
             const Slot* slot = filled < slots.size() ? &slots[filled] : nullptr;
             if (slot && slot->kind == SlotKind::kArgs) {
                 adb_words_.assign(args_.begin() + static_cast<std::ptrdiff_t>(i), args_.end());
@@ -120,16 +128,22 @@ public:
                 Positional(word, filled++);
                 continue;
             }
+            NoteJson(word);
             if (slot && slot->kind != SlotKind::kIndex && !OwnOptionMayStand(*slot, word)) {
                 if (!problem_) problem_ = InArgumentPlace(*verb_, *slot, word);
                 continue;
             }
-            if (NameOf(word) == "--json") json_ = true;
             OptionWord(i);
         }
     }
 
 private:
+    // --json among the program's own words (not an option's value, not after "--", not adb's):
+    // a refusal is then a document too, whatever place the word was refused in.
+    void NoteJson(const std::string& word) {
+        if (NameOf(word) == "--json") json_ = true;
+    }
+
     // An argument's place: only an option of the command itself may stand there, and only
     // where the argument may be left out (install SET -p PACKAGE).
     bool OwnOptionMayStand(const Slot& slot, const std::string& word) const {
@@ -325,8 +339,9 @@ private:
     std::optional<std::string> read_error_;  // an option that could not be read
     bool extras_before_error_ = false;
     bool help_asked_ = false;
+    bool command_help_ = false;  // the first word after the command asks for its help
     bool version_asked_ = false;
-    bool json_ = false;  // --json stands in an option's place
+    bool json_ = false;  // --json stands among the program's own words
     FarmRequest request_;
 };
 

@@ -21,6 +21,7 @@ struct ParseOutcome {
 // `args` are the arguments after the program name.
 ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version);
 
-// True when the arguments ask for JSON output (--json in an option's place, before any "--"
-// and before adb's command word), also for a command line that cannot be read otherwise.
+// True when the arguments ask for JSON output: --json among the program's own words (not an
+// option's value, not after "--", not among adb's), wherever it stands, also for a command
+// line that cannot be read otherwise.
 bool AsksForJson(const std::vector<std::string>& args);

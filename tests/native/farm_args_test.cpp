@@ -374,9 +374,46 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"help_after_text", {"text", "1", "hi", "--help"}, "help"},
         ParseRow{"version_after_numbers", {"tap", "1", "5", "6", "--version"}, "version"},
         ParseRow{"help_in_set_place", {"text", "--help"}, "help"},
+        // The first word after the command asks for its help, whatever its first argument.
+        ParseRow{"help_in_type_place", {"create", "--help"}, "help"},
+        ParseRow{"short_help_in_file_place", {"import", "-h"}, "help"},
+        ParseRow{"help_after_the_type", {"create", "52", "--help"}, "help"},
+        ParseRow{"help_in_a_later_text_place", {"text", "1", "-h"}, "!stands where TEXT goes"},
+        ParseRow{"help_after_dashes_is_the_text", {"create", "--", "--help"}, "create t=--help"},
         ParseRow{"install_package_option_in_apk_place",
                  {"install", "1", "--parallel", "2", "a.apk"},
                  "install set=1 t=a.apk parallel=2"}),
+    RowName());
+
+struct JsonPlaceRow {
+    const char* name;
+    std::vector<std::string> args;
+    bool json;
+};
+
+class JsonPlaceTest : public testing::TestWithParam<JsonPlaceRow> {};
+
+// --json among the program's own words makes a refusal a document, wherever it was refused.
+TEST_P(JsonPlaceTest, ARefusalIsADocumentWhenJsonStandsAmongTheProgramsWords) {
+    const JsonPlaceRow& row = GetParam();
+    const ParseOutcome outcome = ParseFarmArgs(row.args, "1");
+    ASSERT_EQ(outcome.kind, ParseOutcome::Kind::kUsageError) << outcome.text;
+    EXPECT_EQ(outcome.request.json, row.json);
+    EXPECT_EQ(AsksForJson(row.args), row.json);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JsonPlaceTest,
+    testing::Values(JsonPlaceRow{"unknown_command", {"bogus", "--json"}, true},
+                    JsonPlaceRow{"in_the_text_place", {"text", "1", "--json"}, true},
+                    JsonPlaceRow{"in_a_number_place", {"tap", "1", "1", "--json"}, true},
+                    JsonPlaceRow{"in_the_apk_place", {"install", "1", "--json"}, true},
+                    JsonPlaceRow{"before_the_command", {"--json", "launch"}, true},
+                    JsonPlaceRow{"after_dashes", {"text", "1", "--", "--json", "x"}, false},
+                    JsonPlaceRow{"an_options_value", {"list", "--install-dir", "--json", "x"},
+                                 false},
+                    JsonPlaceRow{"adbs_word", {"adb", "1"}, false},
+                    JsonPlaceRow{"nowhere", {"text", "1", "-h"}, false}),
     RowName());
 
 TEST(FarmArgs, UsageErrorsKnowWhetherJsonWasAskedFor) {
@@ -445,6 +482,12 @@ TEST_P(ArgumentPlaceTest, AnOptionLikeWordIsRefusedAloneAndTheArgumentAfterDashe
         std::vector<std::string> alone = place.before;
         alone.push_back(word);
         const ParseOutcome refused = ParseFarmArgs(alone, "1");
+        const bool help = std::string(word) == "-h" || std::string(word) == "--help";
+        if (help && place.before.size() == 1) {
+            // The first word after the command: that command's help, as in git.
+            EXPECT_EQ(refused.kind, ParseOutcome::Kind::kHelp) << word;
+            continue;
+        }
         ASSERT_EQ(refused.kind, ParseOutcome::Kind::kUsageError) << word;
         const char* hint = std::string(word) == "--" ? "is not followed by" : "put -- before it";
         EXPECT_NE(refused.text.find(hint), std::string::npos) << word << ": " << refused.text;

@@ -147,7 +147,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"failed_set_json", {"--json", "remove", "1,99"}},
         Case{"snapshot_fails", {"--json", "clone", "--master", "0", "--count", "2"},
              "MEmuManage.exe snapshot fail\r\n"},
-        Case{"not_found", {"--json", "--install-dir", "C:\\nowhere", "list"}}),
+        Case{"not_found", {"--json", "--install-dir", "C:\\nowhere", "list"}},
+        Case{"create_help", {"create", "--help"}}, Case{"bogus_json", {"bogus", "--json"}},
+        Case{"json_in_text_place", {"text", "1", "--json"}}),
     [](const testing::TestParamInfo<Case>& row) { return std::string(row.param.name); });
 
 }  // namespace
