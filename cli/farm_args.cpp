@@ -36,7 +36,7 @@ bool IsHelpWord(const std::string& name) {
 }
 
 std::string InArgumentPlace(const VerbRow& verb, const Slot& slot, const std::string& word) {
-    return "'" + word + "' stands where " + slot.name + " goes: to pass it as " + slot.name +
+    return gbk::Quoted(word) + " stands where " + slot.name + " goes: to pass it as " + slot.name +
            ", put -- before it (MEmuFarm " + verb.name + " ... -- " + word +
            "); options go after the arguments or before the command";
 }

@@ -1,10 +1,13 @@
 #include "control/command_line_args.h"
 
+#include "text/gbk_text.h"
+
 namespace cmdline {
 
 size_t CharWidth936(std::string_view text, size_t i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    return c >= 0x81 && c <= 0xFE && i + 1 < text.size() ? 2 : 1;
+    return gbk::IsCodePage936LeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()
+               ? 2
+               : 1;
 }
 
 std::string EscapeInsideQuotes(std::string_view text) {

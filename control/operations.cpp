@@ -355,8 +355,12 @@ int64_t AdbPort(int32_t index) {
     return kFirstAdbPort + int64_t{kAdbPortStep} * index;
 }
 
+std::string AdbSerial(int32_t index) {
+    return "127.0.0.1:" + gbk::Decimal(AdbPort(index));
+}
+
 std::string AdbTarget(int32_t index) {
-    return "-s 127.0.0.1:" + gbk::Decimal(AdbPort(index)) + " ";
+    return "-s " + AdbSerial(index) + " ";
 }
 
 std::optional<std::string> TextProblem(const Slot& slot, std::string_view given) {

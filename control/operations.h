@@ -173,7 +173,9 @@ inline Op InstallOperation(bool by_package) {
     return by_package ? Op::kInstallPackage : Op::kInstallApk;
 }
 
-// "-s 127.0.0.1:" + (21503 + 10 * index) + " ".
+// The device serial of VM `index`: "127.0.0.1:" + its adb port.
+std::string AdbSerial(int32_t index);
+// "-s " + the serial + " ": adb.exe's target.
 std::string AdbTarget(int32_t index);
 // The adb port of a VM, as the emulator assigns them.
 int64_t AdbPort(int32_t index);

@@ -514,6 +514,8 @@ int32_t VmWindowOf(uint32_t pid) {
     return 0;
 }
 
+// The simulated tools keep their own reading of GBK, apart from the program's: they stand in
+// for the emulator's tools, and share none of the code they are there to test.
 bool IsGbkLead(char c) {
     return static_cast<unsigned char>(c) >= 0x80;
 }

@@ -13,9 +13,18 @@
 
 namespace gbk {
 
-// True when the byte opens a two-byte character.
+// True when the byte opens a two-byte character, as the program's searches and splits read
+// its texts: every byte of 0x80 or above is taken with the byte after it, so that no match
+// starts inside a Chinese character.
 constexpr bool IsLeadByte(unsigned char c) {
     return c >= 0x80;
+}
+
+// True when Windows' code page 936 conversion takes the byte as the lead byte of a pair
+// (0x81 to 0xFE; 0x80 and 0xFF stand alone there): what a command line's length and quoting
+// follow, since Windows converts the line to UTF-16 by that rule.
+constexpr bool IsCodePage936LeadByte(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
 }
 
 // Width in bytes of the character that starts at byte offset `i` (1 or 2; 1 for a lead byte

@@ -1,21 +1,19 @@
 #include "farm/command/vm_set.h"
 #include "text/gbk_text.h"
+#include "text/number_text.h"
+
+#include <climits>
 
 #include <algorithm>
 #include <set>
 
 namespace {
 
-// Decimal digits without a sign, at most 2147483647.
+// A VM index: decimal digits, at most 2147483647 (a range's parts never hold a '-').
 std::optional<int32_t> IndexOf(std::string_view text) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
-    int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value > INT32_MAX) return std::nullopt;
-    return static_cast<int32_t>(value);
+    const std::optional<int64_t> index = numtext::ParseWhole(text, 0, INT32_MAX);
+    if (!index) return std::nullopt;
+    return static_cast<int32_t>(*index);
 }
 
 }  // namespace

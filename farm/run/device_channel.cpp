@@ -36,7 +36,7 @@ const char* AdbWayKey(AdbWay way) {
 }
 
 std::string DeviceSerial(int32_t index) {
-    return "127.0.0.1:" + gbk::Decimal(AdbPort(index));
+    return AdbSerial(index);
 }
 
 DeviceChannel::DeviceChannel(adb::AdbSystem& network, int port, ToolRunner& tools)

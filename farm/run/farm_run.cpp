@@ -1,6 +1,7 @@
 #include "farm/run/farm_run.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "cloning/clone_commands.h"
 #include "control/command_line_args.h"
@@ -45,7 +46,7 @@ std::optional<std::string> LineProblem(const FarmRequest& request, int32_t index
     const Op op = OperationOf(request);
     OperationArgs args{index, request.numbers, request.texts};
     if (request.verb->job == VmJob::kScreenshot)
-        args.texts = {"screenshot-2147483648.png",
+        args.texts = {ScreenshotFileName(INT32_MIN),  // the longest device file name
                       ScreenshotPath(request.texts.at(0), index, many)};
     const std::string line = OperationLine(op, args, TextStyle::kOneArgumentEach);
     const size_t length = cmdline::WideLength(line);
