@@ -53,8 +53,9 @@ public:
         // COMMAND --help is help, whatever follows it.
         if (problem_ && !command_help_) return Error(*problem_);
         if (read_error_)
-            return Error(extras_before_error_ ? Extra(extras_.front(), extra_arguments_.count(0) > 0)
-                                              : *read_error_);
+            return Error(extras_before_error_
+                             ? Extra(extras_.front(), extra_arguments_.count(0) > 0)
+                             : *read_error_);
         if (version_asked_) return Version();
         if (help_asked_) return Help();
         if (!extras_.empty()) return Error(Extra(extras_.front(), extra_arguments_.count(0) > 0));
@@ -257,7 +258,8 @@ private:
         }
         if (option && known && before_command_.count(name) && TakesOption(*verb_, *known))
             return gbk::Quoted(word) + " goes after the command: " + CommandUsage(*verb_);
-        if (option) return "unknown option " + gbk::Quoted(word) + " for " + verb_->name + UsageNote();
+        if (option)
+            return "unknown option " + gbk::Quoted(word) + " for " + verb_->name + UsageNote();
         return "unexpected argument " + gbk::Quoted(word) + " for " + verb_->name + UsageNote();
     }
 
@@ -328,13 +330,13 @@ private:
     const std::string version_;
     const OptionGiven given_ = [this](const OptionRow& option) { return Given(option); };
     const VerbRow* verb_ = nullptr;
-    std::set<std::string> before_command_;  // option names given before the command word
+    std::set<std::string> before_command_;       // option names given before the command word
     std::map<size_t, std::string> positionals_;  // by argument place
     std::vector<std::string> adb_words_;         // adb: every word after the SET, as given
     std::map<const OptionRow*, int> flags_;
     std::map<const OptionRow*, std::vector<std::string>> values_;
-    std::vector<std::string> extras_;  // words with no place, in order
-    std::set<size_t> extra_arguments_;  // those of them that stand in an argument's place
+    std::vector<std::string> extras_;        // words with no place, in order
+    std::set<size_t> extra_arguments_;       // those of them that stand in an argument's place
     std::optional<std::string> problem_;     // an option-like word in an argument's place
     std::optional<std::string> read_error_;  // an option that could not be read
     bool extras_before_error_ = false;

@@ -45,10 +45,10 @@ void PrintHealthRound(const FarmRequest& request, const HealthRound& round,
         console.Redraw(HealthRoundText(round, heal_lines));
         return;
     }
-    console.PrintJson(DocumentText(HealthDocument(round.report, round.exit_code, round.failure,
-                                                  ConsoleUtf8(console),
-                                                  round.heal ? &*round.heal : nullptr)) +
-                      "\n");
+    console.PrintJson(
+        DocumentText(HealthDocument(round.report, round.exit_code, round.failure,
+                                    ConsoleUtf8(console), round.heal ? &*round.heal : nullptr)) +
+        "\n");
 }
 
 // A heal action: kept for the live view's next redraw, or one JSON line of its own.

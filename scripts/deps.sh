@@ -25,7 +25,6 @@ have clang++ || need+=(clang)
 [ -d /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux ] || need+=(libclang-rt-14-dev)
 have python3 || need+=(python3)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
-[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 # Prometheus, node_exporter (its text-file collector reads the files windows_exporter's does)
 # and Alertmanager: the fleet set-up's checks run the real ones. The tests never use the
 # services the packages may start (under systemd): they start their own on free loopback ports.

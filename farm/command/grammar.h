@@ -77,7 +77,7 @@ struct Parameter {
     bool required = false;
     std::optional<double> low;  // numbers
     std::optional<double> high;
-    std::vector<std::string> words;      // kChoice: every word; kWhole: a word also taken
+    std::vector<std::string> words;  // kChoice: every word; kWhole: a word also taken
     std::optional<std::string> default_text;
     std::string help;
     const OptionRow* option = nullptr;  // options

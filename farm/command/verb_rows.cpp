@@ -14,30 +14,38 @@ const std::vector<VerbRow> kVerbs = {
      .op = Op::kListVms,
      .effect = E::kReadOnly,
      .idempotent = true,
-     .about = "The VMs: index, title, window, inner window, started, pid and the pid of the VM's\n"
+     .about =
+         "The VMs: index, title, window, inner window, started, pid and the pid of the VM's\n"
          "MEmuHeadless.exe process. A line of the tool's reply that cannot be read is shown on\n"
          "standard error (and under \"unreadable\" in JSON) and gives exit code 1."},
     {.name = "clone",
      .kind = K::kClone,
      .effect = E::kAdditive,
-     .about = "Takes the snapshot \"SnapshotTest\" of VM INDEX and registers N linked clones of that\n"
-         "snapshot (named by the UUID its reply gives), numbered from NUMBER (default {=--first}):\n"
+     .about =
+         "Takes the snapshot \"SnapshotTest\" of VM INDEX and registers N linked clones of that\n"
+         "snapshot (named by the UUID its reply gives), numbered from NUMBER (default "
+         "{=--first}):\n"
          "MEmu_101, MEmu_102, ... --first next numbers on from the highest listed VM (at least\n"
-         "{=--first}). When the snapshot fails no clone is registered. Each step prints a line as it ends;\n"
-         "the exit code is 1 when any step failed. --randomize gives each new clone its own device\n"
+         "{=--first}). When the snapshot fails no clone is registered. Each step prints a line as "
+         "it ends;\n"
+         "the exit code is 1 when any step failed. --randomize gives each new clone its own "
+         "device\n"
          "identity right after it is registered. --console first writes that manager console\n"
-         "build over MEmuConsole.exe (default {=--console}). --dry-run prints the command lines and runs\n"
+         "build over MEmuConsole.exe (default {=--console}). --dry-run prints the command lines "
+         "and runs\n"
          "nothing. Ctrl+C stops after the current command."},
     {.name = "start",
      .kind = K::kPerVm,
      .op = Op::kStartVm,
      .effect = E::kAdditive,
      .idempotent = true,
-     .about = "Starts the VMs. Without --wait memuc is started and not waited for; with --wait the\n"
+     .about =
+         "Starts the VMs. Without --wait memuc is started and not waited for; with --wait the\n"
          "result says whether memuc reported success. --timeout MS stops waiting once memuc has\n"
          "been silent that long after MS milliseconds. --boot waits for memuc, then asks adb once\n"
          "a second until Android has booted (sys.boot_completed is 1), for at most --boot-timeout\n"
-         "seconds (default {=--boot-timeout}); a VM that has not booted by then is a failure and is left running."},
+         "seconds (default {=--boot-timeout}); a VM that has not booted by then is a failure and "
+         "is left running."},
     {.name = "stop",
      .kind = K::kPerVm,
      .op = Op::kStopVm,
@@ -61,7 +69,8 @@ const std::vector<VerbRow> kVerbs = {
      .job = J::kRunning,
      .effect = E::kReadOnly,
      .idempotent = true,
-     .about = "Exit code 0 when every VM of the set is running, 1 when one is not (or the question\n"
+     .about =
+         "Exit code 0 when every VM of the set is running, 1 when one is not (or the question\n"
          "could not be answered)."},
     {.name = "create",
      .kind = K::kWhole,
@@ -89,8 +98,9 @@ const std::vector<VerbRow> kVerbs = {
      .op = Op::kInstallApk,
      .effect = E::kAdditive,
      .idempotent = true,
-     .about = "Installs the APK file (a relative path is taken from the current folder), or with -p the\n"
-         "package PACKAGE, in the VMs."},
+     .about = "Installs the APK file (a relative path is taken from the current folder), or with "
+              "-p the\n"
+              "package PACKAGE, in the VMs."},
     {.name = "uninstall",
      .kind = K::kPerVm,
      .op = Op::kUninstallApp,
@@ -158,13 +168,14 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kPerVm,
      .op = Op::kRandomizeVm,
      .effect = E::kDestructive,
-     .about = "Gives each VM a new device identity (linked clones otherwise share their master's)."},
+     .about =
+         "Gives each VM a new device identity (linked clones otherwise share their master's)."},
     {.name = "input",
      .kind = K::kPerVm,
      .op = Op::kTypeText,
      .effect = E::kAdditive,
      .about = "Types TEXT in the VMs through the emulator's own text input, which types any text\n"
-         "(Chinese too)."},
+              "(Chinese too)."},
     {.name = "setgps",
      .kind = K::kPerVm,
      .op = Op::kSetGps,
@@ -188,7 +199,8 @@ const std::vector<VerbRow> kVerbs = {
      .effect = E::kAdditive,
      .idempotent = true,
      .writes_file = true,
-     .about = "Exports VM INDEX to the file FILE.ova (a relative path is taken from the current folder)."},
+     .about = "Exports VM INDEX to the file FILE.ova (a relative path is taken from the current "
+              "folder)."},
     {.name = "import",
      .kind = K::kWhole,
      .op = Op::kImportVm,
@@ -198,14 +210,16 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kPerVm,
      .op = Op::kAdbCommand,
      .effect = E::kDestructive,
-     .about = "Runs adb with ARGS against the VMs and prints its output. Everything after the SET is\n"
+     .about =
+         "Runs adb with ARGS against the VMs and prints its output. Everything after the SET is\n"
          "passed to adb as given, options included, each ARG as one argument."},
     {.name = "text",
      .kind = K::kPerVm,
      .op = Op::kInputText,
      .effect = E::kAdditive,
-     .about = "Types TEXT in the VMs through adb's input text, exactly: printable ASCII only (the input\n"
-         "command types any text), and not the two characters %s."},
+     .about = "Types TEXT in the VMs through adb's input text, exactly: printable ASCII only (the "
+              "input\n"
+              "command types any text), and not the two characters %s."},
     {.name = "key",
      .kind = K::kPerVm,
      .op = Op::kInputKeyEvent,
@@ -234,7 +248,8 @@ const std::vector<VerbRow> kVerbs = {
      .effect = E::kReadOnly,
      .idempotent = true,
      .writes_file = true,
-     .about = "Saves each VM's screen as the PNG file FILE (a relative path is taken from the current\n"
+     .about =
+         "Saves each VM's screen as the PNG file FILE (a relative path is taken from the current\n"
          "folder). {index} in FILE stands for the VM's index; over more than one VM, a FILE\n"
          "without it gets \"-INDEX\" before its extension."},
     {.name = "health",
@@ -242,15 +257,18 @@ const std::vector<VerbRow> kVerbs = {
      .effect = E::kReadOnly,
      .idempotent = true,
      .defaults = {{"--parallel", kHealthParallel}},
-     .about = "The VMs' health (all of them by default): for each, whether it runs, its headless\n"
-         "process (pid, CPU share of all cores over --sample seconds, default {=--sample}, working set,\n"
+     .about =
+         "The VMs' health (all of them by default): for each, whether it runs, its headless\n"
+         "process (pid, CPU share of all cores over --sample seconds, default {=--sample}, working "
+         "set,\n"
          "private bytes, uptime), whether its window answers and whether adb answers. A running\n"
          "VM is healthy when its window answers (or it has none) and adb answers, and it is below\n"
          "--max-cpu (a share of all cores, e.g. 0.5) and --max-private-mb when given. Exit code\n"
          "1 when a running VM is unhealthy. --watch repeats every SECONDS until Ctrl+C: in place\n"
          "on a console, one JSON document per line when redirected. --prom writes the readings\n"
          "for Prometheus's text-file collector (replaced whole each time; a failure keeps the\n"
-         "old file and gives exit code 1). Windows and adb are asked {=--parallel} at a time by default."},
+         "old file and gives exit code 1). Windows and adb are asked {=--parallel} at a time by "
+         "default."},
 };
 
 }  // namespace

@@ -45,8 +45,8 @@ struct VerbRow {
     Op op = Op::kListVms;
     VmJob job = VmJob::kOperation;
     Effect effect = Effect::kAdditive;
-    bool idempotent = false;    // doing it twice leaves the farm as doing it once
-    bool writes_file = false;   // it writes a file on this PC
+    bool idempotent = false;   // doing it twice leaves the farm as doing it once
+    bool writes_file = false;  // it writes a file on this PC
     unsigned front_ends = kEveryFrontEnd;
     std::vector<OptionDefault> defaults = {};
     // The help: "{=NAME}" stands for the default of the command's option or argument NAME.

@@ -21,7 +21,6 @@ struct VmSet {
     bool NeedsListing() const { return kind != Kind::kIndexes; }
 };
 
-
 // The set, or nothing with *error saying what is wrong (an empty set, a reversed range, a
 // malformed or too large one).
 std::optional<VmSet> ParseVmSet(std::string_view text, std::string* error);

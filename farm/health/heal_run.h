@@ -21,7 +21,6 @@
 #include "farm/run/scheduler.h"
 #include "farm/run/tool_step.h"
 
-
 // One action to carry out.
 struct HealOrder {
     int32_t index = 0;

@@ -155,4 +155,3 @@ std::string PrometheusText(const HealthReport& report, const Utf8Of& utf8, const
             Format("%.3f", UnixSeconds(report.sampled_at)) + "\n";
     return text;
 }
-

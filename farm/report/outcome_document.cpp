@@ -180,8 +180,7 @@ Document FailureDocument(int exit_code, const std::string& message, const Utf8Of
     return document;
 }
 
-Document InformationDocument(const std::string& key, const std::string& text,
-                             const Utf8Of& utf8) {
+Document InformationDocument(const std::string& key, const std::string& text, const Utf8Of& utf8) {
     Json document;
     document["ok"] = true;
     document[key] = utf8(text);

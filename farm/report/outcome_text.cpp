@@ -113,8 +113,8 @@ std::vector<Printout> FailureReport(int exit_code, const std::string& message, b
     return report.Take();
 }
 
-std::vector<Printout> InformationReport(const std::string& key, const std::string& text,
-                                        bool json, const Utf8Of& utf8) {
+std::vector<Printout> InformationReport(const std::string& key, const std::string& text, bool json,
+                                        const Utf8Of& utf8) {
     Report report;
     if (json) {
         report.Json(InformationDocument(key, text, utf8));

@@ -24,8 +24,8 @@ std::vector<Printout> OutcomeReport(const FarmRequest& request, const FarmOutcom
 std::vector<Printout> FailureReport(int exit_code, const std::string& message, bool json,
                                     const Utf8Of& utf8);
 // The help or version text, or its document.
-std::vector<Printout> InformationReport(const std::string& key, const std::string& text,
-                                        bool json, const Utf8Of& utf8);
+std::vector<Printout> InformationReport(const std::string& key, const std::string& text, bool json,
+                                        const Utf8Of& utf8);
 
 // The VMs as an aligned table, one line per VM (GBK: a Chinese character is two bytes and two
 // columns wide).

@@ -176,7 +176,8 @@ std::optional<std::string> NumberClash(const FarmRequest& request, const FarmLis
     consider(request.master, "the master, VM " + gbk::Decimal(request.master) + " (" +
                                  gbk::Quoted(MasterName(request.master)) + ")");
     for (const VmRecord& vm : listing.vms)
-        consider(vm.index, "VM " + gbk::Decimal(vm.index) + " (" + gbk::Quoted(vm.title) + "), which exists");
+        consider(vm.index,
+                 "VM " + gbk::Decimal(vm.index) + " (" + gbk::Quoted(vm.title) + "), which exists");
     if (!clash) return std::nullopt;
     return "clone number " + gbk::Decimal(*clash) + " is " + what +
            "; a clone must not reuse a VM's number: give --first above the highest listed VM, "

@@ -132,7 +132,8 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
     if (set.NeedsListing()) {
         const FarmListing listing = ListFarm(system, folders, deadline);
         if (!listing.ok())
-            return Failure(listing.ExitCode(), "the set needs the VM listing, which failed: " + listing.Failure());
+            return Failure(listing.ExitCode(),
+                           "the set needs the VM listing, which failed: " + listing.Failure());
         indexes = ResolveVmSet(set, listing.vms);
         if (indexes.empty()) return Failure(kExitUsage, "the set names no VM");
     }

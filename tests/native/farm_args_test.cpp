@@ -410,8 +410,8 @@ INSTANTIATE_TEST_SUITE_P(
                     JsonPlaceRow{"in_the_apk_place", {"install", "1", "--json"}, true},
                     JsonPlaceRow{"before_the_command", {"--json", "launch"}, true},
                     JsonPlaceRow{"after_dashes", {"text", "1", "--", "--json", "x"}, false},
-                    JsonPlaceRow{"an_options_value", {"list", "--install-dir", "--json", "x"},
-                                 false},
+                    JsonPlaceRow{
+                        "an_options_value", {"list", "--install-dir", "--json", "x"}, false},
                     JsonPlaceRow{"adbs_word", {"adb", "1"}, false},
                     JsonPlaceRow{"nowhere", {"text", "1", "-h"}, false}),
     RowName());

@@ -65,11 +65,11 @@ TEST(Grammar, EveryOptionTakesItsLimitsAndDefaultAndRefusesBeyond) {
                 EXPECT_FALSE(ReadOptionValue(option, Written(*parameter.high, option.kind), &value))
                     << where;
                 const double step = option.kind == OptionKind::kWhole ? 1 : 0.001;
-                EXPECT_TRUE(ReadOptionValue(option, Written(*parameter.low - step, option.kind),
-                                            &value))
+                EXPECT_TRUE(
+                    ReadOptionValue(option, Written(*parameter.low - step, option.kind), &value))
                     << where;
-                EXPECT_TRUE(ReadOptionValue(option, Written(*parameter.high + step, option.kind),
-                                            &value))
+                EXPECT_TRUE(
+                    ReadOptionValue(option, Written(*parameter.high + step, option.kind), &value))
                     << where;
             }
             if (parameter.default_text) {
@@ -85,8 +85,7 @@ TEST(Grammar, EveryOptionTakesItsLimitsAndDefaultAndRefusesBeyond) {
             EXPECT_EQ(parameter.help.find("{="), std::string::npos) << where;
             EXPECT_FALSE(parameter.help.empty()) << where;
         }
-        EXPECT_EQ(VerbAbout(*described.verb).find("{="), std::string::npos)
-            << described.verb->name;
+        EXPECT_EQ(VerbAbout(*described.verb).find("{="), std::string::npos) << described.verb->name;
     }
 }
 

@@ -230,8 +230,8 @@ TEST(HealRun, StartsRestartsAndGivesUpWithinTheBudget) {
     EXPECT_EQ(watch.events[0].reason, "not running");
 
     // The round documents carry each VM's heal state.
-    const std::string json = DocumentText(HealthDocument(watch.last.report, watch.last.exit_code, watch.last.failure,
-                                        Same, &*watch.last.heal));
+    const std::string json = DocumentText(HealthDocument(
+        watch.last.report, watch.last.exit_code, watch.last.failure, Same, &*watch.last.heal));
     EXPECT_TRUE(Contains(json, R"("title":"MEmu_3",)")) << json;
     EXPECT_TRUE(Contains(json, R"("heal":"gave_up"})")) << json;
     EXPECT_TRUE(Contains(json, R"("unhealthy":1,"healing":0,"gave_up":1,"vms":)")) << json;

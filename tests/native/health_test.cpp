@@ -279,7 +279,8 @@ TEST(HealthFormat, TextTableMarksUnhealthyRowsAndCountsThem) {
 }
 
 TEST(HealthFormat, JsonHasNullsWithReasons) {
-    const std::string json = DocumentText(HealthDocument(ThreeVms(), 1, "1 of 2 running VMs unhealthy", Utf8));
+    const std::string json =
+        DocumentText(HealthDocument(ThreeVms(), 1, "1 of 2 running VMs unhealthy", Utf8));
     EXPECT_EQ(json.rfind(R"({"ok":false,"sampled_at":"2025-12-31T00:00:00Z","running":2,)"
                          R"("unhealthy":1,"vms":[{"index":1,"title":")" +
                              kTitleUtf8 +

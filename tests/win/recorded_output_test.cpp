@@ -38,7 +38,8 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 // widths: those cells are blanked and the blanks between cells made one.
 std::string BlankListingColumns(const std::string& text) {
     static const std::regex kRow(R"(^([0-9]+) +(\S+) +[0-9]+ +[0-9]+ +(yes|no) +[0-9]+ +[0-9]+$)");
-    static const std::regex kHeader(R"(^index +title +window +inner_window +started +pid +headless_pid$)");
+    static const std::regex kHeader(
+        R"(^index +title +window +inner_window +started +pid +headless_pid$)");
     std::istringstream lines(text);
     std::string line;
     std::string out;
@@ -106,8 +107,7 @@ TEST_P(RecordedOutputTest, PrintsWhatWasRecorded) {
     const FarmResult result = RunFarm(c.args);
     // health's text table has pid and number columns that vary: only its JSON is compared.
     std::string got = "exit " + std::to_string(result.code) + "\n--- stdout\n" +
-                      Normalize(result.out, root_) + "--- stderr\n" +
-                      Normalize(result.err, root_);
+                      Normalize(result.out, root_) + "--- stderr\n" + Normalize(result.err, root_);
     const std::string file = RecordedDir() + c.name + ".txt";
     if (getenv("MEMUFARM_RECORD")) {
         std::ofstream(file, std::ios::binary) << got;
@@ -145,7 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"failed_tool", {"rename", "99", "x"}},
         Case{"failed_tool_json", {"--json", "rename", "99", "x"}},
         Case{"failed_set_json", {"--json", "remove", "1,99"}},
-        Case{"snapshot_fails", {"--json", "clone", "--master", "0", "--count", "2"},
+        Case{"snapshot_fails",
+             {"--json", "clone", "--master", "0", "--count", "2"},
              "MEmuManage.exe snapshot fail\r\n"},
         Case{"not_found", {"--json", "--install-dir", "C:\\nowhere", "list"}},
         Case{"create_help", {"create", "--help"}}, Case{"bogus_json", {"bogus", "--json"}},
