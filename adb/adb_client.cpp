@@ -172,7 +172,7 @@ AdbResult AdbClient::DeviceRequestOnce(const std::string& serial, const std::str
                                        const OutputSink& sink, double deadline, bool* not_found) {
     std::unique_ptr<Connection> connection;
     AdbResult step = Open(&connection, deadline);
-    if (step.ok()) step = connection->Send("host:transport:" + serial, deadline);
+    if (step.ok()) step = connection->Send(TransportRequest(serial), deadline);
     if (step.ok()) step = connection->Receive(false, deadline);
     if (step.outcome == AdbOutcome::kFailed) *not_found = IsNotFound(step.message);
     if (step.ok()) step = connection->Send(service, deadline);
@@ -202,7 +202,7 @@ AdbResult AdbClient::Shell(const std::string& serial, const std::string& command
         output.append(bytes);
         return true;
     };
-    AdbResult result = DeviceRequest(serial, "shell:" + command, collect, deadline);
+    AdbResult result = DeviceRequest(serial, ShellRequest(command), collect, deadline);
     if (result.ok()) result.output = std::move(output);
     return result;
 }
@@ -218,7 +218,7 @@ AdbResult AdbClient::ExecToFile(const std::string& serial, const std::string& co
         *error = "cannot write " + path;
         return false;
     };
-    AdbResult result = DeviceRequest(serial, "exec:" + command, write, deadline);
+    AdbResult result = DeviceRequest(serial, ExecRequest(command), write, deadline);
     if (!result.ok()) {
         if (file) file->Discard();  // never leave half a picture behind
         return result;

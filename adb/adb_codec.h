@@ -14,6 +14,19 @@ namespace adb {
 // The longest request text four hex digits can announce.
 constexpr size_t kMaxRequestLength = 0xffff;
 
+// The requests that reach a device, each spelled here only: switch the connection to the
+// device, then run a command in its shell (output and errors mixed, as adb shell gives them)
+// or exec it (its output as raw bytes, for pictures).
+inline std::string TransportRequest(std::string_view serial) {
+    return "host:transport:" + std::string(serial);
+}
+inline std::string ShellRequest(std::string_view command) {
+    return "shell:" + std::string(command);
+}
+inline std::string ExecRequest(std::string_view command) {
+    return "exec:" + std::string(command);
+}
+
 // "000chost:version" for "host:version"; nothing when the text is too long to frame.
 std::optional<std::string> FrameRequest(std::string_view request);
 

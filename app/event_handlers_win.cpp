@@ -32,10 +32,10 @@ public:
         return window_.ComboItemValue(window_.SelectedComboIndex());
     }
     int64_t CloneCount() override { return CloneCountOf(window_.Text(Control::编辑框_数量)); }
-    CommandOutcome RunCommand(const std::string& line) override {
+    CommandOutcome RunCommand(const ToolLine& line) override {
         bool abandoned = false;
         std::string output = RunCommandUntil(
-            line,
+            line.Text(),
             [] { return g_run.stop_requested && GetTickCount() - g_run.stop_tick >= kStopGraceMs; },
             &abandoned);
         // The window judges a step by its success word alone, never by the tool's exit code.

@@ -283,7 +283,7 @@ public:
     void MakeDirectoryCurrent(const std::string& folder) override { MakeCurrent(folder); }
     int32_t SelectedVmIndex() override { return 0; }
     int64_t CloneCount() override { return 100; }
-    CommandOutcome RunCommand(const std::string& line) override { return {::RunCommand(line)}; }
+    CommandOutcome RunCommand(const ToolLine& line) override { return {::RunCommand(line.Text())}; }
     void AppendLog(const std::string& text) override { log += text; }
     void PumpPendingMessages() override { ::PumpPendingMessages(); }
     bool StopRequested() override { return false; }

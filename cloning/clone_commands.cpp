@@ -11,9 +11,10 @@ constexpr const char* kUuidGroupPlaceholder = "【uuid】";
 constexpr const char* kWindowUuidGroupPrefix = "000000000";
 constexpr size_t kUuidGroupDigits = 12;
 
-constexpr const char* kSnapshotTemplate = "MEmuManage.exe snapshot 【母盘】 take \"SnapshotTest\"";
+// What follows the tool's name in each line, from the blank after it.
+constexpr const char* kSnapshotTemplate = " snapshot 【母盘】 take \"SnapshotTest\"";
 constexpr const char* kCloneTemplate =
-    "MEmuManage.exe clonevm 【母盘】 --name=\"MEmu_【编号】\" --register "
+    " clonevm 【母盘】 --name=\"MEmu_【编号】\" --register "
     "--snapshot=\"【快照】\" --options=Link --options=keepdisknames "
     "--uuid={20200716-dddd-dddd-dddd-【uuid】}";
 
@@ -50,8 +51,12 @@ std::string ToolsFolderBeside(const std::string& install_dir) {
     return (parent.empty() ? install_dir : parent) + "MEmuHyperv\\";
 }
 
+ToolLine SnapshotStep(const std::string& master) {
+    return {kManageFile, gbk::ReplaceAll(kSnapshotTemplate, kMasterPlaceholder, master)};
+}
+
 std::string SnapshotCommand(const std::string& master) {
-    return gbk::ReplaceAll(kSnapshotTemplate, kMasterPlaceholder, master);
+    return SnapshotStep(master).Text();
 }
 
 std::string CloneNumberAt(const CloneNumbering& numbering, int64_t i) {
@@ -64,13 +69,18 @@ std::string CloneCommand(const std::string& master, const std::string& clone_num
 
 std::string CloneCommand(const std::string& master, const std::string& clone_number, bool pad_uuid,
                          std::string_view snapshot) {
+    return CloneStep(master, clone_number, pad_uuid, snapshot).Text();
+}
+
+ToolLine CloneStep(const std::string& master, const std::string& clone_number, bool pad_uuid,
+                   std::string_view snapshot) {
     std::string uuid_group = kWindowUuidGroupPrefix + clone_number;
     if (pad_uuid && clone_number.size() <= kUuidGroupDigits)
         uuid_group = std::string(kUuidGroupDigits - clone_number.size(), '0') + clone_number;
     std::string line = gbk::ReplaceAll(kCloneTemplate, kMasterPlaceholder, master);
     line = gbk::ReplaceAll(line, kSnapshotPlaceholder, snapshot);
     line = gbk::ReplaceAll(line, kNumberPlaceholder, clone_number);
-    return gbk::ReplaceAll(line, kUuidGroupPlaceholder, uuid_group);
+    return {kManageFile, gbk::ReplaceAll(line, kUuidGroupPlaceholder, uuid_group)};
 }
 
 std::optional<std::string> SnapshotUuidOf(std::string_view reply) {

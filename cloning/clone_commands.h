@@ -45,10 +45,19 @@ std::string ToolsFolderBeside(const std::string& install_dir);
 // The tool of every line of the one-key run; each line begins with this name and a blank.
 inline constexpr const char* kManageFile = "MEmuManage.exe";
 
+// One line of the run, its program and its arguments apart: the window runs the whole line,
+// the console companion starts the program by its full path with the arguments.
+struct ToolLine {
+    std::string program;    // "MEmuManage.exe"
+    std::string arguments;  // from the blank after the program: " snapshot MEmu take ..."
+    std::string Text() const { return program + arguments; }
+};
+
 // The snapshot every run takes and, unless bound to its UUID, names in its clone lines.
 inline constexpr const char* kSnapshotName = "SnapshotTest";
 
 // MEmuManage.exe snapshot <master> take "SnapshotTest"
+ToolLine SnapshotStep(const std::string& master);
 std::string SnapshotCommand(const std::string& master);
 
 // MEmuManage.exe clonevm <master> --name="MEmu_<n>" ...
@@ -58,6 +67,8 @@ std::string CloneCommand(const std::string& master, const std::string& clone_num
 // snapshot named by `snapshot` (its name, or a UUID).
 std::string CloneCommand(const std::string& master, const std::string& clone_number, bool pad_uuid,
                          std::string_view snapshot = kSnapshotName);
+ToolLine CloneStep(const std::string& master, const std::string& clone_number, bool pad_uuid,
+                   std::string_view snapshot = kSnapshotName);
 
 // The UUID in a snapshot reply ("Snapshot taken. UUID: <uuid>"), or nothing.
 std::optional<std::string> SnapshotUuidOf(std::string_view reply);
@@ -72,10 +83,14 @@ struct ClonePlan {
     // a second run on a changed master is the old one.
     bool bind_to_snapshot_uuid = false;
 
-    std::string SnapshotLine() const { return SnapshotCommand(master); }
+    ToolLine SnapshotStep() const { return ::SnapshotStep(master); }
+    std::string SnapshotLine() const { return SnapshotStep().Text(); }
     std::string CloneNumberText(int64_t i) const { return CloneNumberAt(numbering, i); }
     // `snapshot`: kSnapshotName, or the UUID when bound to it.
+    ToolLine CloneStep(int64_t i, std::string_view snapshot = kSnapshotName) const {
+        return ::CloneStep(master, CloneNumberText(i), numbering.pad_uuid, snapshot);
+    }
     std::string CloneLine(int64_t i, std::string_view snapshot = kSnapshotName) const {
-        return CloneCommand(master, CloneNumberText(i), numbering.pad_uuid, snapshot);
+        return CloneStep(i, snapshot).Text();
     }
 };

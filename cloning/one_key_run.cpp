@@ -14,8 +14,8 @@ struct StepReport {
 // Runs one tool command in the tools folder. The folder is made current again before every
 // command: a VM list refresh handled while the previous command ran makes the install folder
 // current, and the tools are started by their bare names.
-StepReport RunStepCommand(OneKeyRunHost& host, const std::string& tools_dir,
-                          const std::string& line, const char* success_word) {
+StepReport RunStepCommand(OneKeyRunHost& host, const std::string& tools_dir, const ToolLine& line,
+                          const char* success_word) {
     host.MakeDirectoryCurrent(tools_dir);
     CommandOutcome outcome = host.RunCommand(line);
     StepReport report;
@@ -51,7 +51,7 @@ OneKeyResult RunOneKey(OneKeyRunHost& host, RunDirectories dirs, const OneKeyOpt
     OneKeyResult result;
 
     const std::string snapshot_line = plan.SnapshotLine();
-    StepReport snapshot = RunStepCommand(host, tools_dir, snapshot_line, "taken");
+    StepReport snapshot = RunStepCommand(host, tools_dir, plan.SnapshotStep(), "taken");
     std::string snapshot_ref = kSnapshotName;
     bool may_clone = snapshot.finished;
     if (!snapshot.finished) {
@@ -89,8 +89,9 @@ OneKeyResult RunOneKey(OneKeyRunHost& host, RunDirectories dirs, const OneKeyOpt
             break;
         }
         const std::string number = plan.CloneNumberText(i);
-        const std::string line = plan.CloneLine(i, snapshot_ref);
-        StepReport step = RunStepCommand(host, tools_dir, line, "successfully");
+        const ToolLine tool_line = plan.CloneStep(i, snapshot_ref);
+        const std::string line = tool_line.Text();
+        StepReport step = RunStepCommand(host, tools_dir, tool_line, "successfully");
         ++result.attempted;
         if (!step.finished) {
             host.AppendLog(kAbandonedLine);

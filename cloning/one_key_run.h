@@ -30,7 +30,7 @@ public:
     // How many clones to register; read once, after the snapshot step.
     virtual int64_t CloneCount() = 0;
     // Runs the line in the current folder and says what came of it.
-    virtual CommandOutcome RunCommand(const std::string& line) = 0;
+    virtual CommandOutcome RunCommand(const ToolLine& line) = 0;
     virtual void AppendLog(const std::string& text) = 0;
     // Lets the window process what is queued (log lines appear, clicks are handled).
     virtual void PumpPendingMessages() = 0;

@@ -87,26 +87,28 @@ const std::vector<OperationRow> kOperations = {
     {Op::kAdbCommand, Tool::kAdb, "{ARGS}", {kIndex, {"ARGS", SlotKind::kArgs}},
      R::kCaptured, Rule::kOutput, nullptr},
     {Op::kInputText, Tool::kAdb, "shell input text {TEXT}",
-     {kIndex, {"TEXT", SlotKind::kDeviceText}}, R::kCaptured, Rule::kNone, nullptr},
+     {kIndex, {"TEXT", SlotKind::kDeviceText}}, R::kCaptured, Rule::kNone, nullptr, DeviceService::kShell, /*via_server=*/true},
     {Op::kInputKeyEvent, Tool::kAdb, "shell input keyevent {CODE}",
-     {kIndex, {"CODE", SlotKind::kInt}}, R::kCaptured, Rule::kNone, nullptr},
+     {kIndex, {"CODE", SlotKind::kInt}}, R::kCaptured, Rule::kNone, nullptr, DeviceService::kShell, /*via_server=*/true},
     {Op::kInputTap, Tool::kAdb, "shell input tap {X} {Y}",
-     {kIndex, {"X", SlotKind::kInt}, {"Y", SlotKind::kInt}}, R::kCaptured, Rule::kNone, nullptr},
+     {kIndex, {"X", SlotKind::kInt}, {"Y", SlotKind::kInt}}, R::kCaptured, Rule::kNone, nullptr, DeviceService::kShell, /*via_server=*/true},
     {Op::kInputSwipe, Tool::kAdb, "shell input swipe {X1} {Y1} {X2} {Y2}",
      {kIndex, {"X1", SlotKind::kInt}, {"Y1", SlotKind::kInt}, {"X2", SlotKind::kInt},
       {"Y2", SlotKind::kInt}},
-     R::kCaptured, Rule::kNone, nullptr},
+     R::kCaptured, Rule::kNone, nullptr, DeviceService::kShell, /*via_server=*/true},
     // The device's package manager answers "Success" (or "Failed").
     {Op::kClearAppData, Tool::kAdb, "shell pm clear {PACKAGE}", {kIndex, kPackage},
-     R::kCaptured, Rule::kPhrase, "Success"},
+     R::kCaptured, Rule::kPhrase, "Success", DeviceService::kShell, /*via_server=*/true},
     {Op::kScreenCapture, Tool::kAdb, "shell /system/bin/screencap -p /sdcard/{NAME}",
-     {kIndex, kDeviceFile}, R::kCaptured, Rule::kNone, nullptr},
+     {kIndex, kDeviceFile}, R::kCaptured, Rule::kNone, nullptr, DeviceService::kShell},
     {Op::kPullFile, Tool::kAdb, "pull /sdcard/{NAME} {FILE}",
      {kIndex, kDeviceFile, {"FILE", SlotKind::kLocalPath}}, R::kCaptured, Rule::kNone, nullptr},
     {Op::kRemoveDeviceFile, Tool::kAdb, "shell rm /sdcard/{NAME}", {kIndex, kDeviceFile},
-     R::kCaptured, Rule::kNone, nullptr},
+     R::kCaptured, Rule::kNone, nullptr, DeviceService::kShell},
+    {Op::kScreenStream, Tool::kAdb, "exec-out screencap -p", {kIndex}, R::kCaptured, Rule::kNone,
+     nullptr, DeviceService::kExec, /*via_server=*/true},
     {Op::kBootCompleted, Tool::kAdb, "shell getprop sys.boot_completed", {kIndex},
-     R::kCaptured, Rule::kOutput, nullptr},
+     R::kCaptured, Rule::kOutput, nullptr, DeviceService::kShell, /*via_server=*/true},
 };
 // clang-format on
 
@@ -299,6 +301,26 @@ const OperationRow& RowOf(Op op) {
 
 std::string OperationArguments(Op op, const OperationArgs& args, TextStyle style) {
     return Expand(RowOf(op), args, style);
+}
+
+std::string_view ServiceWord(DeviceService service) {
+    switch (service) {
+        case DeviceService::kShell:
+            return "shell";
+        case DeviceService::kExec:
+            return "exec-out";
+        case DeviceService::kNone:
+            break;
+    }
+    return {};
+}
+
+std::string DeviceCommand(Op op, const OperationArgs& args) {
+    OperationRow device = RowOf(op);
+    const std::string_view word = ServiceWord(device.service);
+    // Every such pattern begins with its word and a blank (checked by the tests).
+    device.pattern += word.empty() ? 0 : word.size() + 1;
+    return Expand(device, args, TextStyle::kDeviceLine);
 }
 
 const char* OperationProgram(Op op) {

@@ -58,6 +58,7 @@ enum class Op {
     kPullFile,
     kRemoveDeviceFile,
     kBootCompleted,
+    kScreenStream,  // the screen as PNG bytes straight from the device (through the adb server)
 };
 
 enum class Tool { kMemuc, kAdb };
@@ -104,6 +105,13 @@ enum class ResultRule {
     kOutput,            // the reply itself is the result
 };
 
+// Which service of the device an adb line asks for: its pattern begins with that word.
+enum class DeviceService {
+    kNone,   // adb.exe's own command (pull, connect, ...)
+    kShell,  // "shell ...": the device's shell runs the rest
+    kExec,   // "exec-out ...": the device runs the rest, its output raw bytes
+};
+
 struct OperationRow {
     Op op;
     Tool tool;
@@ -112,6 +120,10 @@ struct OperationRow {
     RunMode run;
     ResultRule rule;
     const char* phrase;  // kPhrase, kPhraseAbsent
+    DeviceService service = DeviceService::kNone;
+    // The console companion asks the adb server for it (one connection, no adb.exe start)
+    // rather than adb.exe, while a server can be had.
+    bool via_server = false;
 };
 
 const OperationRow& RowOf(Op op);
@@ -146,6 +158,11 @@ std::string OperationLine(Op op, const OperationArgs& args, TextStyle style,
                           std::string_view memuc_file = kMemucFile);
 // The line without its tool: for adb, what follows the target ("shell input tap 1 2").
 std::string OperationArguments(Op op, const OperationArgs& args, TextStyle style);
+// What the device runs for a shell or exec operation ("input tap 1 2"), as adb hands it over:
+// the pattern after its service word, filled as kDeviceLine fills it.
+std::string DeviceCommand(Op op, const OperationArgs& args);
+// The service word a pattern of that service begins with ("shell", "exec-out"); empty for none.
+std::string_view ServiceWord(DeviceService service);
 
 // The window's reading of a reply: the operation's rule, and nothing else.
 bool ReplySucceeds(Op op, std::string_view reply);

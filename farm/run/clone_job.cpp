@@ -54,7 +54,7 @@ public:
     void MakeDirectoryCurrent(const std::string&) override {}
     int32_t SelectedVmIndex() override { return request_.master; }
     int64_t CloneCount() override { return request_.count; }
-    CommandOutcome RunCommand(const std::string& line) override {
+    CommandOutcome RunCommand(const ToolLine& line) override {
         if (limits_.deadline.Passed(system_)) {
             report_.deadline_passed = true;
             return {"", /*finished=*/false, /*failed=*/true};  // nothing is started
@@ -64,7 +64,9 @@ public:
             const Deadline deadline = limits_.deadline;
             options.abandon = [this, deadline] { return deadline.Passed(system_); };
         }
-        const ToolRun run = system_.Tools().Run(ManageCommand(line), options);
+        // From the tools folder found beside the install folder, by its full path.
+        const ToolRun run =
+            system_.Tools().Run({folders_.tools, line.program, line.arguments}, options);
         CommandOutcome outcome;
         outcome.finished = run.end == RunEnd::kExited || run.end == RunEnd::kNotStarted;
         outcome.failed = run.end != RunEnd::kExited || run.exit_code != 0;
@@ -99,13 +101,6 @@ public:
     }
 
 private:
-    // The one-key run hands over whole MEmuManage.exe lines, which all begin with the tool's
-    // name: the program is that name, from the tools folder found beside the install folder.
-    ToolCommand ManageCommand(const std::string& line) const {
-        const size_t name = std::string_view(kManageFile).size();
-        return {folders_.tools, kManageFile, line.substr(std::min(name, line.size()))};
-    }
-
     const FarmRequest& request_;
     FarmSystem& system_;
     const ToolFolders& folders_;

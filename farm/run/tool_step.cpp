@@ -1,5 +1,6 @@
 #include "farm/run/tool_step.h"
 
+#include "adb/adb_codec.h"
 #include "control/strict_result.h"
 #include "process/tool_runner.h"
 
@@ -10,7 +11,6 @@ namespace {
 // instead of holding its VM, and the whole run, for ever. Every device verb answers in well
 // under a second on a working device; a screenshot of a large screen takes a few.
 constexpr double kDefaultDeviceRequestSeconds = 60;
-constexpr std::string_view kShellPrefix = "shell ";
 constexpr std::string_view kPngSignature = "\x89PNG\r\n\x1a\n";
 
 // How long a request may wait, and whether the deadline (rather than the time-out) bounds it.
@@ -30,8 +30,9 @@ ServerWait WaitFor(FarmSystem& system, const StepLimits& limits) {
     return wait;
 }
 
+// How a step through the server is named: "host:transport:<serial> + shell:<command>".
 std::string Request(const std::string& serial, const std::string& service) {
-    return "host:transport:" + serial + " + " + service;
+    return adb::TransportRequest(serial) + " + " + service;
 }
 
 // The run's deadline passed while "adb.exe start-server" ran for this request.
@@ -120,30 +121,15 @@ StepResult RunOperationStep(FarmSystem& system, const ToolFolders& folders, Op o
     return Finish(std::move(step), std::move(failure), started, system);
 }
 
-bool AsksTheDevice(Op op) {
-    switch (op) {
-        case Op::kInputText:
-        case Op::kInputKeyEvent:
-        case Op::kInputTap:
-        case Op::kInputSwipe:
-        case Op::kClearAppData:
-        case Op::kBootCompleted:
-            return true;
-        default:
-            return false;
-    }
-}
-
 StepResult RunDeviceStep(FarmSystem& system, const ToolFolders& folders, Op op,
                          const OperationArgs& args, const StepLimits& limits) {
     DeviceChannel& devices = system.Devices();
-    if (!AsksTheDevice(op) || devices.Way() == AdbWay::kProcess)
+    if (!RowOf(op).via_server || devices.Way() == AdbWay::kProcess)
         return RunOperationStep(system, folders, op, args, limits);
     const double started = system.Now();
     const std::string serial = DeviceSerial(args.index);
-    std::string command = OperationArguments(op, args, TextStyle::kDeviceLine);
-    if (command.rfind(kShellPrefix, 0) == 0) command.erase(0, kShellPrefix.size());
-    const std::string request = Request(serial, "shell:" + command);
+    const std::string command = DeviceCommand(op, args);
+    const std::string request = Request(serial, adb::ShellRequest(command));
     if (limits.deadline.Passed(system)) return Abandoned(request);
     const ServerWait wait = WaitFor(system, limits);
     const std::optional<adb::AdbResult> reply =
@@ -162,8 +148,8 @@ std::optional<StepResult> RunScreenshotStep(FarmSystem& system, const ToolFolder
     if (devices.Way() == AdbWay::kProcess) return std::nullopt;
     const double started = system.Now();
     const std::string serial = DeviceSerial(index);
-    const std::string command = "screencap -p";
-    const std::string request = Request(serial, "exec:" + command);
+    const std::string command = DeviceCommand(Op::kScreenStream, {index, {}, {}});
+    const std::string request = Request(serial, adb::ExecRequest(command));
     if (limits.deadline.Passed(system)) return Abandoned(request);
     const ServerWait wait = WaitFor(system, limits);
     const std::optional<adb::AdbResult> reply = devices.ExecToFile(

@@ -42,13 +42,9 @@ StepResult RunOperationStep(FarmSystem& system, const ToolFolders& folders, Op o
                             const OperationArgs& args, const StepLimits& limits,
                             bool detached = false);
 
-// True for the operations that ask a VM's device and go through the adb server: text, key,
-// tap, swipe, clear and the boot question.
-bool AsksTheDevice(Op op);
-
-// Runs an operation that asks the device (AsksTheDevice) through the adb server and judges
-// the reply as RunOperationStep judges a line: a FAIL, a time-out (the deadline's, when it came
-// first) or a missing result phrase is a failure. Every other operation, and every operation
+// Runs an operation whose row asks the device through the adb server (via_server) there, and
+// judges the reply as RunOperationStep judges a line: a FAIL, a time-out (the deadline's, when it
+// came first) or a missing result phrase is a failure. Every other operation, and every operation
 // once the run asks adb.exe instead of the server, runs as RunOperationStep.
 StepResult RunDeviceStep(FarmSystem& system, const ToolFolders& folders, Op op,
                          const OperationArgs& args, const StepLimits& limits);

@@ -547,6 +547,9 @@ TEST(FarmClone, ClonesFromTheSnapshotThisRunTook) {
     EXPECT_EQ(started[0].line, "memuc.exe memuc listvms");
     EXPECT_EQ(started[1].folder, "C:\\MEmuHyperv\\");
     EXPECT_EQ(started[2].line, CloneLine("121", kUuid1));
+    // MEmuManage.exe by its name from the tools folder, its arguments apart.
+    EXPECT_EQ(started[1].program, "MEmuManage.exe");
+    EXPECT_EQ(started[2].program, "MEmuManage.exe");
     EXPECT_EQ(farm.system.files.writes.at(0).first, "C:\\MEmu\\MEmuConsole.exe");
     EXPECT_EQ(farm.console.out,
               "MEmuConsole.exe: the 7.2.2 build was written.\r\n"

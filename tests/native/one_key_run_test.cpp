@@ -26,6 +26,7 @@ public:
     int stop_after_commands = -1;  // StopRequested turns true after this many commands
 
     std::vector<std::string> commands;
+    std::vector<std::string> programs;            // the program of each line, as the run gave it
     std::vector<std::string> directories_at_run;  // current directory when each command ran
     std::vector<std::string> log;
     std::string current_dir;
@@ -39,7 +40,9 @@ public:
     int32_t SelectedVmIndex() override { return selected; }
     // The window's reading of its count box.
     int64_t CloneCount() override { return CloneCountOf(count_text); }
-    CommandOutcome RunCommand(const std::string& line) override {
+    CommandOutcome RunCommand(const ToolLine& tool_line) override {
+        const std::string line = tool_line.Text();
+        programs.push_back(tool_line.program);
         commands.push_back(line);
         directories_at_run.push_back(current_dir);
         current_dir = "elsewhere\\";  // a nested refresh may change it while a command runs

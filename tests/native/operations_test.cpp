@@ -28,8 +28,46 @@ TEST(Operations, EveryOperationHasOneRowWhosePlaceholdersAreItsSlots) {
                 << pattern << " " << slot.name;
         }
     }
-    EXPECT_EQ(seen.size(), static_cast<size_t>(Op::kBootCompleted) + 1);
+    EXPECT_EQ(seen.size(), static_cast<size_t>(Op::kScreenStream) + 1);
 }
+
+// A row that names a device service begins with its word, so the device's command is the rest
+// of the row; a row the server serves asks the device for something.
+TEST(Operations, EveryDeviceRowBeginsWithItsServiceWord) {
+    for (const OperationRow& operation : AllOperations()) {
+        const std::string_view word = ServiceWord(operation.service);
+        if (operation.via_server) {
+            EXPECT_FALSE(word.empty()) << operation.pattern;
+        }
+        if (word.empty()) continue;
+        EXPECT_EQ(operation.tool, Tool::kAdb) << operation.pattern;
+        EXPECT_EQ(std::string(operation.pattern).rfind(std::string(word) + " ", 0), 0u)
+            << operation.pattern;
+    }
+}
+
+struct DeviceCommandRow {
+    const char* name;
+    Op op;
+    OperationArgs args;
+    const char* command;
+};
+
+class DeviceCommandTest : public testing::TestWithParam<DeviceCommandRow> {};
+
+TEST_P(DeviceCommandTest, IsWhatTheDeviceRuns) {
+    EXPECT_EQ(DeviceCommand(GetParam().op, GetParam().args), GetParam().command);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DeviceCommandTest,
+    testing::Values(
+        DeviceCommandRow{"tap", Op::kInputTap, {3, {-5, 7}, {}}, "input tap -5 7"},
+        DeviceCommandRow{"text", Op::kInputText, {3, {}, {"a b"}}, "input text 'a%sb'"},
+        DeviceCommandRow{"boot", Op::kBootCompleted, {3, {}, {}}, "getprop sys.boot_completed"},
+        DeviceCommandRow{"clear", Op::kClearAppData, {3, {}, {"com.x"}}, "pm clear com.x"},
+        DeviceCommandRow{"screen", Op::kScreenStream, {3, {}, {}}, "screencap -p"}),
+    RowName());
 
 struct LineRow {
     const char* name;
