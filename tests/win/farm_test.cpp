@@ -15,6 +15,7 @@
 #include "control/command_line_args.h"
 #include "install/manager_console.h"
 #include "support/farm_runner.h"
+#include "support/sim_fixture.h"
 #include "support/sim_install.h"
 #include "support/test_adb_port.h"
 #include "support/win_test_support.h"
@@ -31,18 +32,9 @@ std::string Utf8(const std::string& gbk) {
     return Utf8FromWide(WideFromGbk(gbk));
 }
 
-class FarmTest : public testing::Test {
+class FarmTest : public SimulatedFarmTest {
 protected:
-    void SetUp() override {
-        root_ = MakeTempFolder("farm");
-        ASSERT_FALSE(InstallSimulatedEmulator(root_, 3).empty());
-    }
-    void TearDown() override {
-        // The server a run started on the test's port ends with the test.
-        EXPECT_EQ(adb_port_.EndServer(root_), 0u);
-        StopSimulatedVms(root_);
-        DeleteInstallLocationValue();
-    }
+    FarmTest() : SimulatedFarmTest("farm", 3) {}
     std::string LastJournalLine() {
         const std::vector<std::string> lines = SimJournalLines(root_);
         return lines.empty() ? std::string() : lines.back();
@@ -58,9 +50,6 @@ protected:
         sim::ReadFileBytes(root_ + sim::kTypedFile, &text);
         return text;
     }
-
-    TestAdbPort adb_port_;
-    std::string root_;
 };
 
 // A script's text is its own whatever it looks like: after "--" it is the argument, alone in

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/farm_runner.h"
+#include "support/sim_fixture.h"
 #include "support/sim_install.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -25,18 +26,9 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class HealTest : public testing::Test {
+class HealTest : public SimulatedEmulatorTest {
 protected:
-    void SetUp() override {
-        root_ = MakeTempFolder("heal");
-        ASSERT_FALSE(InstallSimulatedEmulator(root_, 5).empty());
-    }
-    void TearDown() override {
-        StopSimulatedVms(root_);
-        DeleteInstallLocationValue();
-    }
-
-    std::string root_;
+    HealTest() : SimulatedEmulatorTest("heal", 5) {}
 };
 
 struct WatchLines {

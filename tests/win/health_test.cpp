@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/farm_runner.h"
+#include "support/sim_fixture.h"
 #include "support/sim_install.h"
 #include "support/test_adb_port.h"
 #include "win/unique_resource.h"
@@ -28,27 +29,15 @@ int Cores() {
     return static_cast<int>(info.dwNumberOfProcessors);
 }
 
-class HealthTest : public testing::Test {
+class HealthTest : public SimulatedFarmTest {
 protected:
-    void SetUp() override {
-        root_ = MakeTempFolder("health");
-        ASSERT_FALSE(InstallSimulatedEmulator(root_, 5).empty());
-    }
-    void TearDown() override {
-        // The server a run started on the test's port ends with the test.
-        EXPECT_EQ(adb_port_.EndServer(root_), 0u);
-        StopSimulatedVms(root_);
-        DeleteInstallLocationValue();
-    }
+    HealthTest() : SimulatedFarmTest("health", 5) {}
     // The VM's entry of a health document.
     static Json VmOf(const Json& document, int index) {
         for (const Json& vm : document.at("vms"))
             if (vm.at("index") == index) return vm;
         return Json();
     }
-
-    TestAdbPort adb_port_;
-    std::string root_;
 };
 
 TEST_F(HealthTest, FlagsExactlyTheSickVms) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/farm_runner.h"
+#include "support/sim_fixture.h"
 #include "support/sim_install.h"
 #include "support/test_adb_port.h"
 #include "support/win_test_support.h"
@@ -81,19 +82,9 @@ struct Case {
     bool start_first = false;  // VM 1 and 2 are started (with --wait) first
 };
 
-class RecordedOutputTest : public testing::TestWithParam<Case> {
+class RecordedOutputTest : public SimulatedFarmTest, public testing::WithParamInterface<Case> {
 protected:
-    void SetUp() override {
-        root_ = MakeTempFolder("recorded");
-        ASSERT_FALSE(InstallSimulatedEmulator(root_, 3).empty());
-    }
-    void TearDown() override {
-        EXPECT_EQ(adb_port_.EndServer(root_), 0u);
-        StopSimulatedVms(root_);
-        DeleteInstallLocationValue();
-    }
-    TestAdbPort adb_port_;
-    std::string root_;
+    RecordedOutputTest() : SimulatedFarmTest("recorded", 3) {}
 };
 
 TEST_P(RecordedOutputTest, PrintsWhatWasRecorded) {

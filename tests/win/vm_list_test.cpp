@@ -6,22 +6,15 @@
 
 #include "control/control_factory_win.h"
 #include "support/app_driver.h"
+#include "support/sim_fixture.h"
 #include "support/sim_install.h"
 #include "win/wide_text.h"
 
 namespace {
 
-class VmList_ : public testing::Test {
+class VmList_ : public SimulatedEmulatorTest {
 protected:
-    void SetUp() override {
-        root_ = MakeTempFolder("列表");
-        ASSERT_FALSE(InstallSimulatedEmulator(root_, 3).empty());
-    }
-    void TearDown() override {
-        StopSimulatedVms(root_);
-        DeleteInstallLocationValue();
-    }
-    std::string root_;
+    VmList_() : SimulatedEmulatorTest("列表", 3) {}
 };
 
 std::string ComboItemText(HWND combo, int index) {
