@@ -98,6 +98,10 @@ else
 fi
 # ---- end of the release package section
 
+# ---- The product's files include each other without a circle (a .cpp and its .h as one).
+echo "== include circles"
+if python3 scripts/check_includes.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
 if [ -x scripts/fuzz.sh ]; then
   echo "== fuzzing (short runs)"
   if scripts/fuzz.sh 10 2>&1 | tee build/fuzz.log; then
