@@ -43,8 +43,8 @@ std::string InArgumentPlace(const VerbRow& verb, const Slot& slot, const std::st
 
 class Reader {
 public:
-    Reader(const std::vector<std::string>& args, std::string version)
-        : args_(args), version_(std::move(version)) {}
+    Reader(const std::vector<std::string>& args, std::string version, PathResolver full_path)
+        : args_(args), version_(std::move(version)), full_path_(std::move(full_path)) {}
 
     // Places every word, then decides: a word in the wrong place, a word that could not be
     // read, help or version, a word left over, then the arguments and options by their rows.
@@ -283,6 +283,8 @@ private:
                 if (std::optional<std::string> problem =
                         ReadOptionValue(*option, given.front(), &value))
                     return problem;
+                if (option->kind == OptionKind::kPath && full_path_)
+                    value.text = full_path_(value.text);
             }
             if (std::optional<std::string> missing = MissingNeed(*verb_, *option, given_))
                 return *missing + UsageNote();
@@ -319,8 +321,9 @@ private:
                 if (slot.if_empty) request_.texts.push_back(slot.if_empty);
                 continue;
             }
-            if (std::optional<std::string> problem =
-                    ReadArgument(*verb_, slot, found->second, request_))
+            const bool path = slot.kind == SlotKind::kLocalPath && !found->second.empty();
+            const std::string text = path && full_path_ ? full_path_(found->second) : found->second;
+            if (std::optional<std::string> problem = ReadArgument(*verb_, slot, text, request_))
                 return *problem + UsageNote();
         }
         return std::nullopt;
@@ -328,6 +331,7 @@ private:
 
     const std::vector<std::string>& args_;
     const std::string version_;
+    const PathResolver full_path_;
     const OptionGiven given_ = [this](const OptionRow& option) { return Given(option); };
     const VerbRow* verb_ = nullptr;
     std::set<std::string> before_command_;       // option names given before the command word
@@ -349,12 +353,13 @@ private:
 
 }  // namespace
 
-ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version) {
-    return Reader(args, version).Read();
+ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version,
+                           const PathResolver& full_path) {
+    return Reader(args, version, full_path).Read();
 }
 
 bool AsksForJson(const std::vector<std::string>& args) {
-    Reader reader(args, "");
+    Reader reader(args, "", nullptr);
     reader.PlaceWords();
     return reader.json();
 }

@@ -6,6 +6,7 @@
 // the arguments arrive as GBK texts.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,14 @@ struct ParseOutcome {
     std::string text;     // help text, version line, or the usage error's message
 };
 
-// `args` are the arguments after the program name.
-ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version);
+// Makes a local path the command line names full: the caller's, taken from the folder the
+// program started in, not from the emulator's folder the tools run in.
+using PathResolver = std::function<std::string(const std::string& path)>;
+
+// `args` are the arguments after the program name. Every path option and path argument (by its
+// row's kind) is given to `full_path` when one is given.
+ParseOutcome ParseFarmArgs(const std::vector<std::string>& args, const std::string& version,
+                           const PathResolver& full_path = nullptr);
 
 // True when the arguments ask for JSON output: --json among the program's own words (not an
 // option's value, not after "--", not among adb's), wherever it stands, also for a command

@@ -73,7 +73,7 @@ int wmain(int argc, wchar_t** argv) {
         return kExitUsage;
     }
 
-    ParseOutcome parsed = ParseFarmArgs(*args, APP_VERSION);
+    ParseOutcome parsed = ParseFarmArgs(*args, APP_VERSION, FullPath);
     switch (parsed.kind) {
         case ParseOutcome::Kind::kHelp:
             PrintInformation("help", parsed.text, AsksForJson(*args), console);
@@ -93,7 +93,6 @@ int wmain(int argc, wchar_t** argv) {
             break;
     }
     FarmRequest& request = parsed.request;
-    MakePathsAbsolute(request, FullPath);
 
     g_json = request.json;
     WinFarmSystem::CatchInterrupts(SayStopping, SayEndingAtOnce);

@@ -210,13 +210,3 @@ FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmPr
     outcome.adb_port = system.Devices().port();
     return outcome;
 }
-
-void MakePathsAbsolute(FarmRequest& request,
-                       const std::function<std::string(const std::string&)>& full_path) {
-    if (request.install_dir) request.install_dir = full_path(*request.install_dir);
-    if (request.prom_file) request.prom_file = full_path(*request.prom_file);
-    const std::vector<Slot> slots = TextSlots(request);
-    for (size_t i = 0; i < slots.size() && i < request.texts.size(); ++i)
-        if (slots[i].kind == SlotKind::kLocalPath && !request.texts[i].empty())
-            request.texts[i] = full_path(request.texts[i]);
-}

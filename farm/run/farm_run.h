@@ -54,8 +54,3 @@ struct FarmOutcome {
 };
 
 FarmOutcome RunFarm(const FarmRequest& request, FarmSystem& system, const FarmProgress& progress);
-
-// Makes the local paths the request names full with `full_path`: they are the caller's, taken
-// from the folder the program started in, not from the emulator's folder the tools run in.
-void MakePathsAbsolute(FarmRequest& request,
-                       const std::function<std::string(const std::string&)>& full_path);

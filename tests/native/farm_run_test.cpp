@@ -296,13 +296,16 @@ TEST(FarmRun, OnlyLocalPathsAreMadeFull) {
         {"device_text", {"exec", "1", "ls"}, {"ls"}},
         {"adb_args", {"adb", "1", "push", "a.txt"}, {"push", "a.txt"}},
     };
+    const PathResolver full = [](const std::string& path) { return "FULL:" + path; };
     for (const auto& row : rows) {
-        FarmRequest request = ParseFarmArgs(row.args, "1").request;
-        request.install_dir = "i";
-        MakePathsAbsolute(request, [](const std::string& path) { return "FULL:" + path; });
+        std::vector<std::string> args = {"--install-dir", "i"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const FarmRequest request = ParseFarmArgs(args, "1", full).request;
         EXPECT_EQ(request.texts, row.texts) << row.name;
         EXPECT_EQ(request.install_dir, "FULL:i") << row.name;
     }
+    EXPECT_EQ(ParseFarmArgs({"health", "--prom", "m.prom"}, "1", full).request.prom_file,
+              "FULL:m.prom");
 }
 
 TEST(FarmRun, ScreenshotWithoutTheServerSucceedsOnlyWhenTheFileIsThere) {
