@@ -4,8 +4,8 @@
 //
 // The checks, in order, so that nothing is learnt without the token but /healthz's liveness:
 //   1. a header block over 16 KiB: 431 (nothing of it is read);
-//   2. a repeated Host, Origin, Authorization, Cookie, Content-Type or Content-Length, or a
-//      target that is no path: 400;
+//   2. a repeated Host, Origin, Authorization, Cookie, Content-Type, Content-Length,
+//      Transfer-Encoding or MCP-Protocol-Version, or a target that is no path: 400;
 //   3. the Host rule, then the Origin rule: 403 (a page of another site never gets further);
 //   4. /healthz, which needs no token: GET goes on, any other method 405;
 //   5. the token (Bearer, ?token= on the page, or a session cookie): 401; a write that only a
