@@ -205,14 +205,16 @@ DoorDecision DecideDoor(const RequestHead& request, const DoorSettings& settings
         return Refuse(403, *problem);
 
     const std::string_view path = PathOf(request.target);
-    const DoorRow& health = RowOf(Door::kHealth);
-    if (path == health.path) {
-        if (request.method != health.method) {
-            DoorDecision refused = Refuse(405, "/healthz takes GET", Door::kHealth);
+    // The doors that need no token (/healthz), before the token.
+    for (const DoorRow& open : kDoors) {
+        if (open.needs_token || open.path != path) continue;
+        if (request.method != open.method) {
+            DoorDecision refused =
+                Refuse(405, std::string(open.path) + " takes " + open.method, open.door);
             refused.allow = AllowedMethods(path);
             return refused;
         }
-        return Admit(health, request);
+        return Admit(open, request);
     }
 
     // The token, before anything says whether the path or the method exists.
