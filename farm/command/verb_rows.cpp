@@ -21,6 +21,7 @@ const std::vector<VerbRow> kVerbs = {
     {.name = "clone",
      .kind = K::kClone,
      .effect = E::kAdditive,
+     .leaves_set = true,
      .about =
          "Takes the snapshot \"SnapshotTest\" of VM INDEX and registers N linked clones of that\n"
          "snapshot (named by the UUID its reply gives), numbered from NUMBER (default "
@@ -62,6 +63,7 @@ const std::vector<VerbRow> kVerbs = {
      .op = Op::kStopAllVms,
      .effect = E::kDestructive,
      .idempotent = true,
+     .leaves_set = true,
      .about = "Stops every VM (memuc is not waited for)."},
     {.name = "running",
      .kind = K::kPerVm,
@@ -76,6 +78,7 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kWhole,
      .op = Op::kCreateVm,
      .effect = E::kAdditive,
+     .leaves_set = true,
      .about = "Creates a VM of TYPE (default {=TYPE})."},
     {.name = "remove",
      .kind = K::kPerVm,
@@ -86,6 +89,7 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kPerVm,
      .op = Op::kCloneVm,
      .effect = E::kAdditive,
+     .leaves_set = true,
      .about = "Makes a full copy of each VM (memuc clone)."},
     {.name = "rename",
      .kind = K::kPerVm,
@@ -151,6 +155,7 @@ const std::vector<VerbRow> kVerbs = {
      .op = Op::kSortWindows,
      .effect = E::kAdditive,
      .idempotent = true,
+     .leaves_set = true,
      .about = "Arranges the VM windows."},
     {.name = "getconfig",
      .kind = K::kPerVm,
@@ -205,11 +210,13 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kWhole,
      .op = Op::kImportVm,
      .effect = E::kDestructive,
+     .leaves_set = true,
      .about = "Imports a VM from FILE.ova (a relative path is taken from the current folder)."},
     {.name = "adb",
      .kind = K::kPerVm,
      .op = Op::kAdbCommand,
      .effect = E::kDestructive,
+     .leaves_set = true,
      .about =
          "Runs adb with ARGS against the VMs and prints its output. Everything after the SET is\n"
          "passed to adb as given, options included, each ARG as one argument."},
