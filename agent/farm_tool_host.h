@@ -12,23 +12,22 @@
 #include "agent/call_system.h"
 #include "agent/tool_arguments.h"
 #include "agent/tool_catalog.h"
+#include "farm/command/limits.h"
 #include "farm/run/farm_system.h"
 #include "mcp/tool_host.h"
 #include "text/utf8_of.h"
 
 namespace agent {
 
-inline constexpr int kDefaultStartsInFlight = 16;
-inline constexpr double kDefaultCallSeconds = 600;
 // The most bytes of one screen capture read back for an image.
 inline constexpr size_t kMostCaptureBytes = 32 * 1024 * 1024;
 
 struct HostOptions {
     OwnerLimits limits;
-    int parallel = kDefaultStartsInFlight;    // mcp --parallel: tool starts in flight
-    double deadline_s = kDefaultCallSeconds;  // mcp --deadline: each whole call
-    std::string install_dir;                  // found once at the start; empty: each call
-    std::string capture_dir;                  // screenshots without --files, with '\\' last
+    int parallel = kMcpStartsInFlight;    // mcp --parallel: tool starts in flight
+    double deadline_s = kMcpCallSeconds;  // mcp --deadline: each whole call
+    std::string install_dir;              // found once at the start; empty: each call
+    std::string capture_dir;              // screenshots without --files, with '\\' last
     GbkOf gbk_of;
     std::function<std::string(const std::string&)> full_path;
 };

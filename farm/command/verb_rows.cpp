@@ -276,6 +276,24 @@ const std::vector<VerbRow> kVerbs = {
          "for Prometheus's text-file collector (replaced whole each time; a failure keeps the\n"
          "old file and gives exit code 1). Windows and adb are asked {=--parallel} at a time by "
          "default."},
+    {.name = "mcp",
+     .kind = K::kList,
+     .effect = E::kAdditive,
+     .front_ends = kConsoleFrontEnd,
+     .defaults = {{"--parallel", kMcpStartsInFlight}, {"--deadline", kMcpCallSeconds}},
+     .about =
+         "Serves the farm's commands as tools to an AI agent over the Model Context Protocol\n"
+         "(JSON-RPC on standard input and output; notes on standard error) until its input ends.\n"
+         "Each call runs like one MEmuFarm command and answers with its JSON document and its\n"
+         "text. --parallel bounds the tool starts in flight across all calls (default\n"
+         "{=--parallel}), --deadline each whole call (default {=--deadline}; a call may ask for "
+         "less),\n"
+         "--max-calls the calls at once (default {=--max-calls}). The owner's limits: --vms SET "
+         "(every\n"
+         "call acts within SET), --read-only (only the tools that only ask), --tools NAME,... "
+         "(only\n"
+         "those), --files DIR (the files a call names must be inside DIR; without it no tool\n"
+         "writes a file on this PC and screenshot answers with images only)."},
 };
 
 }  // namespace
