@@ -136,6 +136,22 @@ std::vector<ResultImage> CapturedImages(const FarmRequest& request, const FarmOu
     return images;
 }
 
+// The result with as many of its images, in order, as fit in `budget` bytes as sent; the text
+// says how many were left out.
+Json WithinBudget(Json result, int64_t budget) {
+    Json& content = result["content"];
+    const auto size = [&result] { return static_cast<int64_t>(result.dump().size()); };
+    if (size() <= budget) return result;
+    size_t left_out = 0;
+    while (content.size() > 1 && size() > budget) {
+        content.erase(content.size() - 1);
+        ++left_out;
+    }
+    content[0]["text"] = content[0]["text"].get<std::string>() + std::to_string(left_out) +
+                         " screen(s) left out: the result would pass max_bytes\n";
+    return result;
+}
+
 }  // namespace
 
 FarmToolHost::FarmToolHost(FarmSystem& system, HostOptions options)
@@ -166,7 +182,22 @@ nlohmann::ordered_json FarmToolHost::Call(const std::string& name, const nlohman
     if (tool->captures_to_temp)
         reading.capture_file =
             options_.capture_dir + "mcp-screen-" + std::to_string(++calls_) + "-{index}.png";
-    ReadRequest read = ReadToolArguments(*tool, arguments, options_.limits, reading);
+    // screenshot's budget is the server's own argument, not the command's.
+    nlohmann::json given = arguments;
+    int64_t budget = kDefaultImageBudget;
+    if (tool->verb->job == VmJob::kScreenshot && given.is_object() &&
+        given.contains(kImageBudgetProperty)) {
+        const nlohmann::json& value = given[kImageBudgetProperty];
+        if (!value.is_number_integer() || value.get<int64_t>() < kLeastImageBudget ||
+            value.get<int64_t>() > kMostImageBudget)
+            return RefusalResult(
+                std::string(kImageBudgetProperty) + " must be a whole number from " +
+                    std::to_string(kLeastImageBudget) + " to " + std::to_string(kMostImageBudget),
+                utf8);
+        budget = value.get<int64_t>();
+        given.erase(kImageBudgetProperty);
+    }
+    ReadRequest read = ReadToolArguments(*tool, given, options_.limits, reading);
     if (!read.request) return RefusalResult(read.refusal, utf8);
     FarmRequest& request = *read.request;
     if (!options_.install_dir.empty()) request.install_dir = options_.install_dir;
@@ -196,7 +227,7 @@ nlohmann::ordered_json FarmToolHost::Call(const std::string& name, const nlohman
     std::vector<ResultImage> images;
     if (request.verb->job == VmJob::kScreenshot && outcome.exit_code != kExitUsage)
         images = CapturedImages(request, outcome, system_, tool->captures_to_temp);
-    return RunResult(request, outcome, progress.Text(), images, utf8);
+    return WithinBudget(RunResult(request, outcome, progress.Text(), images, utf8), budget);
 }
 
 }  // namespace agent

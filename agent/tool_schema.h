@@ -4,10 +4,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+
 #include "agent/tool_catalog.h"
 #include "text/utf8_of.h"
 
 namespace agent {
+
+// screenshot: the most bytes the whole result may take as sent (base64 and text included).
+inline constexpr int64_t kDefaultImageBudget = 800000;
+inline constexpr int64_t kLeastImageBudget = 1000;
+inline constexpr int64_t kMostImageBudget = 50 * 1000 * 1000;
+inline constexpr const char* kImageBudgetProperty = "max_bytes";
 
 // The schema of one parameter's property.
 nlohmann::ordered_json PropertySchema(const Parameter& parameter, const Utf8Of& utf8);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "agent/farm_tool_host.h"
+#include "agent/serve_options.h"
 #include "agent/tool_result.h"
 #include "agent_test_support.h"
 #include "fake_farm_system.h"
@@ -435,6 +436,79 @@ TEST(AgentTools, Base64) {
     EXPECT_EQ(agent::Base64("fo"), "Zm8=");
     EXPECT_EQ(agent::Base64("foo"), "Zm9v");
     EXPECT_EQ(agent::Base64("\xff\xfe"), "//4=");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AgentScreenshot, TheScreensThatPassTheBudgetAreLeftOutAndSaidSo) {
+    // Screens of 3,000 bytes each.
+    const auto large = [](const std::string&, const std::string& service) {
+        return service == "exec:screencap -p" ? Okay(kFakePng + std::string(3000, 'x'))
+                                              : Okay("1\n");
+    };
+    Served served;
+    served.system.adb.answer = large;
+    const Json whole = served.Call("screenshot", R"({"set":"1-3"})");
+    ASSERT_EQ(whole["content"].size(), 4u);
+    const int64_t one_less = static_cast<int64_t>(whole.dump().size()) - 1;
+    Served again;
+    again.system.adb.answer = large;
+    const Json cut =
+        again.Call("screenshot", R"({"set":"1-3","max_bytes":)" + std::to_string(one_less) + "}");
+    EXPECT_LE(static_cast<int64_t>(cut.dump().size()), one_less);
+    EXPECT_EQ(cut["content"].size(), 3u);
+    EXPECT_NE(Text(cut).find("1 screen(s) left out"), std::string::npos) << Text(cut);
+    const Json refused = again.Call("screenshot", R"({"set":"1","max_bytes":10})");
+    EXPECT_EQ(refused["isError"], true);
+}
+
+}  // namespace
+
+namespace {
+
+struct ServeRow {
+    const char* name;
+    const char* tools;  // --tools
+    const char* problem;
+};
+
+class ServeOptionsTest : public testing::TestWithParam<ServeRow> {};
+
+TEST_P(ServeOptionsTest, ToolsNameOnlyTools) {
+    const ServeRow& row = GetParam();
+    FarmRequest request = NewRequest(*FindVerb("mcp"));
+    request.mcp_tools = row.tools;
+    std::string problem;
+    const std::optional<agent::HostOptions> options = agent::ServeOptions(request, &problem);
+    if (row.problem) {
+        EXPECT_FALSE(options);
+        EXPECT_EQ(problem, row.problem);
+    } else {
+        ASSERT_TRUE(options) << problem;
+        EXPECT_EQ(options->parallel, kMcpStartsInFlight);
+        EXPECT_EQ(options->deadline_s, kMcpCallSeconds);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ServeOptionsTest,
+    testing::Values(ServeRow{"some", "list,stop", nullptr},
+                    ServeRow{"blanks_around", "list, stop", nullptr},
+                    ServeRow{"writes_a_file", "export", nullptr},
+                    ServeRow{"not_a_tool", "list,mcp",
+                             "--tools: 'mcp' is no tool (the tools are the commands of MEmuFarm "
+                             "--help but mcp)"},
+                    ServeRow{"unknown", "lsit",
+                             "--tools: 'lsit' is no tool (the tools are the commands of MEmuFarm "
+                             "--help but mcp)"}),
+    RowName());
+
+TEST(AgentServe, TheOwnersSetIsWrittenAsTheConsoleWritesIt) {
+    std::string why;
+    EXPECT_EQ(agent::VmSetText(*ParseVmSet("3,5,101-103", &why)), "3,5,101,102,103");
+    EXPECT_EQ(agent::VmSetText(*ParseVmSet("running", &why)), "running");
 }
 
 }  // namespace

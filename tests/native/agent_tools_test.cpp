@@ -75,8 +75,10 @@ TEST(AgentTools, EveryParameterIsAPropertyWithTheRowsLimitsAndDefault) {
                 }
             }
         }
-        // The verb's own, then --deadline: every global option the grammar offers to MCP.
-        EXPECT_EQ(schema["properties"].size(), parameters + 1) << tool.verb->name;
+        // The verb's own, then --deadline: every global option the grammar offers to MCP; and
+        // screenshot's budget.
+        const size_t own = tool.verb->job == VmJob::kScreenshot ? 1 : 0;
+        EXPECT_EQ(schema["properties"].size(), parameters + 1 + own) << tool.verb->name;
         EXPECT_TRUE(schema["properties"].contains("deadline")) << tool.verb->name;
         EXPECT_FALSE(schema["properties"].contains("install_dir")) << tool.verb->name;
         EXPECT_FALSE(schema["properties"].contains("json")) << tool.verb->name;
