@@ -10,6 +10,7 @@
 #include "cli/console_io_win.h"
 #include "cli/farm_args.h"
 #include "cli/farm_output.h"
+#include "cli/mcp_serve_win.h"
 #include "cli/system_facts_win.h"
 #include "farm/run/farm_run.h"
 #include "farm/run/farm_system_win.h"
@@ -93,6 +94,11 @@ int wmain(int argc, wchar_t** argv) {
             break;
     }
     FarmRequest& request = parsed.request;
+<<<<<<< HEAD
+=======
+    if (request.verb->name == std::string_view("mcp")) return ServeMcp(request);
+    MakePathsAbsolute(request, FullPath);
+>>>>>>> h28b
 
     g_json = request.json;
     WinFarmSystem::CatchInterrupts(SayStopping, SayEndingAtOnce);

@@ -138,7 +138,8 @@ bool TakesOption(const VerbRow& verb, const OptionRow& option) {
         case OptionScope::kGlobal:
             return true;
         case OptionScope::kSetVerbs:
-            return verb.kind == VerbKind::kPerVm || verb.kind == VerbKind::kHealth;
+            return verb.kind == VerbKind::kPerVm || verb.kind == VerbKind::kHealth ||
+                   IsWordOf(option.verbs, ' ', verb.name);
         case OptionScope::kVerbs:
             return IsWordOf(option.verbs, ' ', verb.name);
     }

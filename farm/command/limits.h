@@ -32,3 +32,9 @@ inline constexpr double kDefaultHealWindowS = 3600;
 // How long memuc stop and memuc start may stay silent before a heal action counts as timed out.
 inline constexpr int kHealStopTimeoutMs = 30000;
 inline constexpr int kHealStartTimeoutMs = 120000;
+
+// mcp: tool starts in flight across all calls, the longest call in seconds, and calls at once.
+inline constexpr int kMcpStartsInFlight = 16;
+inline constexpr double kMcpCallSeconds = 600;
+inline constexpr int kMcpMaxCalls = 32;
+inline constexpr int kMostMcpCalls = 256;

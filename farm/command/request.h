@@ -67,4 +67,11 @@ struct FarmRequest {
     int heal_after = kDefaultHealAfter;
     int max_restarts = kDefaultMaxRestarts;
     double heal_window_s = kDefaultHealWindowS;
+
+    // mcp: the server's bounds and the owner's limits on every call.
+    int max_calls = kMcpMaxCalls;
+    std::optional<VmSet> mcp_vms;
+    bool read_only = false;
+    std::optional<std::string> mcp_tools;  // "NAME,..."
+    std::optional<std::string> mcp_files;  // a folder
 };

@@ -21,6 +21,7 @@ const std::vector<VerbRow> kVerbs = {
     {.name = "clone",
      .kind = K::kClone,
      .effect = E::kAdditive,
+     .leaves_set = true,
      .about =
          "Takes the snapshot \"SnapshotTest\" of VM INDEX and registers N linked clones of that\n"
          "snapshot (named by the UUID its reply gives), numbered from NUMBER (default "
@@ -62,6 +63,7 @@ const std::vector<VerbRow> kVerbs = {
      .op = Op::kStopAllVms,
      .effect = E::kDestructive,
      .idempotent = true,
+     .leaves_set = true,
      .about = "Stops every VM (memuc is not waited for)."},
     {.name = "running",
      .kind = K::kPerVm,
@@ -76,6 +78,7 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kWhole,
      .op = Op::kCreateVm,
      .effect = E::kAdditive,
+     .leaves_set = true,
      .about = "Creates a VM of TYPE (default {=TYPE})."},
     {.name = "remove",
      .kind = K::kPerVm,
@@ -86,6 +89,7 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kPerVm,
      .op = Op::kCloneVm,
      .effect = E::kAdditive,
+     .leaves_set = true,
      .about = "Makes a full copy of each VM (memuc clone)."},
     {.name = "rename",
      .kind = K::kPerVm,
@@ -151,6 +155,7 @@ const std::vector<VerbRow> kVerbs = {
      .op = Op::kSortWindows,
      .effect = E::kAdditive,
      .idempotent = true,
+     .leaves_set = true,
      .about = "Arranges the VM windows."},
     {.name = "getconfig",
      .kind = K::kPerVm,
@@ -205,11 +210,13 @@ const std::vector<VerbRow> kVerbs = {
      .kind = K::kWhole,
      .op = Op::kImportVm,
      .effect = E::kDestructive,
+     .leaves_set = true,
      .about = "Imports a VM from FILE.ova (a relative path is taken from the current folder)."},
     {.name = "adb",
      .kind = K::kPerVm,
      .op = Op::kAdbCommand,
      .effect = E::kDestructive,
+     .leaves_set = true,
      .about =
          "Runs adb with ARGS against the VMs and prints its output. Everything after the SET is\n"
          "passed to adb as given, options included, each ARG as one argument."},
@@ -269,6 +276,24 @@ const std::vector<VerbRow> kVerbs = {
          "for Prometheus's text-file collector (replaced whole each time; a failure keeps the\n"
          "old file and gives exit code 1). Windows and adb are asked {=--parallel} at a time by "
          "default."},
+    {.name = "mcp",
+     .kind = K::kList,
+     .effect = E::kAdditive,
+     .front_ends = kConsoleFrontEnd,
+     .defaults = {{"--parallel", kMcpStartsInFlight}, {"--deadline", kMcpCallSeconds}},
+     .about =
+         "Serves the farm's commands as tools to an AI agent over the Model Context Protocol\n"
+         "(JSON-RPC on standard input and output; notes on standard error) until its input ends.\n"
+         "Each call runs like one MEmuFarm command and answers with its JSON document and its\n"
+         "text. --parallel bounds the tool starts in flight across all calls (default\n"
+         "{=--parallel}), --deadline each whole call (default {=--deadline}; a call may ask for "
+         "less),\n"
+         "--max-calls the calls at once (default {=--max-calls}). The owner's limits: --vms SET "
+         "(every\n"
+         "call acts within SET), --read-only (only the tools that only ask), --tools NAME,... "
+         "(only\n"
+         "those), --files DIR (the files a call names must be inside DIR; without it no tool\n"
+         "writes a file on this PC and screenshot answers with images only)."},
 };
 
 }  // namespace

@@ -47,6 +47,10 @@ struct VerbRow {
     Effect effect = Effect::kAdditive;
     bool idempotent = false;   // doing it twice leaves the farm as doing it once
     bool writes_file = false;  // it writes a file on this PC
+    // It reaches past the VMs it names: every VM (stopall, sortwin), new VMs (create, copy,
+    // import, clone), or any device adb's own words name. A front end limited to some VMs
+    // does not offer it.
+    bool leaves_set = false;
     unsigned front_ends = kEveryFrontEnd;
     std::vector<OptionDefault> defaults = {};
     // The help: "{=NAME}" stands for the default of the command's option or argument NAME.

@@ -12,6 +12,7 @@
 
 #include "cli/farm_args.h"
 #include "cli/farm_help.h"
+#include "farm/command/verb_rows.h"
 #include "request_description.h"
 
 namespace {
@@ -81,6 +82,13 @@ TEST(RecordedParse, EveryCommandLineReadsAsRecorded) {
 }
 
 TEST(RecordedParse, HelpTextsAreTheRecordedOnes) {
+    if (std::getenv("MEMUFARM_RECORD")) {
+        // The program's help and every command's, in the rows' order, written anew.
+        nlohmann::ordered_json anew;
+        anew["program"] = ProgramHelp("9.9.9");
+        for (const VerbRow& verb : AllVerbs()) anew[verb.name] = CommandHelp(verb.name);
+        std::ofstream(std::string(RECORDED_DIR) + "/help.json") << anew.dump(1) << "\n";
+    }
     const Json help = ReadJson(std::string(RECORDED_DIR) + "/help.json");
     for (const auto& [key, text] : help.items()) {
         const std::string made = key == "program" ? ProgramHelp("9.9.9") : CommandHelp(key);
