@@ -94,11 +94,7 @@ int wmain(int argc, wchar_t** argv) {
             break;
     }
     FarmRequest& request = parsed.request;
-<<<<<<< HEAD
-=======
     if (request.verb->name == std::string_view("mcp")) return ServeMcp(request);
-    MakePathsAbsolute(request, FullPath);
->>>>>>> h28b
 
     g_json = request.json;
     WinFarmSystem::CatchInterrupts(SayStopping, SayEndingAtOnce);
