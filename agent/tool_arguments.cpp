@@ -230,7 +230,7 @@ std::optional<std::string> ValueText(const Json& value, std::string* text) {
 }
 
 std::optional<std::string> PathInside(const std::string& folder, const std::string& path) {
-    auto parts = [](const std::string& text, std::string* root) {
+    auto pieces_of = [](const std::string& text, std::string* root) {
         std::vector<std::string> pieces;
         std::string piece;
         size_t i = 0;
@@ -272,19 +272,19 @@ std::optional<std::string> PathInside(const std::string& folder, const std::stri
         return true;
     };
     std::string folder_root, path_root;
-    const auto folder_parts = parts(folder, &folder_root);
-    const auto path_parts = parts(path, &path_root);
-    if (!folder_parts || !path_parts || !same(folder_root, path_root)) return std::nullopt;
-    if (path_parts->size() <= folder_parts->size()) return std::nullopt;  // the folder itself
-    for (size_t i = 0; i < folder_parts->size(); ++i)
-        if (!same((*folder_parts)[i], (*path_parts)[i])) return std::nullopt;
+    const auto folder_pieces = pieces_of(folder, &folder_root);
+    const auto path_pieces = pieces_of(path, &path_root);
+    if (!folder_pieces || !path_pieces || !same(folder_root, path_root)) return std::nullopt;
+    if (path_pieces->size() <= folder_pieces->size()) return std::nullopt;  // the folder itself
+    for (size_t i = 0; i < folder_pieces->size(); ++i)
+        if (!same((*folder_pieces)[i], (*path_pieces)[i])) return std::nullopt;
     // A name Windows reads as another one (a stream "a:b", a trailing dot or blank) stays out.
-    for (const std::string& piece : *path_parts)
+    for (const std::string& piece : *path_pieces)
         if (piece.find(':') != std::string::npos || piece.back() == '.' || piece.back() == ' ')
             return std::nullopt;
     std::string inside = path_root;
     if (path.size() >= 2 && path[1] != ':') inside = "\\";  // \\server\share
-    for (const std::string& piece : *path_parts) inside += "\\" + piece;
+    for (const std::string& piece : *path_pieces) inside += "\\" + piece;
     return inside;
 }
 

@@ -27,7 +27,8 @@ PROGRAMS = ("MEmuSnapshotTool.exe", "MEmuFarm.exe")
 GUIDE = "使用说明.txt"
 FLEET = ["fleet/README.md", "fleet/windows/install-windows_exporter.cmd",
          "fleet/windows/memufarm-health-task.xml", "fleet/prometheus/memu-rules.yml",
-         "fleet/prometheus/scrape-example.yml", "fleet/grafana/memu-farm.json"]
+         "fleet/prometheus/scrape-example.yml", "fleet/grafana/memu-farm.json",
+         "fleet/agent/mcp-servers.example.json"]
 TASK = "fleet/windows/memufarm-health-task.xml"
 TASK_COMMAND = ("health all --watch 15 --heal --prom "
                 "C:\\ProgramData\\windows_exporter\\textfile_inputs\\memu.prom")
@@ -134,6 +135,12 @@ def main():
         json.loads(files["fleet/grafana/memu-farm.json"])
     except ValueError as error:
         problems.append("the dashboard is not JSON: %s" % error)
+    try:
+        servers = json.loads(files["fleet/agent/mcp-servers.example.json"])["mcpServers"]
+        if any(server["args"][0] != "mcp" for server in servers.values()):
+            problems.append("an agent's server example does not run MEmuFarm mcp")
+    except (ValueError, KeyError, IndexError) as error:
+        problems.append("the agent's server example is not one: %s" % error)
     report("fleet set-up", problems)
 
     problems = []

@@ -25,6 +25,9 @@ have clang++ || need+=(clang)
 [ -d /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux ] || need+=(libclang-rt-14-dev)
 have python3 || need+=(python3)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+# The MCP client test: Node.js and npm (the SDK's client comes from the lock file, npm ci).
+have node || need+=(nodejs)
+have npm || need+=(npm)
 # Prometheus, node_exporter (its text-file collector reads the files windows_exporter's does)
 # and Alertmanager: the fleet set-up's checks run the real ones. The tests never use the
 # services the packages may start (under systemd): they start their own on free loopback ports.

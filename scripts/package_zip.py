@@ -26,7 +26,8 @@ GUIDE = "使用说明.txt"
 # The fleet set-up (fleet/ of the repository), shipped under fleet/ with Windows line ends;
 # the scheduled task in UTF-16 with a byte order mark, as Task Scheduler writes its own.
 FLEET = ("README.md", "windows/install-windows_exporter.cmd", "windows/memufarm-health-task.xml",
-         "prometheus/memu-rules.yml", "prometheus/scrape-example.yml", "grafana/memu-farm.json")
+         "prometheus/memu-rules.yml", "prometheus/scrape-example.yml", "grafana/memu-farm.json",
+         "agent/mcp-servers.example.json")
 
 
 class Cp936NameInfo(zipfile.ZipInfo):

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything (native, Windows x86_64, Windows i686) and runs every test:
 # native unit tests, then the Windows-side tests on a virtual display, under 64-bit Wine for
-# the x86_64 build and under 32-bit Wine for the i686 build, then the release package's checks.
+# the x86_64 build (then the MCP client test against its MEmuFarm mcp) and under 32-bit Wine
+# for the i686 build, then the release package's checks.
 # Ends with one summary line: "tests: N passed, N failed", plus ", N not run" when a machine
 # that cannot run 32-bit programs leaves the i686 tests out.
 set -uo pipefail
@@ -60,6 +61,17 @@ fi
 echo "== Windows x86_64 build and tests under Wine"
 if build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"; then
   windows_suite build/win64
+  # MEmuFarm mcp driven by the MCP SDK's own client under 64-bit Wine (tests/mcp/).
+  echo "== MCP client test (x86_64 build)"
+  bash tests/mcp/run.sh build/win64 2>&1 | tee build/mcp-client.log
+  mcp_pass=$(sed -n 's/^# pass //p' build/mcp-client.log | tail -n 1)
+  mcp_fail=$(sed -n 's/^# fail //p' build/mcp-client.log | tail -n 1)
+  if [ -z "$mcp_pass" ]; then
+    failed=$((failed + 1))
+  else
+    passed=$((passed + mcp_pass))
+    failed=$((failed + ${mcp_fail:-0}))
+  fi
 else
   echo "x86_64 build failed"; failed=$((failed + 1))
 fi
