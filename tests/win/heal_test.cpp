@@ -26,9 +26,10 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class HealTest : public SimulatedEmulatorTest {
+// The adb server a watch starts runs on the test's own port and ends with the test.
+class HealTest : public SimulatedFarmTest {
 protected:
-    HealTest() : SimulatedEmulatorTest("heal", 5) {}
+    HealTest() : SimulatedFarmTest("heal", 5) {}
 };
 
 struct WatchLines {
