@@ -35,6 +35,12 @@ have promtool || need+=(prometheus)
 have prometheus || need+=(prometheus)
 have prometheus-node-exporter || need+=(prometheus-node-exporter)
 have prometheus-alertmanager || need+=(prometheus-alertmanager)
+# Header-only libraries the Windows builds take from Debian: stb (screenshots scaled and
+# encoded for agents and the farm page) and Boost's Beast and Asio (the HTTP service).
+[ -f /usr/include/stb/stb_image.h ] || need+=(libstb-dev)
+[ -f /usr/include/boost/beast.hpp ] || need+=(libboost1.81-dev)
+# The fleet's playbook is run by the real Ansible in the tests.
+have ansible-playbook || need+=(ansible-core)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing: ${need[*]}"
