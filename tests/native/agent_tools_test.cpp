@@ -148,6 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(HintRow{"read_only", "list", true, std::nullopt, true},
                     HintRow{"additive", "start", false, false, true},
                     HintRow{"additive_not_idempotent", "tap", false, false, false},
+                    HintRow{"additive_idempotent_install", "install", false, false, true},
                     HintRow{"destructive", "remove", false, true, false},
                     HintRow{"destructive_idempotent", "stop", false, true, true}),
     RowName());

@@ -175,6 +175,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"start_5_3", {"start", "5-3"}, "!reversed range 5-3"},
         ParseRow{"start_1_", {"start", "1,"}, "!SET '1,' is not"},
         ParseRow{"start_0_10000", {"start", "0-10000"}, "!more than 10000 VMs"},
+        ParseRow{
+            "stop_two_ranges_of_10000", {"stop", "0-4999,5000-9999"}, "stop set=0..9999(10000)"},
+        ParseRow{
+            "start_two_ranges_past_10000", {"start", "0-4999,5000-10000"}, "!more than 10000 VMs"},
         ParseRow{"start_1_timeout_5", {"start", "1", "--timeout", "5"}, "!--timeout needs --wait"},
         ParseRow{"start_1_wait_timeout_1",
                  {"start", "1", "--wait", "--timeout", "-1"},

@@ -191,3 +191,29 @@ TEST(Grammar, TheConsoleWriteOfCloneOverwrites) {
 }
 
 }  // namespace
+
+// A command over one VM takes any index from 0 up: the first VM is 0.
+TEST(Grammar, AOneVmCommandTakesEveryIndexFromZero) {
+    for (const VerbDescription& verb : DescribeGrammar(kConsoleFrontEnd)) {
+        if (verb.verb->kind != VerbKind::kOneVm) continue;
+        const Parameter& index = verb.parameters.front();
+        ASSERT_EQ(index.kind, ParameterKind::kVmIndex) << verb.verb->name;
+        EXPECT_EQ(index.low, 0.0) << verb.verb->name;
+        EXPECT_EQ(index.high, static_cast<double>(INT32_MAX)) << verb.verb->name;
+    }
+}
+
+// An option that excludes another is refused beside it, and only where the command takes both.
+TEST(Grammar, AnExclusionNamesTheOtherOption) {
+    const VerbRow* start = FindVerb("start");
+    const VerbRow* list = FindVerb("list");
+    ASSERT_TRUE(start && list);
+    const OptionRow quiet{.name = "--quiet", .excludes = "--boot"};
+    const auto boot_given = [](const OptionRow& option) {
+        return std::string(option.name) == "--boot";
+    };
+    const auto nothing_given = [](const OptionRow&) { return false; };
+    EXPECT_EQ(Exclusion(*start, quiet, boot_given), "--quiet cannot be given with --boot");
+    EXPECT_EQ(Exclusion(*start, quiet, nothing_given), std::nullopt);
+    EXPECT_EQ(Exclusion(*list, quiet, boot_given), std::nullopt);
+}

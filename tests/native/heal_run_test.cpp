@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/farm_args.h"
@@ -301,6 +303,38 @@ TEST(HealRun, CtrlCLetsTheRunningActionEndAndHandsOutNoNewOne) {
     EXPECT_EQ(watch.last.exit_code, 1);
     ASSERT_TRUE(watch.last.heal);
     EXPECT_EQ(watch.last.heal->totals.at({1, HealAction::kStart, HealResult::kFailed}), 1);
+}
+
+// Waiting for the actions returns only once the one handed out has ended, however long its
+// tool runs (here until another thread lets it go).
+TEST(HealActions, WaitIdleReturnsOnlyAfterTheRunningActionEnded) {
+    FakeFarmSystem system;
+    HealingEmulator emulator(system);
+    emulator.AddVm(0, false);
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> released{false};
+    const auto answer = system.tools.answer;
+    system.tools.answer = [&](const std::string& line) {
+        if (Contains(line, "memuc start -i 0"))
+            while (!released) std::this_thread::yield();
+        return answer(line);
+    };
+    std::thread releaser([&] {
+        while (!waiting) std::this_thread::yield();
+        for (int i = 0; i < 10000; ++i) std::this_thread::yield();
+        released = true;
+    });
+    {
+        HealActions actions(system, {"C:\\MEmu\\", "C:\\MEmu\\"}, ScheduleOptions{},
+                            HealPace::kBackground);
+        actions.Submit({{0, "MEmu_0", HealAction::kStart, "not running"}});
+        waiting = true;
+        actions.WaitIdle();
+        EXPECT_TRUE(released);
+        EXPECT_TRUE(actions.InProgress().empty());
+        EXPECT_EQ(actions.TakeEnded().size(), 1u);
+    }
+    releaser.join();
 }
 
 TEST(HealFormat, EventAsJsonLineAndText) {

@@ -10,6 +10,7 @@
 
 #include "cli/farm_args.h"
 #include "fake_farm_system.h"
+#include "farm/command/limits.h"
 #include "farm/run/farm_run.h"
 #include "farm/health/prometheus_text.h"
 #include "farm/report/health_format.h"
@@ -61,6 +62,8 @@ TEST(Health, IsoUtcTime) {
     EXPECT_EQ(IsoUtc(157520160000000000), "2100-03-01T00:00:00Z");
     EXPECT_EQ(IsoUtc(0), "1601-01-01T00:00:00Z");  // the first time Windows counts
     EXPECT_EQ(IsoUtc(157520160000000000 - 10000000), "2100-02-28T23:59:59Z");
+    EXPECT_EQ(IsoUtc(133958016000000000), "2025-07-01T00:00:00Z");  // the day after 30 June
+    EXPECT_EQ(IsoUtc(133642656000000000 - 10000000), "2024-06-30T23:59:59Z");
     EXPECT_DOUBLE_EQ(UnixSeconds(116444736000000000 + 15000000), 1.5);
 }
 
@@ -255,7 +258,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, UptimeCellTest,
                                          UptimeRow{"lowest_hours", 3600, "1h00m"},
                                          UptimeRow{"highest_hours", 86399, "23h59m"},
                                          UptimeRow{"lowest_days", 86400, "1d00h"},
-                                         UptimeRow{"days_and_hours", 90061, "1d01h"}),
+                                         UptimeRow{"days_and_hours", 90061, "1d01h"},
+                                         UptimeRow{"highest_hour_of_a_day", 172799, "1d23h"}),
                          RowName());
 
 TEST(HealthFormat, TextTableMarksUnhealthyRowsAndCountsThem) {
@@ -276,6 +280,25 @@ TEST(HealthFormat, TextTableMarksUnhealthyRowsAndCountsThem) {
         << table;
     EXPECT_NE(table.find("3 VMs, 2 running, 1 unhealthy (sampled 2025-12-31T00:00:00Z).\n"),
               std::string::npos);
+}
+
+// With a heal view, a VM the round decided nothing on keeps its health cell; the document
+// counts the VMs being healed and those over their budget.
+TEST(HealthFormat, HealViewMarksOnlyTheVmsItDecidedOn) {
+    HealDecision healing;
+    healing.index = 2;
+    healing.state = HealState::kHealing;
+    HealDecision gave_up;
+    gave_up.index = 3;
+    gave_up.state = HealState::kGaveUp;
+    const HealView heal{{{2, healing}, {3, gave_up}}, {}};
+    const std::string table = HealthTable(ThreeVms(), &heal);
+    EXPECT_NE(table.find("1m41s   ok\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("?       healing\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("0s      GAVE UP (stopped)\n"), std::string::npos) << table;
+    const auto document = HealthDocument(ThreeVms(), 1, "x", Utf8, &heal);
+    EXPECT_EQ(document["healing"], 1);
+    EXPECT_EQ(document["gave_up"], 1);
 }
 
 TEST(HealthFormat, JsonHasNullsWithReasons) {
@@ -506,6 +529,36 @@ TEST(HealthRun, ReadsEveryVmFromTwoProcessLists) {
             << key;
     EXPECT_EQ(vms[2].headless_pid, 703u);
     EXPECT_EQ(outcome.message, "1 of 3 running VMs unhealthy");
+}
+
+// A process list that could not be read leaves every VM's readings empty, with that reason;
+// adb is asked within its own short time and may be abandoned.
+TEST(HealthRun, AnUnreadableProcessListEmptiesTheReadingsAndAdbIsAskedBriefly) {
+    HealthFarm farm;
+    farm.system.tools.answer = [](const std::string& line) {
+        if (line.find("listvms") != std::string::npos)
+            return Answer("1,MEmu_1,11,1,701\r\n2,MEmu_2,12,1,702\r\n");
+        return Answer("1\r\n");
+    };
+    for (uint32_t pid : {701u, 702u})
+        farm.system.processes.AddHeadless(
+            pid, "MEmuHeadless.exe --comment MEmu_" + std::to_string(pid - 700) + " --startvm x");
+    farm.system.probes.after = std::nullopt;
+    FarmOutcome outcome;
+    farm.Run({"--json", "health"}, &outcome);
+    const auto& vms = std::get<HealthRound>(outcome.what).report.vms;
+    ASSERT_EQ(vms.size(), 2u);
+    for (const auto& vm : vms)
+        EXPECT_EQ(vm.reasons.at(health_key::kPrivateBytes),
+                  "the system's process list could not be read");
+
+    size_t asked = 0;
+    for (const DeviceRequest& request : farm.system.adb.Requests()) {
+        if (request.service != "shell:getprop sys.boot_completed") continue;
+        ++asked;
+        EXPECT_DOUBLE_EQ(request.seconds, kAdbAnswerMs / 1000.0) << request.serial;
+    }
+    EXPECT_EQ(asked, 2u);
 }
 
 TEST(HealthRun, WatchRepeatsUntilCtrlC) {

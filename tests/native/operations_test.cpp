@@ -227,7 +227,12 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemRow{"longitude beyond", kLongitude, "180.5", "from -180 to 180"},
         ProblemRow{"latitude edge", kLatitude, "90.0", nullptr},
         ProblemRow{"latitude beyond", kLatitude, "-90.01", "from -90 to 90"},
-        ProblemRow{"latitude no number", kLatitude, "1e3", "not a decimal number"}),
+        ProblemRow{"latitude no number", kLatitude, "1e3", "not a decimal number"},
+        ProblemRow{"longitude of nine digits", kLongitude, "-000000180", nullptr},
+        ProblemRow{"longitude of ten digits", kLongitude, "0000000001", "not a decimal number"},
+        ProblemRow{"latitude of fifteen decimals", kLatitude, "1.123456789012345", nullptr},
+        ProblemRow{"latitude of sixteen decimals", kLatitude, "1.1234567890123456",
+                   "not a decimal number"}),
     RowName());
 
 struct JudgeRow {
