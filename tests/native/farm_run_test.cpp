@@ -847,6 +847,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    {"--master", "0", "--count", "1"},
                                    2,
                                    "or --first next"},
+                    CloneNumberRow{
+                        "next after the highest index cannot be randomized",
+                        Listed({0, 2147483647}),
+                        {"--master", "0", "--count", "1", "--first", "next", "--randomize"},
+                        1,
+                        "--first next gives clone numbers from 2147483648, beyond"},
                     CloneNumberRow{"a failed listing runs nothing",
                                    "ERROR: service down",
                                    {"--master", "0", "--count", "1"},
