@@ -164,7 +164,9 @@ public:
     void Start() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(serve::kMostHeaderBytes));
-        parser_->body_limit(serve::kMostBodyBytes);
+        // No body limit yet: a Content-Length past it is the door's to refuse, after the Host,
+        // the Origin and the token (the parser would refuse it before any of them).
+        parser_->body_limit(boost::none);
         stream_.expires_after(Seconds(kServeHeaderSeconds));
         http::async_read_header(stream_, buffer_, *parser_,
                                 beast::bind_front_handler(&Session::OnHeader, shared_from_this()));
@@ -204,6 +206,7 @@ private:
             case serve::Door::kRun:
                 if (server_.Stopping()) return Stopping();
                 if (parser_->is_done()) return OnBody({}, 0);
+                parser_->body_limit(serve::RowOf(serve::Door::kRun).most_body_bytes);
                 stream_.expires_after(Seconds(kServeBodySeconds));
                 return http::async_read(
                     stream_, buffer_, *parser_,

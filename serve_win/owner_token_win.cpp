@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <bcrypt.h>
 
 #include <memory>
@@ -104,6 +105,14 @@ public:
         return true;
     }
     SECURITY_ATTRIBUTES* Attributes() { return &attributes_; }
+    // Set again on the open file, protected: a file system that took the attributes loosely
+    // at creation holds the one ACE all the same.
+    bool Apply(HANDLE file) {
+        return SetSecurityInfo(file, SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, reinterpret_cast<ACL*>(acl_.data()),
+                               nullptr) == ERROR_SUCCESS;
+    }
 
 private:
     std::vector<unsigned char> sid_;
@@ -133,10 +142,16 @@ std::optional<std::string> KeepNewToken(const std::wstring& path, std::string* p
         return std::nullopt;
     }
     const std::wstring temp = path + L".new-" + std::to_wstring(GetCurrentProcessId());
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, owner_only.Attributes(),
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC, 0, owner_only.Attributes(),
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *problem = Why(temp, "cannot write the token file ");
+        return std::nullopt;
+    }
+    if (!owner_only.Apply(file)) {
+        *problem = Why(temp, "cannot make the token file readable by its owner alone ");
+        CloseHandle(file);
+        DeleteFileW(temp.c_str());
         return std::nullopt;
     }
     const std::string line = *token + "\r\n";
