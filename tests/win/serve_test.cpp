@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "control/command_line_args.h"
+#include "process/process_list_win.h"
 #include "support/farm_runner.h"
 #include "support/http_client.h"
 #include "support/sim_fixture.h"
@@ -282,6 +283,8 @@ struct Usage {
     SIZE_T private_bytes = 0;
 };
 
+// GetProcessHandleCount and GetProcessMemoryInfo, and where they tell nothing of another
+// process (Wine), the system's process list, which health reads too.
 Usage UsageOf(HANDLE process) {
     Usage usage;
     GetProcessHandleCount(process, &usage.handles);
@@ -290,6 +293,13 @@ Usage UsageOf(HANDLE process) {
     if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                              sizeof counters))
         usage.private_bytes = counters.PrivateUsage;
+    if (usage.handles && usage.private_bytes) return usage;
+    if (const auto list = ReadProcessList())
+        for (const ProcessReading& reading : *list)
+            if (reading.pid == GetProcessId(process)) {
+                if (!usage.handles) usage.handles = reading.handles;
+                if (!usage.private_bytes) usage.private_bytes = reading.private_bytes;
+            }
     return usage;
 }
 
