@@ -148,6 +148,16 @@ check "--tags start: each VM of the sets was started, and booted" \
 check "--tags start: nothing was stopped or installed" \
   bash -c '! tr -d "\r" <"$0" | grep -Eq "memuc (stop|installapp)"' "$sim/sim-journal.txt"
 
+# VM 3's adb stops answering: one health round finds it unhealthy.
+printf 'memuc.exe start fail 2\r\nadb.exe * hang 3\r\n' >"$sim/sim-switches.txt"
+play health.log --tags health --limit pc-vm-fails
+status=$?
+check "--tags health: the run fails (exit code 2: hosts failed)" test "$status" -eq 2
+check "--tags health: pc-vm-fails is failed for its unhealthy VM" recap health.log pc-vm-fails 1
+check "--tags health: the summary names VM 3 and its problem, not the stopped VM 2" \
+  bash -c 'grep -Eq "\"VM 3 \(MEmu_3\) unhealthy: [^\"]+" "$0" && ! grep -q "\"VM 2 " "$0"' \
+  "$tmp/health.log"
+
 play stop.log --tags stop --limit pc-ok
 status=$?
 check "--tags stop: the run succeeds" test "$status" -eq 0
@@ -157,7 +167,7 @@ check "--tags stop: nothing was started again" \
   bash -c '[ "$(tr -d "\r" <"$0" | grep -c "memuc start -i")" -eq 4 ]' "$sim/sim-journal.txt"
 
 if [ "$failed" -gt 0 ]; then
-  for log in start.log stop.log; do echo "# ---- $log"; sed 's/^/# /' "$tmp/$log"; done
+  for log in start.log health.log stop.log; do echo "# ---- $log"; sed 's/^/# /' "$tmp/$log"; done
   echo "# ---- service"; sed 's/^/# /' "$tmp/server.out" "$tmp/server.err"
 fi
 finish

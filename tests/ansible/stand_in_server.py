@@ -2,7 +2,7 @@
 """A stand-in for `MEmuFarm serve` while the test cannot run the real one: the same command
 line and the same first line on standard output, and POST /api/run answered as the service
 answers, by running `MEmuFarm.exe --json ARGV...` under Wine and taking its document and exit
-code. Each request's body is appended, one JSON line, to the file named by STAND_IN_RECORD.
+code (the last line of its output that is a JSON object). Each request's body is appended, one JSON line, to the file named by STAND_IN_RECORD.
 
 usage: stand_in_server.py serve --listen 127.0.0.1:PORT --token-file FILE
        (MEMUFARM_EXE the program, WINE_RUN the script that runs it)
@@ -81,10 +81,13 @@ def main():
             finally:
                 busy.release()
             try:
-                document = json.loads(run.stdout.decode("utf-8").strip().splitlines()[-1])
+                # WINE_RUN gives the program's standard error in the same stream.
+                lines = run.stdout.decode("utf-8", "replace").splitlines()
+                document = json.loads([line for line in lines if line.startswith("{")][-1])
             except (ValueError, IndexError):
                 return self.answer(500, {"ok": False, "error": {
-                    "message": "no document: " + run.stderr.decode("utf-8", "replace")}})
+                    "message": "no document (exit code %d, %d bytes): %s" % (
+                        run.returncode, len(run.stdout), run.stderr.decode("utf-8", "replace"))}})
             document.setdefault("exit_code", run.returncode)
             ok_no = document.get("ok") and run.returncode == 1
             self.answer(200 if ok_no else STATUS.get(run.returncode, 500), document)
