@@ -141,6 +141,11 @@ check "--tags start: pc-vm-fails's summary names no VM that started" \
   bash -c '! grep -Eq "\"VM [013] " "$0"' "$tmp/start.log"
 check "--tags start: pc-wrong-token is failed, with the service's refusal" \
   bash -c 'grep -Eq "^pc-wrong-token +: .*failed=1 " "$0" && grep -q "Status code was 401" "$0"' "$tmp/start.log"
+if [ -f "$STAND_IN_RECORD" ]; then  # the stand-in keeps the bodies it was sent
+  check "--tags start: the service was sent the console's words, every one a text" \
+    grep -qxF '{"argv": ["start", "0-1", "--boot", "--parallel", "4", "--stagger", "2"]}' \
+    "$STAND_IN_RECORD"
+fi
 check "--tags start: VMs 0, 1 and 3 are running, VM 2 is not" started 0 1 3
 check "--tags start: each VM of the sets was started, and booted" \
   bash -c 'for i in 0 1 2 3; do tr -d "\r" <"$0" | grep -Eq "memuc start -i $i( |\$)" || exit 1; done

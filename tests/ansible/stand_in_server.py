@@ -2,7 +2,8 @@
 """A stand-in for `MEmuFarm serve` while the test cannot run the real one: the same command
 line and the same first line on standard output, and POST /api/run answered as the service
 answers, by running `MEmuFarm.exe --json ARGV...` under Wine and taking its document and exit
-code (the last line of its output that is a JSON object). Each request's body is appended, one JSON line, to the file named by STAND_IN_RECORD.
+code (the last line of its output that is a JSON object). Each request's body is appended,
+one JSON line, to the file named by STAND_IN_RECORD.
 
 usage: stand_in_server.py serve --listen 127.0.0.1:PORT --token-file FILE
        (MEMUFARM_EXE the program, WINE_RUN the script that runs it)
