@@ -2,7 +2,8 @@
 # The Ansible test: the shipped playbook (fleet/ansible/farm.yml) run by ansible-playbook on
 # this machine against the farm service of BUILD_DIR (default build/win64) on a free
 # 127.0.0.1 port, under 64-bit Wine in a throw-away prefix with the simulated emulator (VMs
-# 0 to 3), three inventory hosts calling that one service. Prints one "ok N - NAME" or
+# 0 to 3), three inventory hosts calling that one service: start, install, one health round,
+# stop. Prints one "ok N - NAME" or
 # "not ok N - NAME" a check, then "# pass N" and "# fail N", which scripts/test.sh counts.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -60,13 +61,15 @@ export ANDROID_ADB_SERVER_PORT
 ANDROID_ADB_SERVER_PORT=$(free_port)  # the simulated adb server's
 token=$(head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n')
 printf '%s\r\n' "$token" >"$tmp/token.txt"
-token_file="Z:${tmp//\//\\}\\token.txt"  # as the Windows program names it
+windows() { printf 'Z:%s' "${1//\//\\}"; }  # a path of this machine as Wine's programs name it
+token_file=$(windows "$tmp/token.txt")
+mkdir -p "$tmp/apks" && printf 'not really an APK' >"$tmp/apks/game.apk"
 export MEMUFARM_EXE="$build/bin/MEmuFarm.exe" WINE_RUN="$root/scripts/wine-run"
 export STAND_IN_RECORD="$tmp/requests.jsonl"
 # The service: the stand-in until MEmuFarm serve is built; the real one is the line below it.
 server=(python3 "$here/stand_in_server.py")
 # server=(/usr/lib/wine/wine64 "$MEMUFARM_EXE")
-"${server[@]}" serve --listen "127.0.0.1:$port" --token-file "$token_file" \
+"${server[@]}" serve --listen "127.0.0.1:$port" --token-file "$token_file" --files "$(windows "$tmp/apks")" \
   >"$tmp/server.out" 2>"$tmp/server.err" </dev/null &
 server_pid=$!
 listening() {  # waits at most 60 s for the service's first line and its /healthz
@@ -153,6 +156,21 @@ check "--tags start: each VM of the sets was started, and booted" \
 check "--tags start: nothing was stopped or installed" \
   bash -c '! tr -d "\r" <"$0" | grep -Eq "memuc (stop|installapp)"' "$sim/sim-journal.txt"
 
+python3 -c 'import json, sys; print(json.dumps({"memufarm_apk": sys.argv[1]}))' \
+  "$(windows "$tmp/apks/game.apk")" >"$tmp/apk.json"
+play install.log --tags install --limit pc-ok -e "@$tmp/apk.json"
+status=$?
+check "--tags install: the run succeeds" test "$status" -eq 0
+check "--tags install: the APK from the files folder is installed on VMs 0 and 1" \
+  bash -c 'tr -d "\r" <"$0" | awk -F"\t" '"'"'$1 == 0 || $1 == 1 { n += ($11 ~ /com\.sim\.game/) }
+           END { exit n != 2 }'"'" "$sim/sim-state.txt"
+python3 -c 'import json, sys; print(json.dumps({"memufarm_apk": sys.argv[1]}))' \
+  "$(windows "$tmp/game.apk")" >"$tmp/outside.json"
+play outside.log --tags install --limit pc-ok -e "@$tmp/outside.json"
+status=$?
+check "--tags install: an APK outside the files folder is refused, the host failed" \
+  bash -c '[ "$1" -eq 2 ] && grep -q "exit code 2 (HTTP 422)" "$0"' "$tmp/outside.log" "$status"
+
 # VM 3's adb stops answering: one health round finds it unhealthy.
 printf 'memuc.exe start fail 2\r\nadb.exe * hang 3\r\n' >"$sim/sim-switches.txt"
 play health.log --tags health --limit pc-vm-fails
@@ -172,7 +190,7 @@ check "--tags stop: nothing was started again" \
   bash -c '[ "$(tr -d "\r" <"$0" | grep -c "memuc start -i")" -eq 4 ]' "$sim/sim-journal.txt"
 
 if [ "$failed" -gt 0 ]; then
-  for log in start.log health.log stop.log; do echo "# ---- $log"; sed 's/^/# /' "$tmp/$log"; done
+  for log in start.log install.log outside.log health.log stop.log; do echo "# ---- $log"; sed 's/^/# /' "$tmp/$log"; done
   echo "# ---- service"; sed 's/^/# /' "$tmp/server.out" "$tmp/server.err"
 fi
 finish

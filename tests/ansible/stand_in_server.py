@@ -5,7 +5,7 @@ answers, by running `MEmuFarm.exe --json ARGV...` under Wine and taking its docu
 code (the last line of its output that is a JSON object). Each request's body is appended,
 one JSON line, to the file named by STAND_IN_RECORD.
 
-usage: stand_in_server.py serve --listen 127.0.0.1:PORT --token-file FILE
+usage: stand_in_server.py serve --listen 127.0.0.1:PORT --token-file FILE [--files DIR]
        (MEMUFARM_EXE the program, WINE_RUN the script that runs it)
 """
 import hmac
@@ -34,6 +34,7 @@ def main():
         token_file = token_file[2:].replace("\\", "/")
     with open(token_file, encoding="utf-8") as f:
         token = f.read().rstrip("\r\n")
+    files = args[args.index("--files") + 1].lower().rstrip("\\") + "\\" if "--files" in args else None
     busy = threading.Lock()
     record_lock = threading.Lock()
 
@@ -73,6 +74,12 @@ def main():
                     raise ValueError("argv holds a word that is no text")
             except (ValueError, KeyError, TypeError) as error:
                 return self.answer(400, {"ok": False, "error": {"message": str(error)}})
+            # install's APK must lie inside --files (the stand-in knows no other command that
+            # names a path; the service's own rule is stricter).
+            if argv[:1] == ["install"] and len(argv) > 2 and not (
+                    files and argv[2].lower().startswith(files) and ".." not in argv[2]):
+                return self.answer(422, {"ok": False, "exit_code": 2, "error": {
+                    "exit_code": 2, "message": "the APK is not inside --files"}})
             if not busy.acquire(blocking=False):
                 return self.answer(503, {"ok": False, "exit_code": 3,
                                          "error": {"exit_code": 3, "message": "busy"}})
