@@ -3,8 +3,8 @@
 # this machine against the farm service of BUILD_DIR (default build/win64) on a free
 # 127.0.0.1 port, under 64-bit Wine in a throw-away prefix with the simulated emulator (VMs
 # 0 to 3), three inventory hosts calling that one service: start, install, one health round,
-# stop. Prints one "ok N - NAME" or
-# "not ok N - NAME" a check, then "# pass N" and "# fail N", which scripts/test.sh counts.
+# stop. Prints one "ok N - NAME" or "not ok N - NAME" a check, then "# pass N" and
+# "# fail N", which scripts/test.sh counts.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
