@@ -20,14 +20,6 @@ using Json = nlohmann::ordered_json;
 constexpr const char* kLogger = "MEmuFarm";
 constexpr const char* kPngSignature = "\x89PNG\r\n\x1a\n";
 
-// The call's VMs within the owner's --vms: a named VM outside it is refused; all, running and
-// stopped mean those within it (read from one listing). Nothing when the set stands as it is,
-// else the refusal or the listing's failure (with its exit code).
-struct SetLimit {
-    std::optional<std::string> problem;
-    int exit_code = kExitUsage;
-};
-
 bool Contains(const std::vector<int32_t>& indexes, int32_t index) {
     return std::find(indexes.begin(), indexes.end(), index) != indexes.end();
 }
@@ -35,6 +27,13 @@ bool Contains(const std::vector<int32_t>& indexes, int32_t index) {
 std::string Outside(int32_t index, const OwnerLimits& limits) {
     return "VM " + gbk::Decimal(index) + " is not among the VMs this server may act on (--vms " +
            limits.vms_text + ")";
+}
+
+}  // namespace
+
+void CapDeadline(FarmRequest& request, double cap_seconds) {
+    const uint32_t cap_ms = static_cast<uint32_t>(std::max(1.0, std::round(cap_seconds * 1000)));
+    request.deadline_ms = std::min(request.deadline_ms.value_or(cap_ms), cap_ms);
 }
 
 SetLimit LimitToOwner(FarmRequest& request, const OwnerLimits& limits, FarmSystem& system) {
@@ -71,6 +70,8 @@ SetLimit LimitToOwner(FarmRequest& request, const OwnerLimits& limits, FarmSyste
     call.single = single;
     return {};
 }
+
+namespace {
 
 // The progress of a call as the console prints it, told to the client: each VM's line as it
 // finishes, counted against the set; the clone's log lines as they come.
@@ -201,10 +202,7 @@ nlohmann::ordered_json FarmToolHost::Call(const std::string& name, const nlohman
     if (!read.request) return RefusalResult(read.refusal, utf8);
     FarmRequest& request = *read.request;
     if (!options_.install_dir.empty()) request.install_dir = options_.install_dir;
-    // The server's cap bounds the call; the call's own deadline may only be shorter.
-    const uint32_t cap_ms =
-        static_cast<uint32_t>(std::max(1.0, std::round(options_.deadline_s * 1000)));
-    request.deadline_ms = std::min(request.deadline_ms.value_or(cap_ms), cap_ms);
+    CapDeadline(request, options_.deadline_s);
 
     StepLog log;
     log.started = [&context, &utf8](const std::string& line) {

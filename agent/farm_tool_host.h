@@ -32,6 +32,18 @@ struct HostOptions {
     std::function<std::string(const std::string&)> full_path;
 };
 
+// A call's VMs within the owner's --vms: a named VM outside it is refused; all, running and
+// stopped mean those within it (read from one listing, on `system`). Nothing when the set
+// stands as it is, else the refusal or the listing's failure (with its exit code).
+struct SetLimit {
+    std::optional<std::string> problem;
+    int exit_code = kExitUsage;
+};
+SetLimit LimitToOwner(FarmRequest& request, const OwnerLimits& limits, FarmSystem& system);
+
+// The server's cap on a call's time: the call's own deadline may only be shorter.
+void CapDeadline(FarmRequest& request, double cap_seconds);
+
 class FarmToolHost : public mcp::ToolHost {
 public:
     FarmToolHost(FarmSystem& system, HostOptions options);

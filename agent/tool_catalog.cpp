@@ -47,13 +47,22 @@ Parameter GlobalParameter(const OptionRow& option) {
 }
 
 bool Allowed(const OwnerLimits& limits, const VerbRow& verb) {
-    if (limits.read_only && verb.effect != Effect::kReadOnly) return false;
-    if (limits.tools && !limits.tools->count(verb.name)) return false;
-    if (limits.vms && verb.leaves_set) return false;
-    return true;
+    return !WhyHeldBack(limits, verb);
 }
 
 }  // namespace
+
+std::optional<std::string> WhyHeldBack(const OwnerLimits& limits, const VerbRow& verb) {
+    const std::string name = verb.name;
+    if (limits.read_only && verb.effect != Effect::kReadOnly)
+        return name + " changes the farm and this server only asks (--read-only)";
+    if (limits.tools && !limits.tools->count(verb.name))
+        return name + " is not among the commands this server runs (--tools)";
+    if (limits.vms && verb.leaves_set)
+        return name + " reaches past the VMs this server may act on (--vms " + limits.vms_text +
+               ")";
+    return std::nullopt;
+}
 
 std::string PropertyName(const Parameter& parameter) {
     std::string name = parameter.name;

@@ -44,6 +44,10 @@ bool NamesLocalFile(const Parameter& parameter);
 // health's --prom).
 bool WritesLocalFile(const VerbRow& verb, const Parameter& parameter);
 
+// Why the owner's limits hold the command back from every call (--read-only, --tools, --vms
+// for a command that reaches past the VMs it names); nothing when they leave it.
+std::optional<std::string> WhyHeldBack(const OwnerLimits& limits, const VerbRow& verb);
+
 // The tools the owner's limits leave, in the grammar's order.
 std::vector<Tool> OfferedTools(const OwnerLimits& limits);
 std::optional<Tool> FindTool(const OwnerLimits& limits, std::string_view name);

@@ -9,12 +9,14 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,6 +28,8 @@
 #include "process/command_runner_win.h"
 #include "process/process_list_win.h"
 #include "process/waits_win.h"
+#include "support/farm_runner.h"
+#include "support/http_client.h"
 #include "support/sim_install.h"
 #include "support/test_adb_port.h"
 #include "support/win_test_support.h"
@@ -792,6 +796,158 @@ void BenchTimeToHeal() {
     server_port.EndServer(root);
 }
 
+// --- 9. the web service -----------------------------------------------------------------------
+
+constexpr const char* kBenchToken = "bench-token-bench-token-bench-token-0123456789";
+
+// MEmuFarm serve as a process of its own, up once it printed its address (30 s at most).
+struct ServedFarm {
+    UniqueHandle process;
+    int port = 0;
+};
+
+ServedFarm StartServe(const std::string& folder) {
+    ServedFarm served;
+    served.port = FreeLoopbackPort();
+    const std::string token_file = folder + "token.txt";
+    {
+        UniqueFileHandle file(CreateFileW(WideFromGbk(token_file).c_str(), GENERIC_WRITE, 0,
+                                          nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD wrote = 0;
+        WriteFile(file.get(), kBenchToken, static_cast<DWORD>(std::strlen(kBenchToken)), &wrote,
+                  nullptr);
+    }
+    const std::string out_path = folder + "serve-out.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    UniqueFileHandle out(CreateFileW(WideFromGbk(out_path).c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
+                                     nullptr));
+    UniqueFileHandle err(CreateFileW(WideFromGbk(folder + "serve-err.txt").c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0,
+                                     nullptr));
+    std::wstring line = WideFromGbk(
+        "MEmuFarm.exe serve --max-calls 64 --listen 127.0.0.1:" + std::to_string(served.port) +
+        " --token-file \"" + token_file + "\"");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
+    PROCESS_INFORMATION info = {};
+    const std::wstring exe = WideFromGbk(BinDir() + "MEmuFarm.exe");
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info))
+        return {};
+    served.process.reset(info.hProcess);
+    CloseHandle(info.hThread);
+    const double start = Now();
+    while (Now() - start < 30) {
+        if (ReadWhole(out_path).find("/?token=") != std::string::npos) return served;
+        if (WaitForSingleObject(served.process.get(), 50) == WAIT_OBJECT_0) break;
+    }
+    return {};
+}
+
+HttpAnswer AskServe(const ServedFarm& served, const std::string& argv) {
+    const std::string body = "{\"argv\": " + argv + "}";
+    const std::string request =
+        "POST /api/run HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(served.port) +
+        "\r\nAuthorization: Bearer " + kBenchToken +
+        "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\nConnection: close\r\n\r\n" + body;
+    return HttpExchange(served.port, request, 600000);
+}
+
+SIZE_T PrivateBytes(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
+    return counters.PrivateUsage;
+}
+
+void BenchServe() {
+    const Winsock winsock;
+    const std::string root = MakeTempFolder("bench-serve");
+    const std::string install_dir = InstallSimulatedEmulator(root, 200);
+    auto adb_port = std::make_unique<TestAdbPort>();
+    SetSimSwitches(root, "adb.exe * boot=0\r\n");
+    BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+    const ServedFarm served = StartServe(root);
+    if (!served.process) {
+        Note("serve: the server did not start");
+        return;
+    }
+
+    // list at 200 running VMs, listed afresh each time.
+    constexpr int kListRounds = 10;
+    double ours = 0;
+    double console = 0;
+    bool listed = true;
+    for (int i = 0; i < kListRounds; ++i) {
+        double start = Now();
+        const HttpAnswer answer = AskServe(served, R"(["list"])");
+        ours += Now() - start;
+        listed = listed && answer.status == 200;
+        start = Now();
+        BareDirectRun(BinDir(), "MEmuFarm.exe --json list");
+        console += Now() - start;
+    }
+    if (!listed) Note("serve: a list over the web was not answered 200");
+    AddRow({"/api/run list, 200 VMs", "ms/run", ours * 1000 / kListRounds,
+            console * 1000 / kListRounds, ours / console, 0.8, true});
+
+    constexpr int kTapRounds = 3;
+    ours = 0;
+    console = 0;
+    bool tapped = true;
+    for (int i = 0; i < kTapRounds; ++i) {
+        double start = Now();
+        const HttpAnswer answer = AskServe(served, R"(["tap", "0-199", "10", "20"])");
+        ours += Now() - start;
+        tapped = tapped && answer.status == 200 &&
+                 answer.body.find("\"counts\":{\"ok\":200}") != std::string::npos;
+        start = Now();
+        BareDirectRun(BinDir(), "MEmuFarm.exe --json tap 0-199 10 20");
+        console += Now() - start;
+    }
+    if (!tapped) Note("serve: a tap over the web did not tap all 200 VMs");
+    AddRow({"/api/run tap 0-199", "s/run", ours / kTapRounds, console / kTapRounds, ours / console,
+            1.1, true});
+
+    // Memory after 10,000 requests against after 100: mostly --version, every 100th a list.
+    constexpr int kRequests = 10000;
+    constexpr int kClients = 8;
+    std::atomic<int> next{0};
+    std::atomic<int> done{0};
+    std::atomic<int> unanswered{0};
+    std::atomic<SIZE_T> after_100{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&] {
+            for (int i = next++; i < kRequests; i = next++) {
+                const HttpAnswer answer =
+                    AskServe(served, i % 100 == 0 ? R"(["list"])" : R"(["--version"])");
+                if (answer.status != 200) ++unanswered;
+                if (++done == 100) after_100 = PrivateBytes(served.process.get());
+            }
+        });
+    for (std::thread& client : clients) client.join();
+    const SIZE_T after_all = PrivateBytes(served.process.get());
+    if (unanswered.load())
+        Note("serve: " + std::to_string(unanswered.load()) +
+             " of the 10,000 requests were not answered 200");
+    const double mib = 1024.0 * 1024.0;
+    AddRow({"serve private, 10k vs 100", "MiB", after_all / mib, after_100.load() / mib,
+            static_cast<double>(after_all) / static_cast<double>(after_100.load()), 1.1, true});
+
+    TerminateProcess(served.process.get(), 0);
+    WaitForSingleObject(served.process.get(), 10000);
+    adb_port->EndServer(root);
+    SetSimSwitches(root, "");
+    StopSimulatedVms(root);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -801,7 +957,7 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
     // Sections named on the command line (runner, capture, listing, onekey, farm, sets,
-    // health, adb, heal); all by default. The listing section also times `MEmuFarm list`.
+    // health, adb, heal, serve); all by default. The listing section also times `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
         for (int i = 1; i < argc; ++i)
@@ -855,6 +1011,11 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         BenchTimeToHeal();
         BenchHealOverhead();
+    }
+    if (wanted("serve")) {
+        std::printf("the web service...\n");
+        std::fflush(stdout);
+        BenchServe();
     }
     PrintTable();
     return 0;

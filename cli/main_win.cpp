@@ -14,6 +14,7 @@
 #include "cli/system_facts_win.h"
 #include "farm/run/farm_run.h"
 #include "farm/run/farm_system_win.h"
+#include "serve_win/serve_command_win.h"
 #include "win/dll_search.h"
 #include "win/wide_text.h"
 
@@ -95,6 +96,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     FarmRequest& request = parsed.request;
     if (request.verb->name == std::string_view("mcp")) return ServeMcp(request);
+    if (request.verb->name == std::string_view("serve")) return ServeHttp(request);
 
     g_json = request.json;
     WinFarmSystem::CatchInterrupts(SayStopping, SayEndingAtOnce);

@@ -74,6 +74,29 @@ std::string CaptureFolder() {
 
 }  // namespace
 
+std::optional<std::string> InstallFoundOnce(const FarmRequest& request, FarmSystem& system,
+                                            std::string* problem, int* exit_code) {
+    if (request.install_dir) {
+        std::string folder = FullPath(*request.install_dir);
+        if (!folder.empty() && folder.back() != '\\') folder += '\\';
+        if (!system.FileExists(folder + "memuc.exe")) {
+            *problem = *request.install_dir + " holds no memuc.exe";
+            *exit_code = kExitNotFound;
+            return std::nullopt;
+        }
+        return folder;
+    }
+    std::string folder = system.DiscoverInstallDirectory();
+    if (folder.empty()) {
+        *problem =
+            "the emulator was not found (no install folder in the registry, no emulator "
+            "shortcut on the desktop); name its folder with --install-dir DIR";
+        *exit_code = kExitNotFound;
+        return std::nullopt;
+    }
+    return folder;
+}
+
 int ServeMcp(const FarmRequest& given) {
     FarmRequest request = given;
     if (request.mcp_files) request.mcp_files = FullPath(*request.mcp_files);
@@ -85,23 +108,13 @@ int ServeMcp(const FarmRequest& given) {
     }
 
     WinFarmSystem system;
-    // The install is found once, at the start.
-    if (request.install_dir) {
-        std::string folder = FullPath(*request.install_dir);
-        if (!folder.empty() && folder.back() != '\\') folder += '\\';
-        if (!system.FileExists(folder + "memuc.exe")) {
-            Say(*request.install_dir + " holds no memuc.exe");
-            return kExitNotFound;
-        }
-        options->install_dir = folder;
-    } else {
-        options->install_dir = system.DiscoverInstallDirectory();
-        if (options->install_dir.empty()) {
-            Say("the emulator was not found (no install folder in the registry, no emulator "
-                "shortcut on the desktop); name its folder with --install-dir DIR");
-            return kExitNotFound;
-        }
+    int code = kExitOk;
+    std::optional<std::string> install = InstallFoundOnce(request, system, &problem, &code);
+    if (!install) {
+        Say(problem);
+        return code;
     }
+    options->install_dir = *install;
     options->capture_dir = CaptureFolder();
     options->gbk_of = [](std::string_view utf8) { return GbkFromWideExact(WideFromUtf8(utf8)); };
     options->full_path = FullPath;
@@ -115,7 +128,7 @@ int ServeMcp(const FarmRequest& given) {
     stdio.session.server_name = "MEmuFarm";
     stdio.session.server_version = APP_VERSION;
     stdio.session.max_calls = static_cast<std::size_t>(request.max_calls);
-    const int code = mcp::StdioServer(host, input, output, diagnostics, stdio).Run();
+    code = mcp::StdioServer(host, input, output, diagnostics, stdio).Run();
     if (!capture_dir.empty()) RemoveDirectoryW(WideFromGbk(capture_dir).c_str());
     return code;
 }

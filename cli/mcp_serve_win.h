@@ -1,7 +1,17 @@
 // MEmuFarm mcp: the farm's commands served as MCP tools over standard input and output.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "farm/command/request.h"
+#include "farm/run/farm_system.h"
+
+// The emulator's install, found once at a server's start: --install-dir's folder when it holds
+// memuc.exe, else the one the registry or the desktop names; with '\\' last. Nothing with
+// *problem and *exit_code (3) when there is none.
+std::optional<std::string> InstallFoundOnce(const FarmRequest& request, FarmSystem& system,
+                                            std::string* problem, int* exit_code);
 
 // Serves until standard input ends; returns the exit code.
 int ServeMcp(const FarmRequest& given);

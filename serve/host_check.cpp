@@ -73,6 +73,38 @@ std::optional<Authority> ParseAuthority(std::string_view text) {
     return authority;
 }
 
+std::optional<ListenAddress> ParseListen(std::string_view text) {
+    const std::optional<Authority> authority = ParseAuthority(text);
+    if (!authority || text.empty() || text.back() == ':') return std::nullopt;
+    const std::size_t colon = text.rfind(':');
+    const std::size_t bracket = text.rfind(']');
+    if (colon == std::string_view::npos || (bracket != std::string_view::npos && colon < bracket))
+        return std::nullopt;  // no port written
+    ListenAddress listen;
+    listen.port = authority->port;
+    if (authority->ipv6) {
+        listen.host = authority->name;
+        return listen;
+    }
+    if (authority->name == "localhost") return listen;
+    int parts = 0;
+    std::size_t start = 0;
+    const std::string& name = authority->name;
+    for (;;) {
+        const std::size_t dot = name.find('.', start);
+        const std::string part = name.substr(start, dot - start);
+        if (part.empty() || part.size() > 3 ||
+            part.find_first_not_of("0123456789") != std::string::npos || std::stoi(part) > 255)
+            return std::nullopt;
+        ++parts;
+        if (dot == std::string::npos) break;
+        start = dot + 1;
+    }
+    if (parts != 4) return std::nullopt;
+    listen.host = name;
+    return listen;
+}
+
 HostVerdict CheckHost(std::optional<std::string_view> host, const HostRule& rule) {
     if (!host) return {std::nullopt, "the request has no Host header"};
     const std::optional<Authority> authority = ParseAuthority(*host);

@@ -20,6 +20,10 @@ struct ListenAddress {
 
 bool ListensEverywhere(const ListenAddress& listen);
 
+// --listen ADDR:PORT: an IPv4 address, [IPv6] or localhost (127.0.0.1), and a port from 1 to
+// 65535, both written. Nothing for anything else (a name to look up, a missing port).
+std::optional<ListenAddress> ParseListen(std::string_view text);
+
 // What the Host rule accepts besides 127.0.0.1 and localhost.
 struct HostRule {
     ListenAddress listen;

@@ -38,3 +38,10 @@ inline constexpr int kMcpStartsInFlight = 16;
 inline constexpr double kMcpCallSeconds = 600;
 inline constexpr int kMcpMaxCalls = 32;
 inline constexpr int kMostMcpCalls = 256;
+// serve: where the web service listens unless --listen says otherwise, at most this many
+// connections open at once (one more is answered busy and closed), and how long a client may
+// take to send its header block and then its body, in seconds.
+inline constexpr const char* kServeListen = "127.0.0.1:7420";
+inline constexpr int kServeConnections = 64;
+inline constexpr double kServeHeaderSeconds = 10;
+inline constexpr double kServeBodySeconds = 30;

@@ -74,4 +74,10 @@ struct FarmRequest {
     bool read_only = false;
     std::optional<std::string> mcp_tools;  // "NAME,..."
     std::optional<std::string> mcp_files;  // a folder
+
+    // serve: where it listens, the other names its Host may be, the token's file, the log.
+    std::string listen = kServeListen;
+    std::optional<std::string> allow_hosts;  // "NAME,..."
+    std::optional<std::string> token_file;
+    std::optional<std::string> log_file;
 };

@@ -217,6 +217,9 @@ const std::vector<VerbRow> kVerbs = {
      .op = Op::kAdbCommand,
      .effect = E::kDestructive,
      .leaves_set = true,
+     // Not over the web: adb's own words may name any file on this PC (pull writes one, push
+     // and install read one), which no --files rule can see.
+     .front_ends = kConsoleFrontEnd | kMcpFrontEnd,
      .about =
          "Runs adb with ARGS against the VMs and prints its output. Everything after the SET is\n"
          "passed to adb as given, options included, each ARG as one argument."},
@@ -294,6 +297,25 @@ const std::vector<VerbRow> kVerbs = {
          "(only\n"
          "those), --files DIR (the files a call names must be inside DIR; without it no tool\n"
          "writes a file on this PC and screenshot answers with images only)."},
+    {.name = "serve",
+     .kind = K::kList,
+     .effect = E::kAdditive,
+     .front_ends = kConsoleFrontEnd,
+     .defaults = {{"--parallel", kMcpStartsInFlight}, {"--deadline", kMcpCallSeconds}},
+     .about =
+         "Serves the farm's commands over HTTP until Ctrl+C: POST /api/run with\n"
+         "{\"argv\": [\"list\"]} runs one command as --json would and answers with its document\n"
+         "(200 done, 422 refused, 500 failed, 503 no emulator, 504 past the deadline; the exit\n"
+         "code in the body); GET /healthz answers whether it runs. It listens on {=--listen} by\n"
+         "default, plain HTTP, for this PC or a LAN; put a reverse proxy with TLS in front of it\n"
+         "for more. Every request but /healthz needs the token (Authorization: Bearer TOKEN): "
+         "made\n"
+         "on the first start and kept for this user (%LOCALAPPDATA%\\MEmuFarm\\token), or read\n"
+         "from --token-file; the address printed at start holds it. The Host must be this\n"
+         "server's address, localhost or an --allow-host name; an Origin must match it. The\n"
+         "bounds and the owner's limits are mcp's: --parallel (default {=--parallel}), --deadline\n"
+         "(default {=--deadline}), --max-calls (default {=--max-calls}), --vms, --read-only,\n"
+         "--tools, --files. adb is not served (its words may name any file on this PC)."},
 };
 
 }  // namespace

@@ -88,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
                         return words;
                     }() +
                     "]}",
-                0, nullptr},
+                // Read whole (not "more than 4096 words"), then refused as adb is never served.
+                422, "not run through the web service"},
         BodyRow{"words_over_limit",
                 R"({"argv": ["adb", "1")" +
                     [] {

@@ -1,0 +1,17 @@
+// The owner's token on this PC: kept for the user in %LOCALAPPDATA%\MEmuFarm\token (made on
+// the first start, readable by the user alone), or read from the owner's --token-file.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct OwnerToken {
+    std::optional<std::string> token;
+    std::string problem;  // GBK: why there is none (the server then does not start)
+};
+
+// `token_file`: --token-file's full path (GBK), when given.
+OwnerToken LoadOwnerToken(const std::optional<std::string>& token_file);
+
+// Where the token is kept for this user, full (GBK); empty when %LOCALAPPDATA% is unknown.
+std::string KeptTokenPath();

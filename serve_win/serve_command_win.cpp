@@ -1,0 +1,171 @@
+#include "serve_win/serve_command_win.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "agent/serve_options.h"
+#include "app_version.h"
+#include "cli/console_io_win.h"
+#include "cli/mcp_serve_win.h"
+#include "cli/system_facts_win.h"
+#include "farm/run/farm_system_win.h"
+#include "serve/request_log.h"
+#include "serve_win/http_server_win.h"
+#include "serve_win/interface_addresses_win.h"
+#include "serve_win/owner_token_win.h"
+#include "text/gbk_text.h"
+#include "win/wide_text.h"
+
+namespace {
+
+std::atomic<HttpServer*> g_server{nullptr};
+
+void Say(const std::string& gbk) {
+    WinFarmConsole().PrintError("MEmuFarm serve: " + gbk + "\n");
+}
+
+void StopAtFirstInterrupt() {
+    Say("stopping: no new request runs, what runs is waited for (Ctrl+C again ends at once and "
+        "leaves the tools running)");
+    if (HttpServer* server = g_server.load()) server->Stop();
+}
+
+void EndAtSecondInterrupt() {
+    Say("ended by a second Ctrl+C; the tools that were running are left running");
+}
+
+// The console closing, the user logging off, Windows shutting down: stop as at Ctrl+C, within
+// the moment Windows gives.
+BOOL WINAPI OnSessionEnd(DWORD event) {
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT)
+        return FALSE;
+    if (HttpServer* server = g_server.load()) server->Stop();
+    Sleep(4000);  // Run() returns meanwhile; Windows ends the process after it
+    return TRUE;
+}
+
+std::string UtcNow() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    char text[32];
+    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+// Each request's line to standard error, and appended to --log when given.
+class RequestLog {
+public:
+    explicit RequestLog(std::string token) : token_(std::move(token)) {}
+    ~RequestLog() {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    }
+    bool Open(const std::string& path, std::string* problem) {
+        file_ = CreateFileW(WideFromGbk(path).c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file_ == INVALID_HANDLE_VALUE) {
+            *problem = "--log: cannot open " + path + " (Windows error " +
+                       std::to_string(GetLastError()) + ")";
+            return false;
+        }
+        return true;
+    }
+    void Write(serve::LogEntry entry) {
+        entry.time = UtcNow();
+        const std::string line = serve::LogLine(entry, token_) + "\r\n";
+        std::lock_guard lock(mutex_);
+        WinFarmConsole().PrintError(line);
+        if (file_ != INVALID_HANDLE_VALUE) {
+            DWORD wrote = 0;
+            WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &wrote, nullptr);
+        }
+    }
+
+private:
+    const std::string token_;
+    std::mutex mutex_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+int ServeHttp(const FarmRequest& given) {
+    FarmRequest request = given;
+    if (request.mcp_files) request.mcp_files = FullPath(*request.mcp_files);
+    std::string problem;
+    std::optional<agent::HostOptions> options = agent::ServeOptions(request, &problem);
+    if (!options) {
+        Say(problem);
+        return kExitUsage;
+    }
+    const std::optional<serve::ListenAddress> listen = serve::ParseListen(request.listen);
+    if (!listen) {
+        Say("--listen: " + gbk::Quoted(request.listen) +
+            " is no ADDR:PORT (an IPv4 address, [IPv6] or localhost, and a port from 1 to "
+            "65535)");
+        return kExitUsage;
+    }
+    const OwnerToken token = LoadOwnerToken(request.token_file);
+    if (!token.token) {
+        Say(token.problem);
+        return kExitUsage;
+    }
+    RequestLog log(*token.token);
+    if (request.log_file && !log.Open(*request.log_file, &problem)) {
+        Say(problem);
+        return kExitUsage;
+    }
+
+    WinFarmSystem::CatchInterrupts(StopAtFirstInterrupt, EndAtSecondInterrupt);
+    WinFarmSystem system;
+    int code = kExitOk;
+    const std::optional<std::string> install = InstallFoundOnce(request, system, &problem, &code);
+    if (!install) {
+        Say(problem);
+        return code;
+    }
+    options->install_dir = *install;
+    options->gbk_of = [](std::string_view utf8) { return GbkFromWideExact(WideFromUtf8(utf8)); };
+    options->full_path = FullPath;
+
+    agent::StartGate gate(options->parallel);
+    serve::RunService service{system, gate, *options, {options->limits.files, APP_VERSION}};
+
+    HttpServerSettings settings;
+    settings.door.hosts.listen = *listen;
+    if (request.allow_hosts)
+        for (const std::string& name : gbk::Split(*request.allow_hosts, ","))
+            if (!gbk::Trim(name).empty())
+                settings.door.hosts.allow_hosts.push_back(gbk::Trim(name));
+    if (serve::ListensEverywhere(*listen))
+        settings.door.hosts.interface_addresses = InterfaceAddresses();
+    settings.door.token = *token.token;
+    settings.max_calls = request.max_calls;
+    settings.run = [&service](const std::string& body, std::stop_token stop) {
+        return serve::AnswerRun(body, service, stop);
+    };
+    settings.log = [&log](const serve::LogEntry& entry) { log.Write(entry); };
+    settings.utf8 = [&system](std::string_view gbk) { return system.Utf8FromGbk(gbk); };
+
+    HttpServer server(std::move(settings));
+    if (!server.Listen(*listen, &problem)) {
+        Say(problem);
+        return kExitFailed;
+    }
+    serve::ListenAddress shown = *listen;
+    shown.port = server.Port();
+    g_server = &server;
+    SetConsoleCtrlHandler(OnSessionEnd, TRUE);
+    // The one place the token is shown: standard output, for the owner.
+    WinFarmConsole().Print(serve::StartLine(shown, *token.token) + "\n");
+    Say("serving on " + shown.host + ":" + std::to_string(shown.port) +
+        " until Ctrl+C; each request is logged here");
+    if (WinFarmSystem().StopRequested()) server.Stop();
+    server.Run();
+    g_server = nullptr;
+    return kExitOk;
+}
