@@ -73,6 +73,12 @@ def pe_time_stamp(data):
     return struct.unpack_from("<I", data, offset + 8)[0]
 
 
+def service_port():
+    """The port MEmuFarm serve listens on by default (farm/command/limits.h)."""
+    with open(os.path.join(ROOT, "farm", "command", "limits.h"), encoding="utf-8") as f:
+        return int(re.search(r'kServeListen = "[^"]*:(\d+)"', f.read()).group(1))
+
+
 def task_problems(name, data, arguments_fit):
     """What is wrong with a scheduled task: it must start at the owner's log on, in the owner's
     session (an interactive token, for the same account as its trigger), run without a time
@@ -165,12 +171,15 @@ def main():
         with open(os.path.join(ROOT, name), "rb") as f:
             if f.read().replace(b"\r\n", b"\n") != text.replace(b"\r\n", b"\n"):
                 problems.append(name + " differs from the repository's")
-    port = re.search(rb"^memufarm_port: (\d+)", files[PLAYBOOK_VARS], re.M)
+    # The serve task and the playbook use the service's own port, on every interface.
+    port = service_port()
+    if not re.search(rb"^memufarm_port: %d$" % port, files[PLAYBOOK_VARS].replace(b"\r", b""),
+                     re.M):
+        problems.append("%s does not give memufarm_port %d" % (PLAYBOOK_VARS, port))
     problems += task_problems(HEALTH_TASK, files[HEALTH_TASK], lambda a: a == HEALTH_COMMAND)
     problems += task_problems(
         SERVE_TASK, files[SERVE_TASK],
-        lambda a: port is not None and a.startswith("serve --listen 0.0.0.0:%s " % port[1].decode())
-        and "--token-file " in a)
+        lambda a: a.startswith("serve --listen 0.0.0.0:%d " % port) and "--token-file " in a)
     try:
         json.loads(files["fleet/grafana/memu-farm.json"])
     except ValueError as error:
