@@ -66,9 +66,10 @@ token_file=$(windows "$tmp/token.txt")
 mkdir -p "$tmp/apks" && printf 'not really an APK' >"$tmp/apks/game.apk"
 export MEMUFARM_EXE="$build/bin/MEmuFarm.exe" WINE_RUN="$root/scripts/wine-run"
 export STAND_IN_RECORD="$tmp/requests.jsonl"
-# The service: the stand-in until MEmuFarm serve is built; the real one is the line below it.
-server=(python3 "$here/stand_in_server.py")
-# server=(/usr/lib/wine/wine64 "$MEMUFARM_EXE")
+# The service: MEmuFarm serve itself; the stand-in (tests/ansible/stand_in_server.py, which
+# also keeps the bodies it was sent) is the line below it.
+server=(/usr/lib/wine/wine64 "$MEMUFARM_EXE")
+# server=(python3 "$here/stand_in_server.py")
 "${server[@]}" serve --listen "127.0.0.1:$port" --token-file "$token_file" --files "$(windows "$tmp/apks")" \
   >"$tmp/server.out" 2>"$tmp/server.err" </dev/null &
 server_pid=$!
@@ -143,7 +144,7 @@ check "--tags start: pc-vm-fails's summary names VM 2 and why" \
 check "--tags start: pc-vm-fails's summary names no VM that started" \
   bash -c '! grep -Eq "\"VM [013] " "$0"' "$tmp/start.log"
 check "--tags start: pc-wrong-token is failed, with the service's refusal" \
-  bash -c 'grep -Eq "^pc-wrong-token +: .*failed=1 " "$0" && grep -q "Status code was 401" "$0"' "$tmp/start.log"
+  bash -c 'grep -Eq "^pc-wrong-token +: .*failed=1 " "$0" && grep -Eq "HTTP (Error )?401" "$0"' "$tmp/start.log"
 if [ -f "$STAND_IN_RECORD" ]; then  # the stand-in keeps the bodies it was sent
   check "--tags start: the service was sent the console's words, every one a text" \
     grep -qxF '{"argv": ["start", "0-1", "--boot", "--parallel", "4", "--stagger", "2"]}' \
