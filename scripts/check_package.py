@@ -26,12 +26,16 @@ ARCHES = {"win32": "i686", "win64": "x86_64"}
 PROGRAMS = ("MEmuSnapshotTool.exe", "MEmuFarm.exe")
 GUIDE = "使用说明.txt"
 FLEET = ["fleet/README.md", "fleet/windows/install-windows_exporter.cmd",
-         "fleet/windows/memufarm-health-task.xml", "fleet/prometheus/memu-rules.yml",
-         "fleet/prometheus/scrape-example.yml", "fleet/grafana/memu-farm.json",
-         "fleet/agent/mcp-servers.example.json"]
-TASK = "fleet/windows/memufarm-health-task.xml"
-TASK_COMMAND = ("health all --watch 15 --heal --prom "
-                "C:\\ProgramData\\windows_exporter\\textfile_inputs\\memu.prom")
+         "fleet/windows/memufarm-health-task.xml", "fleet/windows/memufarm-serve-task.xml",
+         "fleet/prometheus/memu-rules.yml", "fleet/prometheus/scrape-example.yml",
+         "fleet/grafana/memu-farm.json", "fleet/agent/mcp-servers.example.json",
+         "fleet/ansible/farm.yml", "fleet/ansible/run.yml", "fleet/ansible/inventory.example.yml",
+         "fleet/ansible/group_vars/memu_farm.yml"]
+HEALTH_TASK = "fleet/windows/memufarm-health-task.xml"
+HEALTH_COMMAND = ("health all --watch 15 --heal --prom "
+                  "C:\\ProgramData\\windows_exporter\\textfile_inputs\\memu.prom")
+SERVE_TASK = "fleet/windows/memufarm-serve-task.xml"
+PLAYBOOK_VARS = "fleet/ansible/group_vars/memu_farm.yml"
 # Libraries in Windows' KnownDLLs from Windows 7 on, plus ntdll, which every process maps
 # from the system folder first.
 KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imm32.dll", "kernel32.dll",
@@ -67,6 +71,52 @@ def imports(arch, data):
 def pe_time_stamp(data):
     offset = struct.unpack_from("<I", data, 0x3C)[0]
     return struct.unpack_from("<I", data, offset + 8)[0]
+
+
+def service_port():
+    """The port MEmuFarm serve listens on by default (farm/command/limits.h)."""
+    with open(os.path.join(ROOT, "farm", "command", "limits.h"), encoding="utf-8") as f:
+        return int(re.search(r'kServeListen = "[^"]*:(\d+)"', f.read()).group(1))
+
+
+def task_problems(name, data, arguments_fit):
+    """What is wrong with a scheduled task: it must start at the owner's log on, in the owner's
+    session (an interactive token, for the same account as its trigger), run without a time
+    limit, on battery too, be started again when it fails, and run MEmuFarm with arguments
+    that `arguments_fit`."""
+    try:
+        task = ElementTree.fromstring(data.decode("utf-16"))
+    except (ElementTree.ParseError, UnicodeDecodeError) as error:
+        return ["%s is not XML: %s" % (name, error)]
+    spaces = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+
+    def text(path):
+        return task.findtext(path, namespaces=spaces)
+
+    problems = []
+    triggers = task.find("t:Triggers", spaces)
+    kinds = [child.tag.split("}")[-1] for child in (triggers if triggers is not None else [])]
+    owner = text("t:Triggers/t:LogonTrigger/t:UserId")
+    if kinds != ["LogonTrigger"] or not owner:
+        problems.append("%s starts on %s, not at one user's log on" % (name, kinds))
+    if text("t:Principals/t:Principal/t:LogonType") != "InteractiveToken":
+        problems.append(name + " does not run in the owner's session")
+    if text("t:Principals/t:Principal/t:UserId") != owner:
+        problems.append(name + " runs as another account than the one whose log on starts it")
+    if text("t:Settings/t:ExecutionTimeLimit") != "PT0S":
+        problems.append(name + " has a time limit")
+    for setting in ("DisallowStartIfOnBatteries", "StopIfGoingOnBatteries"):
+        if text("t:Settings/t:" + setting) != "false":
+            problems.append("%s has %s on" % (name, setting))
+    if not text("t:Settings/t:RestartOnFailure/t:Interval") or \
+            not text("t:Settings/t:RestartOnFailure/t:Count"):
+        problems.append(name + " is not started again when it fails")
+    if not (text("t:Actions/t:Exec/t:Command") or "").endswith("\\MEmuFarm.exe"):
+        problems.append(name + " does not run MEmuFarm.exe")
+    arguments = text("t:Actions/t:Exec/t:Arguments") or ""
+    if not arguments_fit(arguments):
+        problems.append("%s runs %r" % (name, arguments))
+    return problems
 
 
 def main():
@@ -109,7 +159,7 @@ def main():
     problems = []
     for name in FLEET:
         text = files[name]
-        if name == TASK:
+        if name.endswith(".xml"):
             if not text.startswith(b"\xff\xfe"):
                 problems.append(name + " is not UTF-16 with a byte order mark")
                 continue
@@ -121,16 +171,15 @@ def main():
         with open(os.path.join(ROOT, name), "rb") as f:
             if f.read().replace(b"\r\n", b"\n") != text.replace(b"\r\n", b"\n"):
                 problems.append(name + " differs from the repository's")
-    try:
-        task = ElementTree.fromstring(files[TASK].decode("utf-16"))
-        spaces = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
-        arguments = task.findtext("t:Actions/t:Exec/t:Arguments", namespaces=spaces)
-        if arguments != TASK_COMMAND:
-            problems.append("%s runs %r" % (TASK, arguments))
-        if task.findtext("t:Settings/t:ExecutionTimeLimit", namespaces=spaces) != "PT0S":
-            problems.append(TASK + " has a time limit")
-    except ElementTree.ParseError as error:
-        problems.append("%s is not XML: %s" % (TASK, error))
+    # The serve task and the playbook use the service's own port, on every interface.
+    port = service_port()
+    if not re.search(rb"^memufarm_port: %d$" % port, files[PLAYBOOK_VARS].replace(b"\r", b""),
+                     re.M):
+        problems.append("%s does not give memufarm_port %d" % (PLAYBOOK_VARS, port))
+    problems += task_problems(HEALTH_TASK, files[HEALTH_TASK], lambda a: a == HEALTH_COMMAND)
+    problems += task_problems(
+        SERVE_TASK, files[SERVE_TASK],
+        lambda a: a.startswith("serve --listen 0.0.0.0:%d " % port) and "--token-file " in a)
     try:
         json.loads(files["fleet/grafana/memu-farm.json"])
     except ValueError as error:

@@ -2,7 +2,8 @@
 # Builds the release package: both programs for 32-bit and 64-bit Windows in release mode, and
 # dist/MEmuSnapshotTool-<version>.zip holding win32/ and win64/ (MEmuSnapshotTool.exe and
 # MEmuFarm.exe each), 使用说明.txt (GBK, CR LF), LICENSE.txt, SHA256SUMS and fleet/ (the
-# Prometheus rules, the Grafana dashboard, the scheduled task and the exporter's installer).
+# Prometheus rules, the Grafana dashboard, the scheduled tasks, the exporter's installer and the
+# Ansible playbook).
 #
 # The programs are reproducible (no time stamps, no build paths) and never embed the manager
 # console builds, which are the emulator maker's program; users put those beside the program.

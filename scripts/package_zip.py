@@ -24,10 +24,12 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAMS = ("MEmuSnapshotTool.exe", "MEmuFarm.exe")
 GUIDE = "使用说明.txt"
 # The fleet set-up (fleet/ of the repository), shipped under fleet/ with Windows line ends;
-# the scheduled task in UTF-16 with a byte order mark, as Task Scheduler writes its own.
+# the scheduled tasks in UTF-16 with a byte order mark, as Task Scheduler writes its own.
 FLEET = ("README.md", "windows/install-windows_exporter.cmd", "windows/memufarm-health-task.xml",
-         "prometheus/memu-rules.yml", "prometheus/scrape-example.yml", "grafana/memu-farm.json",
-         "agent/mcp-servers.example.json")
+         "windows/memufarm-serve-task.xml", "prometheus/memu-rules.yml",
+         "prometheus/scrape-example.yml", "grafana/memu-farm.json",
+         "agent/mcp-servers.example.json", "ansible/farm.yml", "ansible/run.yml",
+         "ansible/inventory.example.yml", "ansible/group_vars/memu_farm.yml")
 
 
 class Cp936NameInfo(zipfile.ZipInfo):

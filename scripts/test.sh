@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything (native, Windows x86_64, Windows i686) and runs every test:
 # native unit tests, then the Windows-side tests on a virtual display, under 64-bit Wine for
-# the x86_64 build (then the MCP client test against its MEmuFarm mcp) and under 32-bit Wine
+# the x86_64 build (then the MCP client test against its MEmuFarm mcp and the Ansible
+# playbook test against its MEmuFarm serve) and under 32-bit Wine
 # for the i686 build, then the release package's checks.
 # Ends with one summary line: "tests: N passed, N failed", plus ", N not run" when a machine
 # that cannot run 32-bit programs leaves the i686 tests out.
@@ -28,6 +29,17 @@ count() {  # count LOGFILE: adds ctest's totals
   bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
   passed=$((passed + total - bad))
   failed=$((failed + bad))
+}
+count_tap() {  # count_tap LOGFILE: adds a TAP report's "# pass N" and "# fail N"
+  local pass fail
+  pass=$(sed -n 's/^# pass //p' "$1" | tail -n 1)
+  fail=$(sed -n 's/^# fail //p' "$1" | tail -n 1)
+  if [ -z "$pass" ]; then
+    failed=$((failed + 1))
+  else
+    passed=$((passed + pass))
+    failed=$((failed + ${fail:-0}))
+  fi
 }
 list_skips() {  # list_skips BUILD_DIR: the GoogleTest cases that skipped themselves, and why
   awk '/: Skipped$/ { getline why } /^\[  SKIPPED \] [^ ]+ \(/ { print "skipped: " $4 ": " why }' \
@@ -64,14 +76,11 @@ if build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.
   # MEmuFarm mcp driven by the MCP SDK's own client under 64-bit Wine (tests/mcp/).
   echo "== MCP client test (x86_64 build)"
   bash tests/mcp/run.sh build/win64 2>&1 | tee build/mcp-client.log
-  mcp_pass=$(sed -n 's/^# pass //p' build/mcp-client.log | tail -n 1)
-  mcp_fail=$(sed -n 's/^# fail //p' build/mcp-client.log | tail -n 1)
-  if [ -z "$mcp_pass" ]; then
-    failed=$((failed + 1))
-  else
-    passed=$((passed + mcp_pass))
-    failed=$((failed + ${mcp_fail:-0}))
-  fi
+  count_tap build/mcp-client.log
+  # The fleet playbook run by ansible-playbook against MEmuFarm serve under Wine (tests/ansible/).
+  echo "== Ansible playbook test (x86_64 build)"
+  bash tests/ansible/run.sh build/win64 2>&1 | tee build/ansible.log
+  count_tap build/ansible.log
 else
   echo "x86_64 build failed"; failed=$((failed + 1))
 fi
