@@ -76,8 +76,8 @@ TEST(AgentTools, EveryParameterIsAPropertyWithTheRowsLimitsAndDefault) {
             }
         }
         // The verb's own, then --deadline: every global option the grammar offers to MCP; and
-        // screenshot's budget.
-        const size_t own = tool.verb->job == VmJob::kScreenshot ? 1 : 0;
+        // screenshot's images: max_bytes, max_width, format.
+        const size_t own = tool.verb->job == VmJob::kScreenshot ? 3 : 0;
         EXPECT_EQ(schema["properties"].size(), parameters + 1 + own) << tool.verb->name;
         EXPECT_TRUE(schema["properties"].contains("deadline")) << tool.verb->name;
         EXPECT_FALSE(schema["properties"].contains("install_dir")) << tool.verb->name;
