@@ -281,6 +281,9 @@ const std::vector<VerbRow> kVerbs = {
      .effect = E::kAdditive,
      .front_ends = kConsoleFrontEnd,
      .defaults = {{"--parallel", kMcpStartsInFlight}, {"--deadline", kMcpCallSeconds}},
+     .meanings = {{"--parallel",
+                   "at most N tool starts in flight across all calls (default {=}); each call's "
+                   "own parallel still bounds its VMs"}},
      .about =
          "Serves the farm's commands as tools to an AI agent over the Model Context Protocol\n"
          "(JSON-RPC on standard input and output; notes on standard error) until its input ends.\n"
