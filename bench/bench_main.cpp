@@ -890,7 +890,7 @@ void BenchMcp() {
     TestAdbPort server_port;
     SetSimSwitches(root, "adb.exe * boot=0\r\n");
     McpPipe mcp;
-    if (!mcp.Start("--install-dir \"" + install_dir + "\"")) {
+    if (!mcp.Start("--install-dir " + install_dir)) {
         Note("mcp: MEmuFarm mcp did not start or answer initialize");
         return;
     }
@@ -904,23 +904,27 @@ void BenchMcp() {
             Note("mcp: a list call was an error");
         ours += Now() - start;
         start = Now();
-        BareDirectRun(BinDir(), "MEmuFarm.exe --install-dir \"" + install_dir + "\" list");
+        BareDirectRun(BinDir(), "MEmuFarm.exe --install-dir " + install_dir + " list");
         bare += Now() - start;
     }
     AddRow({"tools/call list, 200 VMs", "ms/call", ours * 1000 / kListRounds,
             bare * 1000 / kListRounds, ours / bare, 0.8, true});
 
     // A tap over 200 running VMs against the console's `tap 0-199`.
-    BareDirectRun(BinDir(), "MEmuFarm.exe --install-dir \"" + install_dir +
-                                "\" start 0-199 --wait --parallel 8");
+    BareDirectRun(BinDir(),
+                  "MEmuFarm.exe --install-dir " + install_dir + " start 0-199 --wait --parallel 8");
+    // Once each first, unmeasured: the first tap pays for the adb server's start.
+    mcp.Answer(mcp.Call("tap", R"({"set":"0-199","x":10,"y":10,"parallel":16})"));
+    BareDirectRun(BinDir(),
+                  "MEmuFarm.exe --install-dir " + install_dir + " tap 0-199 10 10 --parallel 16");
     double start = Now();
     const std::string tapped =
         mcp.Answer(mcp.Call("tap", R"({"set":"0-199","x":10,"y":10,"parallel":16})"));
     ours = Now() - start;
     if (tapped.find(R"("isError":false)") == std::string::npos) Note("mcp: the tap call failed");
     start = Now();
-    BareDirectRun(BinDir(), "MEmuFarm.exe --install-dir \"" + install_dir +
-                                "\" tap 0-199 10 10 --parallel 16");
+    BareDirectRun(BinDir(),
+                  "MEmuFarm.exe --install-dir " + install_dir + " tap 0-199 10 10 --parallel 16");
     bare = Now() - start;
     AddRow({"tools/call tap, 200 VMs", "s", ours, bare, ours / bare, 1.1, true});
     StopSimulatedVms(root);
