@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <utility>
 
+#include "agent/screen_images.h"
 #include "agent/tool_result.h"
 #include "agent/tool_schema.h"
 #include "farm/command/grammar.h"
@@ -18,7 +20,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr const char* kLogger = "MEmuFarm";
-constexpr const char* kPngSignature = "\x89PNG\r\n\x1a\n";
 
 bool Contains(const std::vector<int32_t>& indexes, int32_t index) {
     return std::find(indexes.begin(), indexes.end(), index) != indexes.end();
@@ -74,7 +75,8 @@ SetLimit LimitToOwner(FarmRequest& request, const OwnerLimits& limits, FarmSyste
 namespace {
 
 // The progress of a call as the console prints it, told to the client: each VM's line as it
-// finishes, counted against the set; the clone's log lines as they come.
+// finishes, counted against the set (its size once known); each clone step's lines as it ends,
+// counted against the clone count.
 class CallProgress {
 public:
     CallProgress(mcp::CallContext& context, const Utf8Of& utf8, std::optional<double> total)
@@ -82,10 +84,42 @@ public:
 
     FarmProgress Progress() {
         FarmProgress progress;
-        progress.vm_finished = [this](const VmResult& result) {
-            Tell(ResultLine(result) + "\n", total_);
+        progress.set_resolved = [this](size_t vms) {
+            std::lock_guard lock(mutex_);
+            total_ = static_cast<double>(vms);
         };
-        progress.log = [this](const std::string& text) { Tell(text, std::nullopt); };
+        progress.vm_finished = [this](const VmResult& result) {
+            const std::string line = ResultLine(result) + "\n";
+            mcp::ProgressReport report;
+            {
+                std::lock_guard lock(mutex_);
+                text_ += line;
+                report.progress = ++count_;
+                report.total = total_;
+            }
+            report.message = utf8_(gbk::FirstLine(line));
+            context_.ReportProgress(report);
+        };
+        progress.log = [this](const std::string& text) {
+            std::lock_guard lock(mutex_);
+            text_ += text;
+            unreported_ += text;
+        };
+        progress.clone_done = [this](int64_t done, int64_t count) {
+            mcp::ProgressReport report;
+            std::string lines;
+            {
+                std::lock_guard lock(mutex_);
+                lines = std::exchange(unreported_, {});
+            }
+            report.progress = static_cast<double>(done);
+            report.total = static_cast<double>(count);
+            // What the run logged since the last step ended, its clone's line last.
+            while (!lines.empty() && (lines.back() == '\n' || lines.back() == '\r'))
+                lines.pop_back();
+            report.message = utf8_(lines);
+            context_.ReportProgress(report);
+        };
         return progress;
     }
     std::string Text() {
@@ -94,31 +128,20 @@ public:
     }
 
 private:
-    void Tell(const std::string& gbk, std::optional<double> total) {
-        mcp::ProgressReport report;
-        {
-            std::lock_guard lock(mutex_);
-            text_ += gbk;
-            report.progress = ++count_;
-        }
-        report.total = total;
-        report.message = utf8_(gbk::FirstLine(gbk));
-        context_.ReportProgress(report);
-    }
-
     mcp::CallContext& context_;
     const Utf8Of& utf8_;
-    const std::optional<double> total_;
     std::mutex mutex_;
+    std::optional<double> total_;
     std::string text_;
+    std::string unreported_;  // the clone's log since its last step ended
     int count_ = 0;
 };
 
 // The screens a screenshot call captured, read back from their files (the server's own are
 // removed afterwards).
-std::vector<ResultImage> CapturedImages(const FarmRequest& request, const FarmOutcome& outcome,
-                                        FarmSystem& system, bool own_files) {
-    std::vector<ResultImage> images;
+std::vector<Capture> Captures(const FarmRequest& request, const FarmOutcome& outcome,
+                              FarmSystem& system, bool own_files) {
+    std::vector<Capture> captures;
     std::vector<const VmResult*> results;
     if (const auto* single = std::get_if<SingleOutcome>(&outcome.what))
         results.push_back(&single->result);
@@ -127,30 +150,12 @@ std::vector<ResultImage> CapturedImages(const FarmRequest& request, const FarmOu
     const bool many = request.set && !request.set->single;
     for (const VmResult* result : results) {
         const std::string path = ScreenshotPath(request.texts.at(0), result->index, many);
-        if (result->ok) {
-            std::string bytes = system.FileStart(path, kMostCaptureBytes);
-            if (bytes.rfind(kPngSignature, 0) == 0)
-                images.push_back({std::move(bytes), "image/png"});
-        }
+        Capture capture{result->index, std::nullopt};
+        if (result->ok) capture.bytes = system.FileStart(path, kMostCaptureBytes);
+        captures.push_back(std::move(capture));
         if (own_files) system.RemoveFile(path);
     }
-    return images;
-}
-
-// The result with as many of its images, in order, as fit in `budget` bytes as sent; the text
-// says how many were left out.
-Json WithinBudget(Json result, int64_t budget) {
-    Json& content = result["content"];
-    const auto size = [&result] { return static_cast<int64_t>(result.dump().size()); };
-    if (size() <= budget) return result;
-    size_t left_out = 0;
-    while (content.size() > 1 && size() > budget) {
-        content.erase(content.size() - 1);
-        ++left_out;
-    }
-    content[0]["text"] = content[0]["text"].get<std::string>() + std::to_string(left_out) +
-                         " screen(s) left out: the result would pass max_bytes\n";
-    return result;
+    return captures;
 }
 
 }  // namespace
@@ -183,21 +188,12 @@ nlohmann::ordered_json FarmToolHost::Call(const std::string& name, const nlohman
     if (tool->captures_to_temp)
         reading.capture_file =
             options_.capture_dir + "mcp-screen-" + std::to_string(++calls_) + "-{index}.png";
-    // screenshot's budget is the server's own argument, not the command's.
+    // screenshot's images are the server's own arguments, not the command's.
     nlohmann::json given = arguments;
-    int64_t budget = kDefaultImageBudget;
-    if (tool->verb->job == VmJob::kScreenshot && given.is_object() &&
-        given.contains(kImageBudgetProperty)) {
-        const nlohmann::json& value = given[kImageBudgetProperty];
-        if (!value.is_number_integer() || value.get<int64_t>() < kLeastImageBudget ||
-            value.get<int64_t>() > kMostImageBudget)
-            return RefusalResult(
-                std::string(kImageBudgetProperty) + " must be a whole number from " +
-                    std::to_string(kLeastImageBudget) + " to " + std::to_string(kMostImageBudget),
-                utf8);
-        budget = value.get<int64_t>();
-        given.erase(kImageBudgetProperty);
-    }
+    ScreenArguments screen;
+    if (tool->verb->job == VmJob::kScreenshot)
+        if (std::optional<std::string> problem = TakeScreenArguments(given, &screen))
+            return RefusalResult(*problem, utf8);
     ReadRequest read = ReadToolArguments(*tool, given, options_.limits, reading);
     if (!read.request) return RefusalResult(read.refusal, utf8);
     FarmRequest& request = *read.request;
@@ -222,10 +218,14 @@ nlohmann::ordered_json FarmToolHost::Call(const std::string& name, const nlohman
     CallProgress progress(context, utf8, total);
     const FarmOutcome outcome = RunFarm(request, system, progress.Progress());
 
-    std::vector<ResultImage> images;
-    if (request.verb->job == VmJob::kScreenshot && outcome.exit_code != kExitUsage)
-        images = CapturedImages(request, outcome, system_, tool->captures_to_temp);
-    return WithinBudget(RunResult(request, outcome, progress.Text(), images, utf8), budget);
+    if (request.verb->job != VmJob::kScreenshot || outcome.exit_code == kExitUsage)
+        return RunResult(request, outcome, progress.Text(), {}, utf8);
+    const std::string text = progress.Text();
+    return ScreensWithinBudget(
+        Captures(request, outcome, system_, tool->captures_to_temp), screen,
+        [&](const std::vector<ResultImage>& images, const std::string& note) {
+            return RunResult(request, outcome, text, images, utf8, note);
+        });
 }
 
 }  // namespace agent

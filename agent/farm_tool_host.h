@@ -19,9 +19,6 @@
 
 namespace agent {
 
-// The most bytes of one screen capture read back for an image.
-inline constexpr size_t kMostCaptureBytes = 32 * 1024 * 1024;
-
 struct HostOptions {
     OwnerLimits limits;
     int parallel = kMcpStartsInFlight;    // mcp --parallel: tool starts in flight

@@ -34,10 +34,11 @@ bool IsToolError(const FarmOutcome& outcome) {
 
 Json RunResult(const FarmRequest& request, const FarmOutcome& outcome,
                const std::string& progress_text, const std::vector<ResultImage>& images,
-               const Utf8Of& utf8) {
+               const Utf8Of& utf8, const std::string& note) {
     FarmRequest as_text = request;
     as_text.json = false;
-    const std::string text = progress_text + ConsoleText(OutcomeReport(as_text, outcome, utf8));
+    const std::string text =
+        progress_text + ConsoleText(OutcomeReport(as_text, outcome, utf8)) + note;
     Json content = Json::array({TextItem(text, utf8)});
     for (const ResultImage& image : images)
         content.push_back(

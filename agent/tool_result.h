@@ -20,15 +20,16 @@ bool IsToolError(const FarmOutcome& outcome);
 // An image of a result: its bytes and their type.
 struct ResultImage {
     std::string bytes;
-    std::string mime_type;  // "image/png"
+    std::string mime_type;  // "image/png" or "image/jpeg"
 };
 
 // The CallToolResult of a command that ran (or that the run's own checks refused).
 // `progress_text`: what the console printed as the command went (each VM's line, the clone's
-// log), GBK.
+// log), GBK; `note`: what follows the console's text (GBK).
 nlohmann::ordered_json RunResult(const FarmRequest& request, const FarmOutcome& outcome,
                                  const std::string& progress_text,
-                                 const std::vector<ResultImage>& images, const Utf8Of& utf8);
+                                 const std::vector<ResultImage>& images, const Utf8Of& utf8,
+                                 const std::string& note = "");
 
 // The CallToolResult of arguments that were refused before anything ran (exit code 2), or of
 // a call that could not run for another reason (`exit_code`).

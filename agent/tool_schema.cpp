@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "agent/screen_images.h"
 #include "text/number_text.h"
 
 namespace agent {
@@ -128,15 +129,7 @@ Json ToolDefinition(const Tool& tool, const Utf8Of& utf8) {
         properties[name] = PropertySchema(parameter, utf8);
         if (parameter.required) required.push_back(name);
     }
-    if (verb.job == VmJob::kScreenshot)
-        properties[kImageBudgetProperty] = {
-            {"type", "integer"},
-            {"minimum", kLeastImageBudget},
-            {"maximum", kMostImageBudget},
-            {"default", kDefaultImageBudget},
-            {"description",
-             "the most bytes the whole result may take as sent (base64 and text included); the "
-             "screens that do not fit are left out, and the text says which"}};
+    if (verb.job == VmJob::kScreenshot) AddScreenProperties(properties);
     Json input = {{"$schema", kSchemaDialect}, {"type", "object"}, {"properties", properties}};
     if (!required.empty()) input["required"] = required;
     input["additionalProperties"] = false;

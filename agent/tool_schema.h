@@ -11,12 +11,6 @@
 
 namespace agent {
 
-// screenshot: the most bytes the whole result may take as sent (base64 and text included).
-inline constexpr int64_t kDefaultImageBudget = 800000;
-inline constexpr int64_t kLeastImageBudget = 1000;
-inline constexpr int64_t kMostImageBudget = 50 * 1000 * 1000;
-inline constexpr const char* kImageBudgetProperty = "max_bytes";
-
 // The schema of one parameter's property.
 nlohmann::ordered_json PropertySchema(const Parameter& parameter, const Utf8Of& utf8);
 

@@ -946,6 +946,179 @@ void BenchServe() {
     StopSimulatedVms(root);
 }
 
+// MEmuFarm mcp over its own pipes: requests written a line each, answers read by their id.
+class McpPipe {
+public:
+    bool Start(const std::string& arguments) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE child_in = nullptr, child_out = nullptr, in = nullptr, out = nullptr;
+        if (!CreatePipe(&child_in, &in, &inherit, 0) || !CreatePipe(&out, &child_out, &inherit, 0))
+            return false;
+        SetHandleInformation(in, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(out, HANDLE_FLAG_INHERIT, 0);
+        in_.reset(in);
+        out_.reset(out);
+        std::wstring line = WideFromGbk("MEmuFarm.exe mcp " + arguments);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = child_in;
+        startup.hStdOutput = child_out;
+        startup.hStdError = nullptr;
+        PROCESS_INFORMATION info = {};
+        const BOOL started =
+            CreateProcessW(WideFromGbk(BinDir() + "MEmuFarm.exe").c_str(), line.data(), nullptr,
+                           nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+        CloseHandle(child_in);
+        CloseHandle(child_out);
+        if (!started) return false;
+        UniqueHandle thread(info.hThread);
+        process_.reset(info.hProcess);
+        pid_ = info.dwProcessId;
+        Send(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":)"
+             R"("2025-06-18","capabilities":{},"clientInfo":{"name":"bench","version":"1"}}})");
+        Send(R"({"jsonrpc":"2.0","method":"notifications/initialized"})");
+        return !Answer(0).empty();
+    }
+    // Sends a request; returns its id.
+    int Request(const std::string& method, const std::string& params) {
+        const int id = ++last_id_;
+        Send(R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + R"(,"method":")" + method +
+             R"(","params":)" + params + "}");
+        return id;
+    }
+    int Call(const std::string& tool, const std::string& arguments) {
+        return Request("tools/call", R"({"name":")" + tool + R"(","arguments":)" + arguments + "}");
+    }
+    // The answer to request `id` (empty when the server's output ended first).
+    std::string Answer(int id) {
+        const std::string head = R"({"jsonrpc":"2.0","id":)" + std::to_string(id) + ",";
+        for (;;) {
+            for (auto line = lines_.begin(); line != lines_.end(); ++line)
+                if (line->rfind(head, 0) == 0) {
+                    std::string found = std::move(*line);
+                    lines_.erase(line);
+                    return found;
+                }
+            char chunk[65536];
+            DWORD got = 0;
+            if (!ReadFile(out_.get(), chunk, sizeof chunk, &got, nullptr) || got == 0) return {};
+            pending_.append(chunk, got);
+            for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+                std::string line = pending_.substr(0, end);
+                pending_.erase(0, end + 1);
+                if (line.find(R"("method":"notifications/)") == std::string::npos)
+                    lines_.push_back(std::move(line));
+            }
+        }
+    }
+    uint64_t PrivateBytes() const { return ReadingOf(pid_).private_bytes; }
+    // Input's end; the server is ended when it has not exited within `wait_ms`.
+    void End(DWORD wait_ms) {
+        in_.reset();
+        if (process_ && WaitForSingleObject(process_.get(), wait_ms) == WAIT_TIMEOUT)
+            TerminateProcess(process_.get(), 1);
+    }
+
+private:
+    void Send(const std::string& line) {
+        const std::string bytes = line + "\n";
+        DWORD wrote = 0;
+        WriteFile(in_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr);
+    }
+
+    UniqueHandle process_;
+    UniqueHandle in_;
+    UniqueHandle out_;
+    DWORD pid_ = 0;
+    int last_id_ = 0;
+    std::string pending_;
+    std::vector<std::string> lines_;
+};
+
+// The farm's tools called by an agent against the console run for the same work, and the
+// server's own costs: its memory over many calls, a ping while calls hang.
+void BenchMcp() {
+    const std::string root = MakeTempFolder("bench-mcp");
+    const std::string install_dir = InstallSimulatedEmulator(root, 200);
+    TestAdbPort server_port;
+    SetSimSwitches(root, "adb.exe * boot=0\r\n");
+    McpPipe mcp;
+    if (!mcp.Start("--install-dir " + install_dir)) {
+        Note("mcp: MEmuFarm mcp did not start or answer initialize");
+        return;
+    }
+    // A listing afresh each call, against one `MEmuFarm list` run with its process start.
+    constexpr int kListRounds = 10;
+    double ours = 0;
+    double bare = 0;
+    for (int i = 0; i < kListRounds; ++i) {
+        double start = Now();
+        if (mcp.Answer(mcp.Call("list", "{}")).find(R"("isError":false)") == std::string::npos)
+            Note("mcp: a list call was an error");
+        ours += Now() - start;
+        start = Now();
+        BareDirectRun(BinDir(), "MEmuFarm.exe --install-dir " + install_dir + " list");
+        bare += Now() - start;
+    }
+    AddRow({"tools/call list, 200 VMs", "ms/call", ours * 1000 / kListRounds,
+            bare * 1000 / kListRounds, ours / bare, 0.8, true});
+
+    // A tap over 200 running VMs against the console's `tap 0-199`.
+    BareDirectRun(BinDir(),
+                  "MEmuFarm.exe --install-dir " + install_dir + " start 0-199 --wait --parallel 8");
+    // Once each first, unmeasured: the first tap pays for the adb server's start.
+    mcp.Answer(mcp.Call("tap", R"({"set":"0-199","x":10,"y":10,"parallel":16})"));
+    BareDirectRun(BinDir(),
+                  "MEmuFarm.exe --install-dir " + install_dir + " tap 0-199 10 10 --parallel 16");
+    double start = Now();
+    const std::string tapped =
+        mcp.Answer(mcp.Call("tap", R"({"set":"0-199","x":10,"y":10,"parallel":16})"));
+    ours = Now() - start;
+    if (tapped.find(R"("isError":false)") == std::string::npos) Note("mcp: the tap call failed");
+    start = Now();
+    BareDirectRun(BinDir(),
+                  "MEmuFarm.exe --install-dir " + install_dir + " tap 0-199 10 10 --parallel 16");
+    bare = Now() - start;
+    AddRow({"tools/call tap, 200 VMs", "s", ours, bare, ours / bare, 1.1, true});
+    StopSimulatedVms(root);
+
+    // The server's memory after 1,000 calls against after 10, 16 at a time.
+    const auto calls = [&mcp](int count) {
+        for (int done = 0; done < count;) {
+            std::vector<int> ids;
+            for (int i = 0; i < 16 && done + i < count; ++i)
+                ids.push_back(mcp.Call("running", R"({"set":"1"})"));
+            for (int id : ids) mcp.Answer(id);
+            done += static_cast<int>(ids.size());
+        }
+    };
+    calls(10);
+    const uint64_t after_10 = mcp.PrivateBytes();
+    calls(990);
+    const uint64_t after_1000 = mcp.PrivateBytes();
+    AddRow({"mcp private bytes, 1000 calls", "MB", after_1000 / 1048576.0, after_10 / 1048576.0,
+            after_10 ? static_cast<double>(after_1000) / after_10 : 0, 1.1, true});
+
+    // A ping alone, then while 16 calls hang in their tools.
+    constexpr int kPings = 20;
+    const auto pings = [&mcp] {
+        const double began = Now();
+        for (int i = 0; i < kPings; ++i) mcp.Answer(mcp.Request("ping", "{}"));
+        return (Now() - began) / kPings;
+    };
+    const double alone = pings();
+    SetSimSwitches(root, "memuc.exe shake hang\r\n");
+    for (int i = 1; i <= 16; ++i) mcp.Call("shake", R"({"set":")" + std::to_string(i) + R"("})");
+    Sleep(3000);  // their tools started and hanging
+    const double busy = pings();
+    AddRow(
+        {"mcp ping, 16 calls hanging", "ms", busy * 1000, alone * 1000, busy / alone, 2.0, true});
+    mcp.End(10000);
+    SetSimSwitches(root, "");
+    StopSimulatedVms(root);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -955,7 +1128,7 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
     // Sections named on the command line (runner, capture, listing, onekey, farm, sets,
-    // health, adb, heal, serve); all by default. The listing section also times `MEmuFarm list`.
+    // health, adb, heal, serve, mcp); all by default. The listing section also times `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
         for (int i = 1; i < argc; ++i)
@@ -1003,6 +1176,11 @@ int main(int argc, char** argv) {
         std::printf("sets of VMs...\n");
         std::fflush(stdout);
         BenchSets();
+    }
+    if (wanted("mcp")) {
+        std::printf("MEmuFarm mcp...\n");
+        std::fflush(stdout);
+        BenchMcp();
     }
     if (wanted("heal")) {
         std::printf("healing watch...\n");

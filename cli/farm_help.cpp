@@ -71,10 +71,12 @@ std::string UsageLines(const std::string& head, const std::string& usage) {
 }
 
 // "  --timeout MS          stop waiting ...", one option a paragraph.
-std::string OptionLines(const std::vector<const OptionRow*>& options) {
+std::string OptionLines(const std::vector<const OptionRow*>& options,
+                        const VerbRow* verb = nullptr) {
     std::string lines;
     for (const OptionRow* option : options)
-        lines += Wrapped("  " + OptionUsage(*option, false), OptionHelp(*option), kHelpColumn);
+        lines +=
+            Wrapped("  " + OptionUsage(*option, false), OptionHelp(*option, verb), kHelpColumn);
     return lines;
 }
 
@@ -119,7 +121,7 @@ std::string CommandHelp(const std::string& command) {
     std::string help = UsageLines(usage, VerbUsage(*verb)) + "\n" + VerbAbout(*verb) + "\n";
     const std::vector<const OptionRow*> options = OptionsOf(*verb);
     if (!options.empty())
-        help += "\nOptions of " + std::string(verb->name) + ":\n" + OptionLines(options);
+        help += "\nOptions of " + std::string(verb->name) + ":\n" + OptionLines(options, verb);
     help += '\n';
     help += GlobalOptionsHelp();
     if (verb->kind == VerbKind::kPerVm) {

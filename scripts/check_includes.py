@@ -8,7 +8,7 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = ("text", "process", "adb", "install", "control", "cloning", "farm", "cli", "win", "app",
-           "mcp", "agent", "serve", "serve_win")
+           "mcp", "agent", "serve", "serve_win", "image")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 

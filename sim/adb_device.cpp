@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "image/image_scaling.h"
+
 namespace sim {
 
 namespace {
@@ -11,13 +13,9 @@ namespace {
 constexpr int kFirstPort = 21503;
 constexpr const char kDevicePrefix[] = "/sdcard/";
 
-// A 1x1 PNG picture.
-const unsigned char kTinyPngBytes[] = {
-    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
-    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
-    0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78,
-    0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF, 0x89, 0x99,
-    0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+// The simulated screen: landscape, as MEmu's default.
+constexpr int kScreenWidth = 1280;
+constexpr int kScreenHeight = 720;
 
 }  // namespace
 
@@ -46,8 +44,24 @@ Device FindDevice(const std::string& root, int index) {
     return device;
 }
 
-std::string TinyPng() {
-    return std::string(reinterpret_cast<const char*>(kTinyPngBytes), sizeof kTinyPngBytes);
+std::string ScreenPng(int index) {
+    // A gradient with blocks of noise (a screen's PNG is not tiny) and a band in the VM's
+    // own colour.
+    image::Picture picture{kScreenWidth, kScreenHeight, {}};
+    picture.rgb.resize(static_cast<size_t>(kScreenWidth) * kScreenHeight * 3);
+    uint32_t seed = 2166136261u ^ static_cast<uint32_t>(index);
+    for (int y = 0; y < kScreenHeight; ++y) {
+        for (int x = 0; x < kScreenWidth; ++x) {
+            unsigned char* pixel = &picture.rgb[(static_cast<size_t>(y) * kScreenWidth + x) * 3];
+            const bool noisy = (x / 32 + y / 32) % 5 == 0;
+            if (noisy) seed = seed * 1103515245 + 12345;
+            const bool band = y / 60 == index % 12;
+            pixel[0] = static_cast<unsigned char>(noisy ? seed >> 16 : x * 255 / kScreenWidth);
+            pixel[1] = static_cast<unsigned char>(noisy ? seed >> 8 : y * 255 / kScreenHeight);
+            pixel[2] = static_cast<unsigned char>(band ? 40 * index : 128);
+        }
+    }
+    return image::Encode(picture, image::Format::kPng, 0);
 }
 
 std::string JoinWords(const std::vector<std::string>& words) {
@@ -191,7 +205,7 @@ Result Screencap(const std::string& root, int index, const std::string& device_p
     if (host.empty()) return Failure("screencap: cannot write " + device_path + "\r\n");
     CreateDirectoryW(ToWide(root + "sim-sdcard").c_str(), nullptr);
     CreateDirectoryW(ToWide(root + "sim-sdcard\\" + std::to_string(index)).c_str(), nullptr);
-    WriteFileBytes(host, TinyPng());
+    WriteFileBytes(host, ScreenPng(index));
     return {};
 }
 

@@ -32,8 +32,8 @@ Device FindDevice(const std::string& root, int index);
 // Whether the running device's boot time has passed since its start.
 bool Booted(const Device& device, uint32_t boot_ms);
 
-// A 1x1 PNG picture: what the devices' screen capture gives.
-std::string TinyPng();
+// What VM `index`'s screen capture gives: a 1280x720 PNG of its own.
+std::string ScreenPng(int index);
 
 std::string JoinWords(const std::vector<std::string>& words);
 // Runs one device command line (words separated by single spaces, as adb sends them).

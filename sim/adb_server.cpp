@@ -220,7 +220,7 @@ private:
         if (service.rfind("shell:", 0) == 0) {
             Okay(s, Shell(root_, device, rules.boot_ms, service.substr(6)).text);
         } else if (service == "exec:screencap -p") {
-            Okay(s, TinyPng());
+            Okay(s, ScreenPng(index));
         } else if (service.rfind("exec:", 0) == 0) {
             Okay(s, Shell(root_, device, rules.boot_ms, service.substr(5)).text);
         } else {

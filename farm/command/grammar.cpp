@@ -123,7 +123,7 @@ Parameter OptionParameter(const VerbRow& verb, const OptionRow& option) {
     }
     parameter.words = ListWords(option.words, '|');
     parameter.default_text = DefaultText(&verb, option);
-    parameter.help = FillDefaults(&verb, &option, option.help ? option.help : "");
+    parameter.help = OptionHelp(option, &verb);
     return parameter;
 }
 
@@ -260,8 +260,12 @@ std::string GlobalUsage() {
     return usage;
 }
 
-std::string OptionHelp(const OptionRow& option) {
-    return FillDefaults(nullptr, &option, option.help ? option.help : "");
+std::string OptionHelp(const OptionRow& option, const VerbRow* verb) {
+    if (verb)
+        for (const OptionMeaning& meaning : verb->meanings)
+            if (std::string_view(meaning.option) == option.name)
+                return FillDefaults(verb, &option, meaning.help);
+    return FillDefaults(verb, &option, option.help ? option.help : "");
 }
 
 std::string VerbAbout(const VerbRow& verb) {

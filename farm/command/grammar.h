@@ -51,8 +51,9 @@ std::string OptionUsage(const OptionRow& option, bool brackets);
 std::string VerbUsage(const VerbRow& verb);
 // The global options' usage: "[--install-dir DIR] [--json] [--deadline SECONDS]".
 std::string GlobalUsage();
-// The help texts with their defaults filled in.
-std::string OptionHelp(const OptionRow& option);
+// The help texts with their defaults filled in; an option's as it means for `verb` (its own
+// meaning for the command, else its row's).
+std::string OptionHelp(const OptionRow& option, const VerbRow* verb = nullptr);
 std::string VerbAbout(const VerbRow& verb);
 
 // --- The grammar as data ---------------------------------------------------------------------

@@ -284,6 +284,9 @@ const std::vector<VerbRow> kVerbs = {
      .effect = E::kAdditive,
      .front_ends = kConsoleFrontEnd,
      .defaults = {{"--parallel", kMcpStartsInFlight}, {"--deadline", kMcpCallSeconds}},
+     .meanings = {{"--parallel",
+                   "at most N tool starts in flight across all calls (default {=}); each call's "
+                   "own parallel still bounds its VMs"}},
      .about =
          "Serves the farm's commands as tools to an AI agent over the Model Context Protocol\n"
          "(JSON-RPC on standard input and output; notes on standard error) until its input ends.\n"
@@ -302,6 +305,9 @@ const std::vector<VerbRow> kVerbs = {
      .effect = E::kAdditive,
      .front_ends = kConsoleFrontEnd,
      .defaults = {{"--parallel", kMcpStartsInFlight}, {"--deadline", kMcpCallSeconds}},
+     .meanings = {{"--parallel",
+                   "at most N tool starts in flight across all requests (default {=}); each "
+                   "request's own --parallel still bounds its VMs"}},
      .about =
          "Serves the farm's commands over HTTP until Ctrl+C: POST /api/run with\n"
          "{\"argv\": [\"list\"]} runs one command as --json would and answers with its document\n"

@@ -39,6 +39,14 @@ struct OptionDefault {
     double value;
 };
 
+// What an option means for this command when it is not what its row says (mcp's --parallel
+// bounds the tool starts across all calls, not the VMs of one command). "{=}" stands for the
+// option's default for the command.
+struct OptionMeaning {
+    const char* option;  // the option's name: a test proves that it names a row
+    const char* help;
+};
+
 struct VerbRow {
     const char* name;
     VerbKind kind;
@@ -53,6 +61,7 @@ struct VerbRow {
     bool leaves_set = false;
     unsigned front_ends = kEveryFrontEnd;
     std::vector<OptionDefault> defaults = {};
+    std::vector<OptionMeaning> meanings = {};
     // The help: "{=NAME}" stands for the default of the command's option or argument NAME.
     const char* about = "";
 };

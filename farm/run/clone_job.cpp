@@ -40,13 +40,15 @@ class CompanionRunHost : public OneKeyRunHost {
 public:
     CompanionRunHost(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
                      const Deadline& deadline, CloneReport& report,
-                     const std::function<void(const std::string&)>& log)
+                     const std::function<void(const std::string&)>& log,
+                     const std::function<void(int64_t, int64_t)>& clone_done)
         : request_(request),
           system_(system),
           folders_(folders),
           limits_{0, deadline},
           report_(report),
-          log_(log) {}
+          log_(log),
+          clone_done_(clone_done) {}
 
     std::string DiscoverInstallDirectory() override { return folders_.install; }
     // Every line of the run is a MEmuManage.exe line: it starts from the tools folder found
@@ -84,6 +86,8 @@ public:
         report_.steps.push_back({line, ok, output != nullptr, output ? *output : std::string()});
         // The clone's randomize step ran after its clone line: it is reported after it too.
         if (randomize_step_) report_.steps.push_back(*std::exchange(randomize_step_, {}));
+        // The snapshot's step comes first; every later one is a clone's.
+        if (steps_done_++ > 0 && clone_done_) clone_done_(steps_done_ - 1, request_.count);
     }
     std::optional<std::string> CloneRegistered(const std::string& clone_number) override {
         NoteAdbPort(gbk::ToInt64(clone_number), report_);
@@ -107,7 +111,9 @@ private:
     StepLimits limits_;
     CloneReport& report_;
     const std::function<void(const std::string&)>& log_;
+    const std::function<void(int64_t, int64_t)>& clone_done_;
     std::optional<CloneStepReport> randomize_step_;
+    int64_t steps_done_ = 0;
 };
 
 // Writes the asked-for manager console build (or, in a dry run, says whether it could).
@@ -183,7 +189,8 @@ std::optional<std::string> NumberClash(const FarmRequest& request, const FarmLis
 
 CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
                         const Deadline& deadline,
-                        const std::function<void(const std::string&)>& log) {
+                        const std::function<void(const std::string&)>& log,
+                        const std::function<void(int64_t, int64_t)>& clone_done) {
     CloneReport report;
     report.master = MasterName(request.master);
     report.first = request.first;
@@ -228,7 +235,7 @@ CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const To
         return report;
     }
 
-    CompanionRunHost host(request, system, folders, deadline, report, log);
+    CompanionRunHost host(request, system, folders, deadline, report, log, clone_done);
     std::string install = folders.install;
     std::string tools;
     report.result = RunOneKey(host, {install, tools}, options);

@@ -47,10 +47,12 @@ struct CloneReport {
     int exit_code = 0;
 };
 
-// `log` receives the run's log texts as they come (the window's lines and ours, GBK).
+// `log` receives the run's log texts as they come (the window's lines and ours, GBK);
+// `clone_done` how many clone steps have ended, after each one's log text, and of how many.
 CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
                         const Deadline& deadline,
-                        const std::function<void(const std::string&)>& log);
+                        const std::function<void(const std::string&)>& log,
+                        const std::function<void(int64_t done, int64_t count)>& clone_done = {});
 
 // What the dry run shows where a clone line names the snapshot that the run would take.
 inline constexpr const char* kPlannedSnapshotUuid = "<UUID of the snapshot taken>";

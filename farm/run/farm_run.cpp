@@ -71,7 +71,8 @@ FarmOutcome ListCommand(FarmSystem& system, const ToolFolders& folders, const De
 FarmOutcome CloneCommand(const FarmRequest& request, FarmSystem& system, const ToolFolders& folders,
                          const Deadline& deadline, const FarmProgress& progress) {
     FarmOutcome outcome;
-    CloneReport report = RunCloneJob(request, system, folders, deadline, progress.log);
+    CloneReport report =
+        RunCloneJob(request, system, folders, deadline, progress.log, progress.clone_done);
     outcome.exit_code = report.exit_code;
     if (!report.failure.empty()) {
         outcome.message = report.failure;
@@ -157,6 +158,7 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
     // Over a set, the deadline bounds each VM's work, counted from its start.
     context.invocation_deadline = {};
     if (request.deadline_ms) context.per_vm_seconds = *request.deadline_ms / 1000.0;
+    if (progress.set_resolved) progress.set_resolved(indexes.size());
     return SetCommand(context, indexes, progress);
 }
 

@@ -19,6 +19,11 @@
 struct FarmProgress {
     std::function<void(const std::string& gbk)> log;
     std::function<void(const VmResult& result)> vm_finished;
+    // Over a set: how many VMs it came to (read from the listing for all, running, stopped),
+    // before the first one's work starts.
+    std::function<void(size_t vms)> set_resolved;
+    // clone: how many clone steps have ended, after each one's log text, of the clone count.
+    std::function<void(int64_t done, int64_t count)> clone_done;
     // health --watch: each round as it is taken.
     std::function<void(const HealthRound& round)> health_round;
     // health --watch --heal: each heal action as it ends.

@@ -116,19 +116,51 @@ test('start over a set with --boot tells progress for each VM', { timeout: 24000
   assert.deepEqual(indexes, [1, 2, 3]);
 });
 
-test('screenshot over three VMs stays within max_bytes', { timeout: 120000 }, async () => {
-  const budget = 200000;
-  const result = await client.callTool({
-    name: 'screenshot', arguments: { set: '1-3', max_bytes: budget },
-  }, CallToolResultSchema, { timeout: 100000 });
+// An image's width from its own header: PNG's IHDR, or JPEG's start-of-frame marker.
+function imageWidth(bytes) {
+  if (bytes.subarray(0, 8).equals(Buffer.from('89504e470d0a1a0a', 'hex'))) return bytes.readUInt32BE(16);
+  assert.ok(bytes[0] === 0xff && bytes[1] === 0xd8, 'neither PNG nor JPEG');
+  for (let at = 2; at + 9 < bytes.length;) {
+    assert.equal(bytes[at], 0xff, 'a JPEG marker');
+    const marker = bytes[at + 1];
+    if (marker >= 0xc0 && marker <= 0xc3) return bytes.readUInt16BE(at + 7);
+    at += 2 + bytes.readUInt16BE(at + 2);
+  }
+  assert.fail('no JPEG frame');
+}
+
+async function screenshot(args) {
+  return client.callTool({ name: 'screenshot', arguments: { set: '1-3', ...args } },
+    CallToolResultSchema, { timeout: 100000 });
+}
+
+test('screenshot over three VMs is scaled to fit max_bytes and max_width', { timeout: 120000 },
+  async () => {
+    const budget = 60000;
+    const result = await screenshot({ max_bytes: budget, max_width: 640 });
+    assert.equal(result.isError, false, text(result));
+    const images = result.content.filter((item) => item.type === 'image');
+    assert.equal(images.length, 3, text(result));
+    for (const image of images) {
+      assert.equal(image.mimeType, 'image/png');
+      const bytes = Buffer.from(image.data, 'base64');
+      assert.equal(bytes.subarray(1, 4).toString(), 'PNG');
+      assert.ok(imageWidth(bytes) <= 640, `${imageWidth(bytes)} px wide`);
+    }
+    // The simulated screens are 1280x720: scaled, and the text says from what.
+    assert.match(text(result), /VM 3: the screen is 1280x720, sent as \d+x\d+/);
+    assert.ok(JSON.stringify(result).length <= budget, `${JSON.stringify(result).length} bytes`);
+  });
+
+test('screenshot with format jpeg gives JPEG images', { timeout: 120000 }, async () => {
+  const result = await screenshot({ format: 'jpeg', max_width: 320 });
   assert.equal(result.isError, false, text(result));
   const images = result.content.filter((item) => item.type === 'image');
-  assert.equal(images.length, 3);
+  assert.equal(images.length, 3, text(result));
   for (const image of images) {
-    assert.equal(image.mimeType, 'image/png');
-    assert.equal(Buffer.from(image.data, 'base64').subarray(1, 4).toString(), 'PNG');
+    assert.equal(image.mimeType, 'image/jpeg');
+    assert.equal(imageWidth(Buffer.from(image.data, 'base64')), 320);
   }
-  assert.ok(JSON.stringify(result).length <= budget);
 });
 
 test('a hung tool is aborted and the server answers the next call', { timeout: 120000 },

@@ -13,6 +13,7 @@
 #include "agent/farm_tool_host.h"
 #include "agent/serve_options.h"
 #include "agent/tool_result.h"
+#include "image/image_scaling.h"
 #include "agent_test_support.h"
 #include "fake_farm_system.h"
 #include "row_name.h"
@@ -212,6 +213,46 @@ TEST(AgentCalls, ProgressAfterEachVmIncreasesToTheSetsSize) {
     }
 }
 
+TEST(AgentCalls, ProgressOverAllCountsAgainstTheVmsTheListingGave) {
+    Served served;
+    served.replies = {{"listvms", Answer(kSixVms)}};
+    FakeCallContext context;
+    served.Call("shake", R"({"set":"all"})", &context);
+    ASSERT_EQ(context.progress.size(), 6u);
+    for (const mcp::ProgressReport& report : context.progress) {
+        ASSERT_TRUE(report.total);
+        EXPECT_EQ(*report.total, 6);
+    }
+    EXPECT_EQ(context.progress.back().progress, 6);
+}
+
+TEST(AgentCalls, CloneProgressAfterEachCloneLineCountsAgainstTheCloneCount) {
+    Served served;
+    served.replies = {{"listvms", Answer(kSixVms)},
+                      {" take ", Answer("Snapshot taken. UUID: 11111111-2222-3333-4444-5555555555"
+                                        "55\r\n")},
+                      {"MEmu_122", Answer("Error: exists\r\n", 1)},
+                      {"clonevm", Answer("Machine has been successfully cloned\r\n")}};
+    FakeCallContext context;
+    FarmToolHost host(served.system, served.options);  // its text is GBK: not dumped
+    host.Call("clone", Json::parse(R"({"master":0,"count":3,"first":121})"), context);
+    ASSERT_EQ(context.progress.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(context.progress[i].progress, static_cast<double>(i + 1));
+        ASSERT_TRUE(context.progress[i].total);
+        EXPECT_EQ(*context.progress[i].total, 3);
+    }
+    // Each report ends with its clone's own line.
+    const auto ends_with = [](const std::string& text, const std::string& end) {
+        return text.size() >= end.size() &&
+               text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+    EXPECT_TRUE(ends_with(context.progress[0].message, "MEmu_121")) << context.progress[0].message;
+    EXPECT_TRUE(ends_with(context.progress[1].message, "Error: exists"))
+        << context.progress[1].message;
+    EXPECT_TRUE(ends_with(context.progress[2].message, "MEmu_123")) << context.progress[2].message;
+}
+
 TEST(AgentCalls, TheTextHoldsEachVmsLineThenTheSummary) {
     Served served;
     const std::string text = Text(served.Call("shake", R"({"set":"1-2"})"));
@@ -405,8 +446,26 @@ TEST(AgentLimits, AFileOutsideTheFilesFolderIsRefusedBeforeAnythingRuns) {
         << served.system.tools.Lines().back();
 }
 
+// A screen of `width` x `height` as a PNG; noise in blocks keeps it from packing small.
+std::string ScreenPng(int width, int height) {
+    image::Picture picture{width, height, {}};
+    uint32_t seed = 7;
+    for (int i = 0; i < width * height * 3; ++i) {
+        if ((i / 24) % 2 == 0) seed = seed * 1103515245 + 12345;
+        picture.rgb.push_back(static_cast<unsigned char>(seed >> 16));
+    }
+    return image::Encode(picture, image::Format::kPng, 0);
+}
+
+std::function<DeviceReply(const std::string&, const std::string&)> Screens(const std::string& png) {
+    return [png](const std::string&, const std::string& service) {
+        return service == "exec:screencap -p" ? Okay(png) : Okay("1\n");
+    };
+}
+
 TEST(AgentScreenshot, WithoutFilesEachScreenComesBackAsAnImageAndNoFileStays) {
     Served served;
+    served.system.adb.answer = Screens(ScreenPng(40, 30));
     const Json result = served.Call("screenshot", R"({"set":"1-2"})");
     EXPECT_EQ(result["isError"], false) << result.dump();
     ASSERT_EQ(result["content"].size(), 3u);
@@ -442,26 +501,28 @@ TEST(AgentTools, Base64) {
 
 namespace {
 
-TEST(AgentScreenshot, TheScreensThatPassTheBudgetAreLeftOutAndSaidSo) {
-    // Screens of 3,000 bytes each.
-    const auto large = [](const std::string&, const std::string& service) {
-        return service == "exec:screencap -p" ? Okay(kFakePng + std::string(3000, 'x'))
-                                              : Okay("1\n");
-    };
+TEST(AgentScreenshot, ThreeVmsShareTheBudgetScaledDownRatherThanLeftOut) {
     Served served;
-    served.system.adb.answer = large;
-    const Json whole = served.Call("screenshot", R"({"set":"1-3"})");
-    ASSERT_EQ(whole["content"].size(), 4u);
-    const int64_t one_less = static_cast<int64_t>(whole.dump().size()) - 1;
-    Served again;
-    again.system.adb.answer = large;
-    const Json cut =
-        again.Call("screenshot", R"({"set":"1-3","max_bytes":)" + std::to_string(one_less) + "}");
-    EXPECT_LE(static_cast<int64_t>(cut.dump().size()), one_less);
-    EXPECT_EQ(cut["content"].size(), 3u);
-    EXPECT_NE(Text(cut).find("1 screen(s) left out"), std::string::npos) << Text(cut);
-    const Json refused = again.Call("screenshot", R"({"set":"1","max_bytes":10})");
+    served.system.adb.answer = Screens(ScreenPng(640, 400));
+    const Json result = served.Call("screenshot", R"({"set":"1-3","max_bytes":60000})");
+    EXPECT_LE(result.dump().size(), 60000u);
+    ASSERT_EQ(result["content"].size(), 4u) << Text(result);
+    EXPECT_NE(Text(result).find("VM 3: the screen is 640x400, sent as "), std::string::npos)
+        << Text(result);
+    const Json refused = served.Call("screenshot", R"({"set":"1","max_bytes":10})");
     EXPECT_EQ(refused["isError"], true);
+}
+
+TEST(AgentScreenshot, TheFileAskedForKeepsTheScreenAsCaptured) {
+    Served served;
+    served.options.limits.files = "C:\\farm";
+    const std::string png = ScreenPng(640, 400);
+    served.system.adb.answer = Screens(png);
+    const Json result =
+        served.Call("screenshot", R"({"set":"1","file":"C:\\farm\\s.png","max_width":64})");
+    ASSERT_EQ(result["content"].size(), 2u) << Text(result);
+    EXPECT_LT(result["content"][1]["data"].get<std::string>().size(), png.size());
+    EXPECT_EQ(served.system.FileStart("C:\\farm\\s.png", png.size() + 1), png);
 }
 
 }  // namespace

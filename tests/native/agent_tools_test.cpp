@@ -10,6 +10,7 @@
 #include "agent/tool_schema.h"
 #include "agent_test_support.h"
 #include "cli/farm_args.h"
+#include "cli/farm_help.h"
 #include "farm/command/argument_reading.h"
 #include "row_name.h"
 #include "text/number_text.h"
@@ -76,8 +77,8 @@ TEST(AgentTools, EveryParameterIsAPropertyWithTheRowsLimitsAndDefault) {
             }
         }
         // The verb's own, then --deadline: every global option the grammar offers to MCP; and
-        // screenshot's budget.
-        const size_t own = tool.verb->job == VmJob::kScreenshot ? 1 : 0;
+        // screenshot's images: max_bytes, max_width, format.
+        const size_t own = tool.verb->job == VmJob::kScreenshot ? 3 : 0;
         EXPECT_EQ(schema["properties"].size(), parameters + 1 + own) << tool.verb->name;
         EXPECT_TRUE(schema["properties"].contains("deadline")) << tool.verb->name;
         EXPECT_FALSE(schema["properties"].contains("install_dir")) << tool.verb->name;
@@ -351,6 +352,40 @@ INSTANTIATE_TEST_SUITE_P(
                     PathRow{"trailing_dot", "C:\\farm\\a.", nullptr},
                     PathRow{"other_drive", "D:\\farm\\a.png", nullptr},
                     PathRow{"prefix_only", "C:\\farm2\\a.png", nullptr}),
+    RowName());
+
+// A refusal's verdict is the grammar's, decided once in farm/command/: an agent reads the same
+// message the console prints; the console alone adds its command line's usage after it.
+struct SameRow {
+    const char* name;
+    const char* tool;
+    const char* arguments;
+    std::vector<std::string> words;  // the console's command line for the same
+};
+
+class SameRefusalTest : public testing::TestWithParam<SameRow> {};
+
+TEST_P(SameRefusalTest, TheAgentReadsTheConsolesMessageWithoutItsUsageLine) {
+    const SameRow& row = GetParam();
+    const std::optional<Tool> tool = agent::FindTool(EveryTool(), row.tool);
+    ASSERT_TRUE(tool);
+    const agent::ReadRequest refused = Read(*tool, Json::parse(row.arguments));
+    ASSERT_FALSE(refused.request);
+    const ParseOutcome console = ParseFarmArgs(row.words, "1");
+    ASSERT_EQ(console.kind, ParseOutcome::Kind::kUsageError);
+    EXPECT_EQ(console.text, refused.refusal + " (usage: " + CommandUsage(*tool->verb) + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SameRefusalTest,
+    testing::Values(SameRow{"missing_argument", "stop", "{}", {"stop"}},
+                    SameRow{"missing_option", "clone", R"({"count":2})", {"clone", "--count", "2"}},
+                    SameRow{"needs_another",
+                            "start",
+                            R"({"set":"1","timeout":5})",
+                            {"start", "1", "--timeout", "5"}},
+                    SameRow{"stand_in_neither", "install", R"({"set":"1"})", {"install", "1"}},
+                    SameRow{"bad_set", "stop", R"({"set":"5-3"})", {"stop", "5-3"}}),
     RowName());
 
 }  // namespace

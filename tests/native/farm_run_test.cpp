@@ -265,6 +265,41 @@ TEST(FarmRun, TheBootPollHasItsOwnTimeOut) {
     EXPECT_DOUBLE_EQ(polls.back().seconds, 5.0);  // the boot poll's own
 }
 
+TEST(FarmRun, NoEmulatorFoundIsExitThreeAndRunsNothing) {
+    Farm farm;
+    farm.system.discovered = "";
+    EXPECT_EQ(farm.Run({"--json", "list"}), 3);
+    EXPECT_NE(farm.console.err.find("the emulator was not found"), std::string::npos)
+        << farm.console.err;
+    EXPECT_TRUE(farm.system.tools.Lines().empty());
+}
+
+// Over a set, --deadline bounds each VM's work from its own start: one VM after another, each
+// within it, all finish although the whole run takes longer than the deadline.
+TEST(FarmRun, OverASetTheDeadlineCountsFromEachVmsStart) {
+    Farm farm;
+    farm.system.tools.answer = [&farm](const std::string& line) {
+        if (line.find("shake") != std::string::npos) farm.system.Sleep(0.3);
+        return Answer("");
+    };
+    EXPECT_EQ(farm.Run({"--deadline", "0.5", "shake", "1-3", "--parallel", "1"}), 0)
+        << farm.console.out << farm.console.err;
+    EXPECT_EQ(farm.system.tools.Lines().size(), 3u);
+}
+
+// A step whose VM's deadline passed before it could start is given up, not failed unstarted.
+TEST(FarmRun, AStepAfterTheDeadlineIsGivenUpNotFailed) {
+    Farm farm;
+    farm.system.tools.answer = [&farm](const std::string& line) {
+        if (line.find("start") != std::string::npos) farm.system.Sleep(0.6);
+        return Answer("SUCCESS: start vm finished.");
+    };
+    EXPECT_EQ(farm.Run({"--json", "--deadline", "0.5", "start", "2", "--boot"}), 4)
+        << farm.console.json;
+    EXPECT_NE(farm.console.json.find(R"("verdict":"deadline")"), std::string::npos)
+        << farm.console.json;
+}
+
 TEST(FarmRun, RunningOverASetSaysInTextWhatItsExitCodeSays) {
     Farm farm;
     farm.replies = {{"-i 1", Answer("Running")}, {"-i 2", Answer("Not Running")}};

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "cli/farm_help.h"
 #include "farm/command/argument_reading.h"
 #include "row_name.h"
 
@@ -42,6 +43,20 @@ TEST(Grammar, EveryNameARowGivesIsARow) {
             ASSERT_NE(option, nullptr) << verb.name << " names " << own.option;
             EXPECT_TRUE(TakesOption(verb, *option)) << verb.name << " " << own.option;
         }
+    for (const VerbRow& verb : AllVerbs())
+        for (const OptionMeaning& meaning : verb.meanings) {
+            const OptionRow* option = FindOption(meaning.option);
+            ASSERT_NE(option, nullptr) << verb.name << " names " << meaning.option;
+            EXPECT_TRUE(TakesOption(verb, *option)) << verb.name << " " << meaning.option;
+        }
+}
+
+TEST(Grammar, McpsParallelIsHelpedAsWhatItBoundsThere) {
+    const std::string help = CommandHelp("mcp");
+    EXPECT_NE(help.find("tool starts in flight across all calls (default 16)"), std::string::npos)
+        << help;
+    EXPECT_EQ(help.find("work on at most N VMs at once"), std::string::npos) << help;
+    EXPECT_NE(CommandHelp("stop").find("work on at most N VMs at once"), std::string::npos);
 }
 
 // A number as a command line gives it.
