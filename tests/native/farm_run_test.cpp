@@ -287,17 +287,26 @@ TEST(FarmRun, OverASetTheDeadlineCountsFromEachVmsStart) {
     EXPECT_EQ(farm.system.tools.Lines().size(), 3u);
 }
 
-// A step whose VM's deadline passed before it could start is given up, not failed unstarted.
+// A step whose VM's deadline passed before it could start is given up, not failed unstarted:
+// through the adb server, and by adb.exe when no server can be reached.
 TEST(FarmRun, AStepAfterTheDeadlineIsGivenUpNotFailed) {
-    Farm farm;
-    farm.system.tools.answer = [&farm](const std::string& line) {
-        if (line.find("start") != std::string::npos) farm.system.Sleep(0.6);
-        return Answer("SUCCESS: start vm finished.");
-    };
-    EXPECT_EQ(farm.Run({"--json", "--deadline", "0.5", "start", "2", "--boot"}), 4)
-        << farm.console.json;
-    EXPECT_NE(farm.console.json.find(R"("verdict":"deadline")"), std::string::npos)
-        << farm.console.json;
+    for (const bool server : {true, false}) {
+        Farm farm;
+        farm.system.adb.listening = server;
+        farm.system.tools.answer = [&farm](const std::string& line) {
+            if (line.find(" start -i ") != std::string::npos) {
+                farm.system.Sleep(0.6);
+                return Answer("SUCCESS: start vm finished.");
+            }
+            return Answer("", line.find("start-server") != std::string::npos ? 1 : 0);
+        };
+        EXPECT_EQ(farm.Run({"--json", "--deadline", "0.5", "start", "2", "--boot"}), 4)
+            << server << farm.console.json;
+        EXPECT_NE(farm.console.json.find(R"("verdict":"deadline")"), std::string::npos)
+            << server << farm.console.json;
+        for (const std::string& line : farm.system.tools.Lines())
+            EXPECT_EQ(line.find("getprop"), std::string::npos) << server << line;
+    }
 }
 
 TEST(FarmRun, RunningOverASetSaysInTextWhatItsExitCodeSays) {

@@ -123,7 +123,8 @@ TEST_F(AdbServerTest, InputTextTypesExactlyThroughTheServer) {
 }
 
 TEST_F(AdbServerTest, BootCompletedIsOfflineThenOne) {
-    SetSimSwitches(root_, "adb.exe * boot=1500\r\n");
+    // Long enough that the first asks come before the boot also on a loaded machine.
+    SetSimSwitches(root_, "adb.exe * boot=6000\r\n");
     ASSERT_EQ(Memuc("start -i 2"), 0u);
     const AdbResult booting = client_->Shell(kVm2, "getprop sys.boot_completed", In(10));
     EXPECT_EQ(booting.outcome, AdbOutcome::kFailed);
@@ -132,7 +133,7 @@ TEST_F(AdbServerTest, BootCompletedIsOfflineThenOne) {
     EXPECT_EQ(devices.output, kVm2 + "\toffline\n");
 
     AdbResult booted;
-    for (int i = 0; i < 100 && !booted.ok(); ++i) {
+    for (int i = 0; i < 200 && !booted.ok(); ++i) {
         Sleep(100);
         booted = client_->Shell(kVm2, "getprop sys.boot_completed", In(10));
     }
