@@ -23,6 +23,25 @@ constexpr DWORD kPipeBytes = 1 << 20;
 // window message, still end the wait at once.
 constexpr int kFirstIdleWaitMs = 1;
 constexpr int kLongestIdleWaitMs = 16;
+// The same for a run that only waits (no window to keep responsive, no callback to show output
+// as it comes): nothing reads its output before its end, which cuts any wait short, and the
+// pipe holds a megabyte meanwhile, so a silent child is looked at a few times a second rather
+// than every tick. A farm of hung tools then no longer floods the system (under Wine, the one
+// server every other thread's I/O queues at) with polls. The time-out still ends a wait on time.
+constexpr int kLongestQuietWaitMs = 128;
+
+int LongestIdleWait(const CaptureRequest& request) {
+    return request.pump_messages || request.callback ? kLongestIdleWaitMs : kLongestQuietWaitMs;
+}
+
+// The next idle wait, cut to what is left of the time-out so that it is seen when it passes.
+int IdleWait(const CaptureRequest& request, int idle_wait_ms, DWORD start_tick) {
+    if (request.timeout_ms < 1) return idle_wait_ms;
+    const DWORD elapsed = GetTickCount() - start_tick;
+    const DWORD timeout = static_cast<DWORD>(request.timeout_ms);
+    const DWORD left = elapsed >= timeout ? 1 : timeout - elapsed;
+    return static_cast<int>(std::min<DWORD>(static_cast<DWORD>(idle_wait_ms), left));
+}
 
 // Starts the program hidden, with stdout and stderr on `write_end` and stdin on the NUL
 // device; it inherits those two handles and nothing else. Returns the process, or an empty
@@ -112,6 +131,7 @@ void CollectOutput(const CaptureRequest& request, HANDLE process, HANDLE read_en
     std::string& output = result.output;
     PollWait wait(process, request.pump_messages);
     int idle_wait_ms = kFirstIdleWaitMs;
+    const int longest_idle_wait_ms = LongestIdleWait(request);
     for (;;) {
         if (request.abandon && request.abandon()) {
             result.end = CaptureResult::End::kAbandoned;
@@ -152,8 +172,8 @@ void CollectOutput(const CaptureRequest& request, HANDLE process, HANDLE read_en
                 PumpPendingMessages();
         } else {
             if (request.pump_messages) PumpIfInputPending();
-            wait.Wait(idle_wait_ms);
-            idle_wait_ms = std::min(idle_wait_ms * 2, kLongestIdleWaitMs);
+            wait.Wait(IdleWait(request, idle_wait_ms, start_tick));
+            idle_wait_ms = std::min(idle_wait_ms * 2, longest_idle_wait_ms);
         }
     }
 }
