@@ -9,6 +9,7 @@
 #include "agent/serve_options.h"
 #include "app_version.h"
 #include "cli/console_io_win.h"
+#include "cli/farm_output.h"
 #include "cli/mcp_serve_win.h"
 #include "cli/system_facts_win.h"
 #include "farm/run/farm_system_win.h"
@@ -25,6 +26,18 @@ std::atomic<HttpServer*> g_server{nullptr};
 
 void Say(const std::string& gbk) {
     WinFarmConsole().PrintError("MEmuFarm serve: " + gbk + "\n");
+}
+
+// A start that cannot serve: the reason, and with --json the one failure document a script
+// reads, as for any other command that ends before it ran.
+int Refuse(const FarmRequest& request, int exit_code, const std::string& problem) {
+    if (request.json) {
+        WinFarmConsole console;
+        PrintFailure(exit_code, problem, true, console);
+    } else {
+        Say(problem);
+    }
+    return exit_code;
 }
 
 void StopAtFirstInterrupt() {
@@ -98,36 +111,24 @@ int ServeHttp(const FarmRequest& given) {
     if (request.mcp_files) request.mcp_files = FullPath(*request.mcp_files);
     std::string problem;
     std::optional<agent::HostOptions> options = agent::ServeOptions(request, &problem);
-    if (!options) {
-        Say(problem);
-        return kExitUsage;
-    }
+    if (!options) return Refuse(request, kExitUsage, problem);
     const std::optional<serve::ListenAddress> listen = serve::ParseListen(request.listen);
-    if (!listen) {
-        Say("--listen: " + gbk::Quoted(request.listen) +
-            " is no ADDR:PORT (an IPv4 address, [IPv6] or localhost, and a port from 1 to "
-            "65535)");
-        return kExitUsage;
-    }
+    if (!listen)
+        return Refuse(request, kExitUsage,
+                      "--listen: " + gbk::Quoted(request.listen) +
+                          " is no ADDR:PORT (an IPv4 address, [IPv6] or localhost, and a port "
+                          "from 1 to 65535)");
     const OwnerToken token = LoadOwnerToken(request.token_file);
-    if (!token.token) {
-        Say(token.problem);
-        return kExitUsage;
-    }
+    if (!token.token) return Refuse(request, kExitUsage, token.problem);
     RequestLog log(*token.token);
-    if (request.log_file && !log.Open(*request.log_file, &problem)) {
-        Say(problem);
-        return kExitUsage;
-    }
+    if (request.log_file && !log.Open(*request.log_file, &problem))
+        return Refuse(request, kExitUsage, problem);
 
     WinFarmSystem::CatchInterrupts(StopAtFirstInterrupt, EndAtSecondInterrupt);
     WinFarmSystem system;
     int code = kExitOk;
     const std::optional<std::string> install = InstallFoundOnce(request, system, &problem, &code);
-    if (!install) {
-        Say(problem);
-        return code;
-    }
+    if (!install) return Refuse(request, code, problem);
     options->install_dir = *install;
     options->gbk_of = [](std::string_view utf8) { return GbkFromWideExact(WideFromUtf8(utf8)); };
     options->full_path = FullPath;
@@ -152,10 +153,7 @@ int ServeHttp(const FarmRequest& given) {
     settings.utf8 = [&system](std::string_view gbk) { return system.Utf8FromGbk(gbk); };
 
     HttpServer server(std::move(settings));
-    if (!server.Listen(*listen, &problem)) {
-        Say(problem);
-        return kExitFailed;
-    }
+    if (!server.Listen(*listen, &problem)) return Refuse(request, kExitFailed, problem);
     serve::ListenAddress shown = *listen;
     shown.port = server.Port();
     g_server = &server;
