@@ -208,6 +208,42 @@ bool StartAllVms(const std::string& install_dir, int count) {
     return true;
 }
 
+// A farm that is not whole (a started VM without its window, because the display refused
+// another client, or a VM missing from the listing) would be measured doing less work than a
+// real one: the benchmark says so and fails instead of measuring fewer.
+bool g_farm_broken = false;
+
+bool FarmIsWhole(const std::string& install_dir, int count, const char* section) {
+    MakeCurrent(install_dir);
+    const std::string reply = BareDirectRun(install_dir, "memuc.exe memuc listvms");
+    int listed = 0;
+    int windowed = 0;
+    size_t begin = 0;
+    while (begin < reply.size()) {
+        size_t end = reply.find('\n', begin);
+        if (end == std::string::npos) end = reply.size();
+        const std::string line = reply.substr(begin, end - begin);
+        begin = end + 1;
+        // index,title,window,running,pid
+        std::vector<std::string> fields;
+        for (size_t at = 0;;) {
+            const size_t comma = line.find(',', at);
+            fields.push_back(line.substr(at, comma == std::string::npos ? comma : comma - at));
+            if (comma == std::string::npos) break;
+            at = comma + 1;
+        }
+        if (fields.size() < 5) continue;
+        ++listed;
+        if (fields[3] == "1" && std::atoll(fields[2].c_str()) != 0) ++windowed;
+    }
+    if (listed == count && windowed == count) return true;
+    g_farm_broken = true;
+    Note(std::string(section) + ": the simulated farm is not whole: " + std::to_string(listed) +
+         " of " + std::to_string(count) + " VMs listed, " + std::to_string(windowed) +
+         " running with a window; not measured");
+    return false;
+}
+
 int CountOccurrences(const std::string& text, const std::string& word) {
     int count = 0;
     for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
@@ -248,6 +284,10 @@ void BenchListing(int running, int rounds, double target, double farm_target) {
         return;
     }
     StartAllVms(install_dir, running);
+    if (!FarmIsWhole(install_dir, running, "listing")) {
+        StopSimulatedVms(root);
+        return;
+    }
 
     std::unique_ptr<EmulatorControl> control = CreateEmulatorControl();
     double ours = 0;
@@ -487,6 +527,11 @@ void BenchHealth() {
     TestAdbPort server_port;  // the adb server of these runs, on a port of its own
     SetSimSwitches(root, "adb.exe * boot=0\r\n");
     BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+    if (!FarmIsWhole(install_dir, 200, "health")) {
+        server_port.EndServer(root);
+        StopSimulatedVms(root);
+        return;
+    }
     constexpr int kRounds = 3;
     double ours = 0;
     double bare = 0;
@@ -569,6 +614,11 @@ void BenchAdbServer() {
     auto server_port = std::make_unique<TestAdbPort>();
     SetSimSwitches(root, "adb.exe * boot=0\r\n");
     BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+    if (!FarmIsWhole(install_dir, 200, "adb")) {
+        server_port->EndServer(root);
+        StopSimulatedVms(root);
+        return;
+    }
 
     double start = Now();
     const std::string health = BareDirectRun(BinDir(), "MEmuFarm.exe --json health --sample 1");
@@ -642,10 +692,15 @@ double CpuSeconds(HANDLE process) {
 // its CPU per round beside one plain `health`'s, and its private bytes at round 1 and 60.
 void BenchHealOverhead() {
     const std::string root = MakeTempFolder("bench-heal");
-    InstallSimulatedEmulator(root, 200);
+    const std::string install_dir = InstallSimulatedEmulator(root, 200);
     TestAdbPort server_port;  // the adb server of these runs, on a port of its own
     SetSimSwitches(root, "adb.exe * boot=0\r\n");
     BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+    if (!FarmIsWhole(install_dir, 200, "heal")) {
+        server_port.EndServer(root);
+        StopSimulatedVms(root);
+        return;
+    }
 
     const std::string plain_path = BinDir() + "bench-heal-plain.json";
     double plain_cpu = 0;
@@ -871,6 +926,11 @@ void BenchServe() {
     auto adb_port = std::make_unique<TestAdbPort>();
     SetSimSwitches(root, "adb.exe * boot=0\r\n");
     BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+    if (!FarmIsWhole(install_dir, 200, "serve")) {
+        adb_port->EndServer(root);
+        StopSimulatedVms(root);
+        return;
+    }
     const ServedFarm served = StartServe(root);
     if (!served.process) {
         Note("serve: the server did not start");
@@ -1072,6 +1132,11 @@ void BenchMcp() {
     // A tap over 200 running VMs against the console's `tap 0-199`.
     BareDirectRun(BinDir(),
                   "MEmuFarm.exe --install-dir " + install_dir + " start 0-199 --wait --parallel 8");
+    if (!FarmIsWhole(install_dir, 200, "mcp")) {
+        server_port.EndServer(root);
+        StopSimulatedVms(root);
+        return;
+    }
     // Once each first, unmeasured: the first tap pays for the adb server's start.
     mcp.Answer(mcp.Call("tap", R"({"set":"0-199","x":10,"y":10,"parallel":16})"));
     BareDirectRun(BinDir(),
@@ -1200,5 +1265,5 @@ int main(int argc, char** argv) {
         BenchServe();
     }
     PrintTable();
-    return 0;
+    return g_farm_broken ? 1 : 0;
 }

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstring>
+#include <vector>
+
 #include "process/command_line_layout.h"
 #include "win/system_function.h"
 #include "win/unique_resource.h"
@@ -14,6 +17,11 @@ using NtStatus = LONG;
 constexpr DWORD kQueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x410
 constexpr ULONG kDebugPrivilege = 20;
 constexpr ULONG kBasicInformationClass = 0;
+constexpr ULONG kCommandLineInformationClass = 60;  // ProcessCommandLineInformation
+constexpr NtStatus kStatusInvalidInfoClass = static_cast<NtStatus>(0xC0000003);
+constexpr NtStatus kStatusNotImplemented = static_cast<NtStatus>(0xC0000002);
+constexpr NtStatus kStatusInfoLengthMismatch = static_cast<NtStatus>(0xC0000004);
+constexpr NtStatus kStatusBufferTooSmall = static_cast<NtStatus>(0xC0000023);
 
 using RtlAdjustPrivilegeFn = NtStatus(NTAPI*)(ULONG privilege, BOOLEAN enable,
                                               BOOLEAN current_thread, BOOLEAN* was_enabled);
@@ -163,4 +171,76 @@ std::string WinProcessSource::ReadCommandLine(uint32_t pid) {
     UniqueHandle process(OpenProcess(kQueryAndRead, FALSE, pid));
     if (!process) return {};
     return GbkFromUnits(ReadUnits(process.get()));
+}
+
+namespace {
+
+enum class OneCall { kRead, kFailed, kUnsupported };
+
+// The command line in one call: a UNICODE_STRING followed by its units (at most 32767 of them).
+OneCall ReadInOneCall(HANDLE process, std::string* text) {
+    struct CountedUnits {
+        USHORT length;  // in bytes
+        USHORT maximum_length;
+        const char16_t* buffer;
+    };
+    std::vector<unsigned char> answer(sizeof(CountedUnits) + 2048);
+    ULONG needed = 0;
+    NtStatus status =
+        nt_query_information_process.Get()(process, kCommandLineInformationClass, answer.data(),
+                                           static_cast<ULONG>(answer.size()), &needed);
+    if ((status == kStatusInfoLengthMismatch || status == kStatusBufferTooSmall) &&
+        needed > answer.size() && needed <= sizeof(CountedUnits) + 65536) {
+        answer.resize(needed);
+        status =
+            nt_query_information_process.Get()(process, kCommandLineInformationClass, answer.data(),
+                                               static_cast<ULONG>(answer.size()), &needed);
+    }
+    if (status == kStatusInvalidInfoClass || status == kStatusNotImplemented)
+        return OneCall::kUnsupported;
+    if (status != 0) return OneCall::kFailed;
+    CountedUnits counted;
+    std::memcpy(&counted, answer.data(), sizeof counted);
+    const auto* begin = reinterpret_cast<const unsigned char*>(counted.buffer);
+    const unsigned char* first = answer.data();
+    const unsigned char* last = answer.data() + answer.size();
+    // The units lie in the answer itself; anything else is not trusted.
+    if (counted.length % 2 != 0 || begin < first || begin > last ||
+        static_cast<size_t>(last - begin) < counted.length)
+        return OneCall::kFailed;
+    std::u16string units(counted.length / 2, u'\0');
+    std::memcpy(units.data(), begin, counted.length);
+    *text = GbkFromUnits(units);
+    return OneCall::kRead;
+}
+
+uint64_t CreationTime(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+}  // namespace
+
+std::vector<ProcessEntry> QuickProcessSource::Snapshot() {
+    std::vector<ProcessEntry> entries = WinProcessSource::Snapshot();
+    std::vector<uint32_t> running;
+    running.reserve(entries.size());
+    for (const ProcessEntry& entry : entries) running.push_back(entry.pid);
+    known_.KeepOnly(running);
+    return entries;
+}
+
+std::string QuickProcessSource::ReadCommandLine(uint32_t pid) {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) return WinProcessSource::ReadCommandLine(pid);
+    const uint64_t created = CreationTime(process.get());
+    if (std::optional<std::string> line = known_.Find(pid, created)) return *line;
+    std::string line;
+    const OneCall one_call =
+        one_call_unsupported_ ? OneCall::kUnsupported : ReadInOneCall(process.get(), &line);
+    if (one_call == OneCall::kUnsupported) one_call_unsupported_ = true;
+    if (one_call != OneCall::kRead) line = WinProcessSource::ReadCommandLine(pid);
+    known_.Keep(pid, created, line);
+    return line;
 }

@@ -25,7 +25,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 cd "$BUILD/bin"
 status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" "$ROOT/scripts/wine-run" ./memu_bench.exe "$@" || status=$?
+xvfb-run -a -s "-screen 0 1280x1024x24 -maxclients 2048" "$ROOT/scripts/wine-run" ./memu_bench.exe "$@" || status=$?
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 [ -n "${BENCH_PREFIX:-}" ] || rm -rf "$PREFIX"
 exit $status

@@ -45,6 +45,6 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 echo "No display: running on a virtual display and driving one one-key run."
-LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --headless-session
+LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 xvfb-run -a -s "-screen 0 1024x768x24 -maxclients 2048" bash "$0" --headless-session
 echo "Screenshots: $out/1-started.png $out/2-after-run.png"
 echo "Log text: $out/log.txt"

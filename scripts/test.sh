@@ -54,7 +54,7 @@ windows_suite() {  # windows_suite BUILD_DIR: that build's Windows tests, in a f
   # their own on the virtual display.
   /usr/lib/wine/wineserver -w
   # One test at a time: tests share the prefix's registry, desktop and display.
-  (cd "$1" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 1) 2>&1 \
+  (cd "$1" && xvfb-run -a -s "-screen 0 1280x1024x24 -maxclients 2048" ctest --output-on-failure -j 1) 2>&1 \
     | tee "$1-ctest.log"
   count "$1-ctest.log"
   list_skips "$1"

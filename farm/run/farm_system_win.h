@@ -38,7 +38,7 @@ public:
 
 private:
     DirectToolRunner runner_{ToolsNeedConsolesOfTheirOwn()};
-    WinProcessSource processes_;
+    QuickProcessSource processes_;
     ProgramBuildStore builds_;
     AtomicFileReplacer files_;
     WinHealthProbes probes_;

@@ -124,6 +124,31 @@ TEST_F(InstanceScannerTest, ReadsOwnCommandLineAndNothingForMissingProcess) {
     EXPECT_EQ(source_.ReadCommandLine(0xFFFFFFF0u), "");
 }
 
+// The companion's source asks the system for the whole command line in one call where it
+// answers (Windows 8.1 and later; whether this Wine does is printed), and reads the same text.
+TEST_F(InstanceScannerTest, QuickSourceReadsWhatTheMemoryReaderReads) {
+    QuickProcessSource quick;
+    const struct {
+        const char* name;
+        std::string arguments;
+    } rows[] = {
+        {"plain", "--comment MEmu_7 --startvm x"},
+        {"chinese", "--comment MEmu_12 --startvm 逍遥"},
+        {"long, past the first answer's room",
+         "--comment MEmu_3 --startvm " + std::string(3000, 'a')},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const uint32_t pid = Start(row.arguments);
+        EXPECT_EQ(quick.ReadCommandLine(pid), source_.ReadCommandLine(pid));
+        EXPECT_NE(quick.ReadCommandLine(pid), "");
+    }
+    EXPECT_EQ(quick.ReadCommandLine(GetCurrentProcessId()), GbkFromWide(GetCommandLineW()));
+    EXPECT_EQ(quick.ReadCommandLine(0xFFFFFFF0u), "");
+    std::printf("one call for a command line: %s\n",
+                quick.OneCallAnswers() ? "answered by this system" : "not answered, memory read");
+}
+
 TEST_F(InstanceScannerTest, SnapshotListsHeadlessProcessesByFileName) {
     uint32_t pid = Start("--comment MEmu_3 --startvm a");
     auto entries = source_.Snapshot();
