@@ -82,7 +82,11 @@ public:
     ~ServerProcess() { End(); }
 
     // True once the address line is printed, within kStartLimitMs; false when it ended first.
-    bool Start(const std::vector<std::string>& args, const std::string& folder) {
+    // `own_console`: with a console of its own (hidden from no one, as when the owner starts
+    // it), where a Ctrl+C can be sent to it alone; a process without a console gets no console
+    // events.
+    bool Start(const std::vector<std::string>& args, const std::string& folder,
+               bool own_console = false) {
         out_path_ = folder + "serve-out.txt";
         err_path_ = folder + "serve-err.txt";
         std::string line = "MEmuFarm.exe serve";
@@ -105,10 +109,12 @@ public:
         startup.hStdError = err.get();
         PROCESS_INFORMATION info = {};
         const std::wstring exe = WideFromGbk(BinDir() + "MEmuFarm.exe");
-        if (!CreateProcessW(exe.c_str(), wide.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                            nullptr, nullptr, &startup, &info))
+        const DWORD flags = own_console ? CREATE_NEW_CONSOLE : CREATE_NO_WINDOW;
+        if (!CreateProcessW(exe.c_str(), wide.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                            nullptr, &startup, &info))
             return false;
         process_.reset(info.hProcess);
+        pid_ = info.dwProcessId;
         CloseHandle(info.hThread);
         const ULONGLONG start = GetTickCount64();
         while (GetTickCount64() - start < kStartLimitMs) {
@@ -126,9 +132,11 @@ public:
     std::string Out() const { return ReadWhole(out_path_); }
     std::string Err() const { return ReadWhole(err_path_); }
     HANDLE Handle() const { return process_.get(); }
+    DWORD Pid() const { return pid_; }
 
 private:
     UniqueHandle process_;
+    DWORD pid_ = 0;
     std::string out_path_, err_path_;
 };
 
@@ -156,11 +164,11 @@ protected:
                          nullptr) &&
                wrote == bytes.size();
     }
-    bool StartServer(std::vector<std::string> more = {}) {
+    bool StartServer(std::vector<std::string> more = {}, bool own_console = false) {
         std::vector<std::string> args = {"--listen", "127.0.0.1:" + std::to_string(port_),
                                          "--token-file", token_file_};
         args.insert(args.end(), more.begin(), more.end());
-        return server_.Start(args, root_);
+        return server_.Start(args, root_, own_console);
     }
     HttpAnswer Send(const Ask& ask) { return HttpExchange(port_, Written(ask, port_)); }
 
@@ -517,6 +525,42 @@ TEST_F(ServeTest, AShortTokenFileIsRefusedAtStart) {
     EXPECT_EQ(refused.code, 2u);
     EXPECT_TRUE(Contains(refused.err, "token")) << refused.err;
     EXPECT_TRUE(refused.out.empty()) << refused.out;
+}
+
+// Ctrl+C as the owner presses it in the server's console: the request that runs is waited for
+// and answered, nothing new is taken, and the server ends with 0.
+TEST_F(ServeTest, CtrlCLetsTheRunningRequestFinishThenEnds) {
+    ASSERT_TRUE(StartServer({}, true)) << server_.Err();
+    SetSimSwitches(root_, "memuc.exe listvms delay=3000\r\n");
+    ClearSimJournal(root_);
+    HttpAnswer running;
+    std::thread slow([&] { running = Send(RunBody(R"(["list"])")); });
+    // The listing is under way once the simulated tool has recorded its start.
+    const auto listing = [&] { return !SimJournalLines(root_).empty(); };
+    const ULONGLONG asked = GetTickCount64();
+    while (GetTickCount64() - asked < 15000 && !listing()) Sleep(20);
+    // The event goes to every process of a console: this test joins the server's for the moment
+    // it sends it, ignoring it itself.
+    FreeConsole();
+    const bool attached = AttachConsole(server_.Pid()) != FALSE;
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    const bool sent = attached && listing() && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    const DWORD error = GetLastError();
+    slow.join();
+    FreeConsole();
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    ASSERT_TRUE(attached) << "AttachConsole failed";
+    ASSERT_TRUE(sent) << "the listing never started, or the event was not sent: " << error;
+    EXPECT_EQ(running.status, 200) << running.body;
+    EXPECT_EQ(Json(running.body).value("ok", false), true) << running.body;
+    ASSERT_EQ(WaitForSingleObject(server_.Handle(), 15000), WAIT_OBJECT_0) << server_.Err();
+    DWORD code = 99;
+    GetExitCodeProcess(server_.Handle(), &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(Contains(server_.Err(), "stopping")) << server_.Err();
+    // Ended: nothing is taken any more.
+    EXPECT_EQ(Send(RunBody(R"(["list"])")).status, 0);
+    SetSimSwitches(root_, "");
 }
 
 }  // namespace
