@@ -464,7 +464,7 @@ std::string OwnerOnlyProblem(const std::string& path) {
 
 // Whether files in `folder` keep the DACL they are made with (Wine keeps it only on a file
 // system that holds extended attributes).
-bool KeepsDacls(const std::string& folder) {
+bool KeepsDacls(const std::string& folder, std::string* probe_problem) {
     const std::string probe = folder + "dacl-probe.txt";
     char user[256];
     DWORD size = 0;
@@ -485,9 +485,9 @@ bool KeepsDacls(const std::string& folder) {
     UniqueFileHandle file(CreateFileW(WideFromGbk(probe).c_str(), GENERIC_WRITE, 0, &attributes,
                                       CREATE_ALWAYS, 0, nullptr));
     file.reset();
-    const bool kept = OwnerOnlyProblem(probe).empty();
+    *probe_problem = OwnerOnlyProblem(probe);
     DeleteFileW(WideFromGbk(probe).c_str());
-    return kept;
+    return probe_problem->empty();
 }
 
 TEST_F(ServeTest, TheKeptTokenIsMadeOnceForTheOwnerAlone) {
@@ -504,10 +504,13 @@ TEST_F(ServeTest, TheKeptTokenIsMadeOnceForTheOwnerAlone) {
     const std::string path = local + "MEmuFarm\\token";
     EXPECT_EQ(ReadWhole(path), token + "\r\n");
 
-    if (KeepsDacls(local)) {
+    std::string probe_problem;
+    if (KeepsDacls(local, &probe_problem)) {
         EXPECT_EQ(OwnerOnlyProblem(path), "");
     } else {
-        std::printf("note: this file system does not keep DACLs; the token file's is not read\n");
+        std::printf("note: this file system does not keep DACLs (a probe file made owner-only "
+                    "reads back as: %s); the token file's is not read\n",
+                    probe_problem.c_str());
     }
 
     ASSERT_TRUE(server_.Start(args, root_)) << server_.Err();
