@@ -198,8 +198,9 @@ CloneReport RunCloneJob(const FarmRequest& request, FarmSystem& system, const To
     report.tools_dir = folders.tools;
     report.dry_run = request.dry_run;
     report.exit_code = kExitFailed;
-    // Every numbering is checked against the listing, so nothing runs without it.
-    const FarmListing listing = ListFarm(system, folders, deadline);
+    // Every numbering is checked against the listing, so nothing runs without it. The numbers
+    // and titles are all the checks read: the reply alone, without the windows and processes.
+    const FarmListing listing = ListFarm(system, folders, deadline, ListDetail::kReplyOnly);
     if (!listing.ok()) {
         report.failure = std::string(request.first_next ? "--first next needs the VM listing"
                                                         : "clone checks its numbers against "

@@ -16,12 +16,17 @@ int FarmListing::ExitCode() const {
     return step.run.end == RunEnd::kAbandoned ? kExitDeadline : kExitFailed;
 }
 
-FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline) {
+FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline,
+                     ListDetail detail) {
     FarmListing listing;
     listing.step = RunOperationStep(system, folders, Op::kListVms, {}, {0, deadline});
     if (listing.step.run.end != RunEnd::kExited) return listing;
     ListReading reading = ReadListReply(listing.step.run.output);
     listing.unreadable = std::move(reading.unreadable);
+    if (detail == ListDetail::kReplyOnly) {
+        listing.vms = std::move(reading.vms);
+        return listing;
+    }
     ListedVmCompleter completer([&system](int32_t window) { return system.WindowWalk(window); },
                                 system.Processes());
     for (VmRecord& vm : reading.vms) completer.Complete(vm);

@@ -21,4 +21,9 @@ struct FarmListing {
     int ExitCode() const;
 };
 
-FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline);
+// How much of each VM a listing finds out: the list command's reply alone (index, title,
+// window, state, process), or also the window's inner window and the headless process.
+enum class ListDetail { kWhole, kReplyOnly };
+
+FarmListing ListFarm(FarmSystem& system, const ToolFolders& folders, const Deadline& deadline,
+                     ListDetail detail = ListDetail::kWhole);

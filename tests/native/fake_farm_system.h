@@ -131,7 +131,11 @@ public:
 
     ToolRunner& Tools() override { return tools; }
     ProcessSource& Processes() override { return processes; }
-    int32_t WindowWalk(int32_t window) override { return window + 1; }
+    int32_t WindowWalk(int32_t window) override {
+        ++window_walks;
+        return window + 1;
+    }
+    std::atomic<int> window_walks{0};
     bool FileExists(const std::string& path) override {
         const std::unique_ptr<WrittenFile> written = adb.File(path);
         if (written) return written->closed && !written->gone;

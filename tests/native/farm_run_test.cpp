@@ -606,6 +606,32 @@ TEST(FarmClone, ClonesFromTheSnapshotThisRunTook) {
                   kUuid1 + "), 1 of 2 clones registered.\n");
 }
 
+// What each command learns of the listed VMs: clone checks numbers and titles, from the list
+// command's reply alone; list and a set command look at the windows and processes as well.
+TEST(FarmListingDetail, CloneReadsTheReplyAloneAndListTheWholeFarm) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool whole;
+    } rows[] = {
+        {"clone", {"clone", "--master", "0", "--count", "1", "--dry-run"}, false},
+        {"clone --first next",
+         {"clone", "--master", "0", "--count", "1", "--first", "next", "--dry-run"},
+         false},
+        {"list", {"list"}, true},
+        {"the running set", {"stop", "running"}, true},
+    };
+    for (const auto& row : rows) {
+        Farm farm;
+        farm.replies = {{"listvms", Answer("0,MEmu,1001,1,600\r\n1,MEmu_1,1002,1,601\r\n")}};
+        farm.system.processes.AddHeadless(600, "MEmuHeadless.exe --comment MEmu --startvm a");
+        farm.system.processes.AddHeadless(601, "MEmuHeadless.exe --comment MEmu_1 --startvm b");
+        farm.Run(row.args);
+        EXPECT_EQ(farm.system.processes.snapshots > 0, row.whole) << row.name;
+        EXPECT_EQ(farm.system.window_walks.load() > 0, row.whole) << row.name;
+    }
+}
+
 TEST(FarmClone, ToolsFolderIsBesideTheInstallFolderWhateverItsCase) {
     const std::pair<const char*, const char*> rows[] = {
         {"D:\\Microvirt\\memu", "D:\\Microvirt\\MEmuHyperv\\"},
