@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -116,12 +115,8 @@ void StopVm(sim::Vm& vm) {
 std::string ListVms(const std::vector<sim::Vm>& vms, bool lf_only) {
     const char* end = lf_only ? "\n" : "\r\n";
     std::string reply;
-    // One walk of the windows for the whole reply, not one a VM: the emulator's own tool keeps
-    // its VMs' windows at hand, and a walk a VM made a listing of 200 take seconds under Wine.
-    const std::map<uint32_t, int32_t> windows = sim::VmWindows();
     for (const sim::Vm& vm : vms) {
-        const auto found = vm.started ? windows.find(vm.pid) : windows.end();
-        const int32_t window = found == windows.end() ? 0 : found->second;
+        const int32_t window = vm.started ? sim::VmWindowOf(vm.pid) : 0;
         reply += std::to_string(vm.index) + "," + vm.title + "," + std::to_string(window) + "," +
                  (vm.started ? "1" : "0") + "," + std::to_string(vm.started ? vm.pid : 0) + end;
     }

@@ -514,17 +514,6 @@ int32_t VmWindowOf(uint32_t pid) {
     return 0;
 }
 
-std::map<uint32_t, int32_t> VmWindows() {
-    std::map<uint32_t, int32_t> windows;
-    HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, kVmWindowClass, nullptr)) != nullptr) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        windows.emplace(owner, static_cast<int32_t>(reinterpret_cast<intptr_t>(window)));
-    }
-    return windows;
-}
-
 // The simulated tools keep their own reading of GBK, apart from the program's: they stand in
 // for the emulator's tools, and share none of the code they are there to test.
 bool IsGbkLead(char c) {

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -166,8 +165,6 @@ bool IsProcessAlive(uint32_t pid);
 bool StopProcess(uint32_t pid);
 // Top window of the hidden tree owned by the VM process, 0 when there is none.
 int32_t VmWindowOf(uint32_t pid);
-// Every simulated VM window, by the process that owns it: one walk of the windows.
-std::map<uint32_t, int32_t> VmWindows();
 
 // Parses a decimal integer; false for anything else.
 bool ParseInt(const std::string& text, int* value);
