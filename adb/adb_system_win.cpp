@@ -97,13 +97,14 @@ public:
     }
 
     IoStatus Read(std::string* bytes, double deadline) override {
-        char buffer[65536];
+        // Straight into the caller's bytes: no buffer on the stack (a farm worker's is small).
+        constexpr size_t kRoom = 65536;
+        const size_t had = bytes->size();
         for (;;) {
-            const int got = recv(socket_.get(), buffer, sizeof buffer, 0);
-            if (got > 0) {
-                bytes->append(buffer, static_cast<size_t>(got));
-                return IoStatus::kOk;
-            }
+            bytes->resize(had + kRoom);
+            const int got = recv(socket_.get(), bytes->data() + had, static_cast<int>(kRoom), 0);
+            bytes->resize(had + static_cast<size_t>(std::max(got, 0)));
+            if (got > 0) return IoStatus::kOk;
             if (got == 0) return IoStatus::kClosed;
             if (WSAGetLastError() != WSAEWOULDBLOCK) return IoStatus::kError;
             const IoStatus ready = WaitReady(socket_.get(), Wait::kRead, deadline);

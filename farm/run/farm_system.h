@@ -2,7 +2,9 @@
 // command is tested natively against a fake. The Windows side is farm/farm_system_win.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,4 +54,8 @@ public:
     virtual void Sleep(double seconds) = 0;
     // True once the user pressed Ctrl+C: nothing new is started after it.
     virtual bool StopRequested() = 0;
+
+    // Runs `work` on `count` threads at once and returns when all have ended (by default on
+    // std::thread; Windows gives its workers a smaller stack).
+    virtual void RunWorkers(size_t count, const std::function<void()>& work);
 };

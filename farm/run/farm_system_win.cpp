@@ -9,6 +9,7 @@
 #include "control/control_platform_win.h"
 #include "farm/command/request.h"
 #include "install/discovery_win.h"
+#include "process/worker_threads_win.h"
 #include "win/error_text.h"
 #include "win/steady_clock.h"
 #include "win/unique_resource.h"
@@ -96,6 +97,10 @@ void WinFarmSystem::Sleep(double seconds) {
     if (!(seconds > 0)) return;
     const double milliseconds = std::min(std::ceil(seconds * 1000), 4.0e9);
     WaitForSingleObject(StopEvent(), static_cast<DWORD>(milliseconds));
+}
+
+void WinFarmSystem::RunWorkers(size_t count, const std::function<void()>& work) {
+    RunOnThreads(count, kWorkerStackBytes, work);
 }
 
 bool WinFarmSystem::StopRequested() {

@@ -30,6 +30,7 @@ public:
     double Now() override;
     void Sleep(double seconds) override;
     bool StopRequested() override;
+    void RunWorkers(size_t count, const std::function<void()>& work) override;
 
     // From now on the first Ctrl+C (or Ctrl+Break) asks to start nothing new and calls
     // `on_first`; a second one calls `on_second` and ends the program with exit code 1 (its

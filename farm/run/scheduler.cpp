@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -67,10 +66,7 @@ std::vector<bool> RunPositions(FarmSystem& system, size_t count, const ScheduleO
     if (workers <= 1) {
         worker();  // one at a time: no thread needed
     } else {
-        std::vector<std::thread> pool;
-        pool.reserve(workers);
-        for (size_t i = 0; i < workers; ++i) pool.emplace_back(worker);
-        for (std::thread& thread : pool) thread.join();
+        system.RunWorkers(workers, worker);
     }
     return started;
 }
