@@ -1,77 +1,21 @@
 // MEmuFarm serve's POST /mcp under Wine against the simulated emulator, driven by the MCP SDK's
 // own client over Streamable HTTP with the owner's token in its headers: the calls the stdio
-// test makes, then two sessions side by side. run.sh prepares the prefix and the environment
-// (MEMUFARM_EXE, WINEPREFIX, SIM_ROOT) as for the stdio test.
+// test makes, then two sessions side by side, then the statuses of the door.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import net from 'node:net';
-import os from 'node:os';
 import path from 'node:path';
-import { execFileSync, spawn } from 'node:child_process';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StreamableHTTPClientTransport } from '@modelcontextprotocol/sdk/client/streamableHttp.js';
 import { CallToolResultSchema } from '@modelcontextprotocol/sdk/types.js';
+import { startServe } from './serve-process.mjs';
 
-const exe = process.env.MEMUFARM_EXE;
-const simRoot = process.env.SIM_ROOT;
-const wine = '/usr/lib/wine/wine64';
-const switches = path.join(simRoot, 'sim-switches.txt');
-const token = 'http-test-token-0123456789abcdef0123456789abcdef';
-let adbPort;
-let port;
-let server;
-let serverOut = '';
-let folder;
-
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const probe = net.createServer();
-    probe.on('error', reject);
-    probe.listen(0, '127.0.0.1', () => {
-      const { port: free } = probe.address();
-      probe.close(() => resolve(free));
-    });
-  });
-}
-
-function environment() {
-  return {
-    ...process.env,
-    WINEDEBUG: '-all',
-    WINEDLLOVERRIDES: 'mscoree,mshtml=',
-    ANDROID_ADB_SERVER_PORT: String(adbPort),
-  };
-}
-
-// serve on a free 127.0.0.1 port; resolves once it printed its address (at most a minute).
-function startServer(args) {
-  return new Promise((resolve, reject) => {
-    const tokenFile = path.join(folder, 'token.txt');
-    fs.writeFileSync(tokenFile, token);
-    const winTokenFile = 'Z:' + tokenFile.replaceAll('/', '\\');
-    server = spawn(wine, [exe, 'serve', '--listen', `127.0.0.1:${port}`, '--token-file',
-      winTokenFile, ...args], { env: environment(), stdio: ['ignore', 'pipe', 'pipe'] });
-    const timer = setTimeout(() => reject(new Error(`serve did not start: ${serverOut}`)), 60000);
-    const seen = (chunk) => {
-      serverOut += chunk;
-      if (serverOut.includes(`127.0.0.1:${port}/?token=`)) {
-        clearTimeout(timer);
-        resolve();
-      }
-    };
-    server.stdout.on('data', seen);
-    server.stderr.on('data', (chunk) => { serverOut += chunk; });
-    server.on('exit', (code) => {
-      clearTimeout(timer);
-      reject(new Error(`serve ended with ${code}: ${serverOut}`));
-    });
-  });
-}
+const switches = path.join(process.env.SIM_ROOT, 'sim-switches.txt');
+let serve;
 
 async function connect() {
-  const transport = new StreamableHTTPClientTransport(new URL(`http://127.0.0.1:${port}/mcp`), {
-    requestInit: { headers: { Authorization: `Bearer ${token}` } },
+  const transport = new StreamableHTTPClientTransport(new URL(`http://127.0.0.1:${serve.port}/mcp`), {
+    requestInit: { headers: { Authorization: `Bearer ${serve.token}` } },
   });
   const client = new Client({ name: 'memufarm-http-test', version: '1.0.0' });
   await client.connect(transport, { timeout: 60000 });
@@ -86,21 +30,14 @@ let client;
 let transport;
 
 before(async () => {
-  adbPort = await freePort();
-  port = await freePort();
-  folder = fs.mkdtempSync(path.join(os.tmpdir(), 'memufarm-http-'));
   fs.writeFileSync(switches, '');
-  await startServer(['--deadline', '120']);
+  serve = await startServe(['--deadline', '120']);
   ({ client, transport } = await connect());
 });
 
 after(async () => {
   if (client) await client.close();
-  if (server) server.kill();
-  try {
-    execFileSync('/usr/lib/wine/wineserver', ['-k'], { env: environment(), timeout: 30000 });
-  } catch { /* nothing was running */ }
-  fs.rmSync(folder, { recursive: true, force: true });
+  if (serve) serve.stop();
 });
 
 test('initialize gives a session id and the tools are those of mcp', async () => {
@@ -194,7 +131,8 @@ test('a cancel in one session leaves the other\'s call with the same id running 
   });
 
 test('a request without the token is refused, and an ended session is 404', async () => {
-  const url = `http://127.0.0.1:${port}/mcp`;
+  const url = `http://127.0.0.1:${serve.port}/mcp`;
+  const { token } = serve;
   const body = JSON.stringify({ jsonrpc: '2.0', id: 1, method: 'tools/list' });
   const headers = { 'Content-Type': 'application/json', Accept: 'application/json, text/event-stream' };
   assert.equal((await fetch(url, { method: 'POST', headers, body })).status, 401);
