@@ -23,5 +23,5 @@ trap cleanup EXIT
 export SIM_ROOT="$WINEPREFIX/drive_c/Program Files/Microvirt"
 export MEMUFARM_EXE="$build/bin/MEmuFarm.exe"
 (cd "$here" && npm ci --no-audit --no-fund >/dev/null) || { echo "# fail 1 (npm ci)"; exit 1; }
-cd "$here" && timeout 900 node --test --test-concurrency=1 --test-reporter=tap client.test.mjs \
+cd "$here" && timeout 1200 node --test --test-concurrency=1 --test-reporter=tap client.test.mjs \
   bad_input.test.mjs http.test.mjs conformance.test.mjs
