@@ -134,7 +134,7 @@ McpPostHandle McpHttp::Post(const RequestHead& head, const std::string& body,
             answer.headers.insert(answer.headers.begin(), headers.front());
             *verdict = "session begun";
         } else {
-            Retire({table_.Remove(session->Id())});
+            if (auto refused = table_.Remove(session->Id())) Retire({std::move(refused)});
             *verdict = "initialize refused";
         }
         stream->Answer(answer);
