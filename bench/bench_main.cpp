@@ -1184,7 +1184,7 @@ void BenchMcpHttp() {
         return;
     }
     // The same listing afresh each call, by turns.
-    constexpr int kListRounds = 10;
+    constexpr int kListRounds = 20;
     double over_http = 0;
     double over_stdio = 0;
     bool listed = true;

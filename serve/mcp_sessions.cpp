@@ -27,6 +27,7 @@ void McpExchange::Deliver(const nlohmann::ordered_json& message, bool last) {
         answer.body = MessageText(message);
         stream_->Answer(answer);
         done_ = true;
+        stream_.reset();
         return;
     }
     if (!streaming_) {
@@ -37,6 +38,7 @@ void McpExchange::Deliver(const nlohmann::ordered_json& message, bool last) {
     if (last) {
         stream_->End();
         done_ = true;
+        stream_.reset();
     }
 }
 
@@ -46,11 +48,13 @@ void McpExchange::Close() {
     if (!streaming_) stream_->Begin(headers_);
     stream_->End();
     done_ = true;
+    stream_.reset();
 }
 
 void McpExchange::Drop() {
     std::lock_guard lock(mutex_);
     done_ = true;
+    stream_.reset();
 }
 
 bool McpExchange::Done() const {

@@ -62,7 +62,7 @@ public:
     bool Done() const;
 
 private:
-    const std::shared_ptr<McpStream> stream_;
+    std::shared_ptr<McpStream> stream_;  // let go once done
     const HeaderList headers_;
     mutable std::mutex mutex_;
     bool streaming_ = false;

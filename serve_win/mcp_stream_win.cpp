@@ -140,6 +140,8 @@ private:
         queue_.clear();
         if (done_) done_(status_, verdict_);
         done_ = nullptr;
+        // The exchange holds this stream while it is open: neither outlives the connection.
+        handle_ = serve::McpPostHandle();
     }
 
     beast::tcp_stream stream_;
