@@ -1194,6 +1194,114 @@ void BenchMcp() {
     StopSimulatedVms(root);
 }
 
+// One MCP session over MEmuFarm serve's /mcp: each message its own POST (the server closes
+// every connection after its answer), the session's id from initialize's answer.
+class McpHttp {
+public:
+    explicit McpHttp(int port) : port_(port) {}
+    bool Begin() {
+        const HttpAnswer answer =
+            Post(R"({"jsonrpc":"2.0","id":0,"method":"initialize","params":{"protocolVersion":)"
+                 R"("2025-11-25","capabilities":{},"clientInfo":{"name":"bench","version":"1"}}})");
+        const std::string field = "Mcp-Session-Id: ";
+        const size_t at = answer.head.find(field);
+        if (answer.status != 200 || at == std::string::npos) return false;
+        session_ = answer.head.substr(at + field.size(), 32);
+        return Post(R"({"jsonrpc":"2.0","method":"notifications/initialized"})").status == 202;
+    }
+    // The answer's body (JSON, or the event stream that ends in the answer).
+    std::string Call(const std::string& tool, const std::string& arguments) {
+        return Post(R"({"jsonrpc":"2.0","id":)" + std::to_string(++last_id_) +
+                    R"(,"method":"tools/call","params":{"name":")" + tool + R"(","arguments":)" +
+                    arguments + "}}")
+            .body;
+    }
+    bool End() { return Send("DELETE", "").status == 200; }
+
+private:
+    HttpAnswer Post(const std::string& body) { return Send("POST", body); }
+    HttpAnswer Send(const std::string& method, const std::string& body) {
+        std::string request = method +
+                              " /mcp HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+                              "\r\nAuthorization: Bearer " + kBenchToken +
+                              "\r\nAccept: application/json, text/event-stream\r\n";
+        if (!session_.empty()) request += "Mcp-Session-Id: " + session_ + "\r\n";
+        if (method == "POST")
+            request +=
+                "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\n";
+        return HttpExchange(port_, request + "Connection: close\r\n\r\n" + body, 600000);
+    }
+
+    int port_;
+    std::string session_;
+    int last_id_ = 0;
+};
+
+// MCP over serve's HTTP against the same over mcp's stdio, and the server's memory over many
+// sessions.
+void BenchMcpHttp() {
+    const Winsock winsock;
+    const std::string root = MakeTempFolder("bench-mcp-http");
+    const std::string install_dir = InstallSimulatedEmulator(root, 200);
+    TestAdbPort server_port;
+    SetSimSwitches(root, "adb.exe * boot=0\r\n");
+    McpPipe stdio;
+    const ServedFarm served = StartServe(root);
+    McpHttp http(served.port);
+    if (!stdio.Start("--install-dir " + install_dir) || !served.process || !http.Begin()) {
+        Note("mcp-http: a server did not start or answer initialize");
+        return;
+    }
+    // The same listing afresh each call, by turns.
+    constexpr int kListRounds = 20;
+    double over_http = 0;
+    double over_stdio = 0;
+    bool listed = true;
+    for (int i = 0; i < kListRounds; ++i) {
+        double start = Now();
+        listed = listed && http.Call("list", "{}").find(R"("isError":false)") != std::string::npos;
+        over_http += Now() - start;
+        start = Now();
+        listed = listed && stdio.Answer(stdio.Call("list", "{}")).find(R"("isError":false)") !=
+                               std::string::npos;
+        over_stdio += Now() - start;
+    }
+    if (!listed) Note("mcp-http: a list call was an error");
+    AddRow({"tools/call list, HTTP/stdio", "ms/call", over_http * 1000 / kListRounds,
+            over_stdio * 1000 / kListRounds, over_http / over_stdio, 1.2, true});
+    http.End();
+    stdio.End(10000);
+
+    // Sessions opened (initialize, one call) and ended, one after another.
+    int failed = 0;
+    const auto sessions = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            McpHttp session(served.port);
+            const bool ok =
+                session.Begin() &&
+                session.Call("running", R"({"set":"1"})").find("\"result\"") != std::string::npos &&
+                session.End();
+            if (!ok) ++failed;
+        }
+    };
+    sessions(10);
+    const SIZE_T after_10 = PrivateBytes(served.process.get());
+    sessions(990);
+    const SIZE_T after_1000 = PrivateBytes(served.process.get());
+    if (failed) Note("mcp-http: " + std::to_string(failed) + " of 1,000 sessions failed");
+    const double mib = 1024.0 * 1024.0;
+    AddRow({"serve private, 1000 vs 10 sessions", "MiB", after_1000 / mib, after_10 / mib,
+            after_10 ? static_cast<double>(after_1000) / static_cast<double>(after_10) : 0, 1.1,
+            true});
+
+    TerminateProcess(served.process.get(), 0);
+    WaitForSingleObject(served.process.get(), 10000);
+    server_port.EndServer(root);
+    SetSimSwitches(root, "");
+    StopSimulatedVms(root);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1203,8 +1311,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
     // Sections named on the command line (runner, capture, listing, onekey, farm, sets,
-    // health, adb, heal, serve, mcp); all by default. The listing section also times `MEmuFarm
-    // list`.
+    // health, adb, heal, serve, mcp, mcp-http); all by default. The listing section also times
+    // `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
         for (int i = 1; i < argc; ++i)
@@ -1268,6 +1376,11 @@ int main(int argc, char** argv) {
         std::printf("the web service...\n");
         std::fflush(stdout);
         BenchServe();
+    }
+    if (wanted("mcp-http")) {
+        std::printf("MCP over the web service...\n");
+        std::fflush(stdout);
+        BenchMcpHttp();
     }
     PrintTable();
     return g_farm_broken ? 1 : 0;

@@ -60,8 +60,9 @@ void Say(const std::string& gbk) {
     StandardError().Note(AnsiFromWide(WideFromGbk(gbk)));
 }
 
-// A folder of this server's own for screen captures: %TEMP%\MEmuFarm-mcp-PID\.
-std::string CaptureFolder() {
+}  // namespace
+
+std::string McpCaptureFolder() {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     if (n == 0 || n > MAX_PATH) return {};
@@ -71,8 +72,6 @@ std::string CaptureFolder() {
         return {};
     return GbkFromWide(folder) + "\\";
 }
-
-}  // namespace
 
 std::optional<std::string> InstallFoundOnce(const FarmRequest& request, FarmSystem& system,
                                             std::string* problem, int* exit_code) {
@@ -115,7 +114,7 @@ int ServeMcp(const FarmRequest& given) {
         return code;
     }
     options->install_dir = *install;
-    options->capture_dir = CaptureFolder();
+    options->capture_dir = McpCaptureFolder();
     options->gbk_of = [](std::string_view utf8) { return GbkFromWideExact(WideFromUtf8(utf8)); };
     options->full_path = FullPath;
     const std::string capture_dir = options->capture_dir;

@@ -13,5 +13,9 @@
 std::optional<std::string> InstallFoundOnce(const FarmRequest& request, FarmSystem& system,
                                             std::string* problem, int* exit_code);
 
+// A folder of this server's own for screen captures (%TEMP%\MEmuFarm-mcp-PID\), made; empty
+// when it cannot be had.
+std::string McpCaptureFolder();
+
 // Serves until standard input ends; returns the exit code.
 int ServeMcp(const FarmRequest& given);

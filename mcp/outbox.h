@@ -13,6 +13,12 @@ public:
     virtual ~Outbox() = default;
     // One JSON-RPC message for the client.
     virtual void Send(const nlohmann::ordered_json& message) = 0;
+    // A notification sent on behalf of the request `request_id` (a call's progress and log):
+    // a transport that answers each request on its own stream sends it on that request's.
+    virtual void SendFor(const nlohmann::json& request_id, const nlohmann::ordered_json& message) {
+        (void)request_id;
+        Send(message);
+    }
 };
 
 // Notes for whoever runs the server (never for the client): what was ignored, what failed.

@@ -7,4 +7,9 @@ std::string_view NegotiateProtocolVersion(std::string_view requested) {
                                                  : kLatestProtocolVersion;
 }
 
+bool IsHttpProtocolVersion(std::string_view version) {
+    return version == kLatestProtocolVersion || version == kPreviousProtocolVersion ||
+           version == kFirstHttpProtocolVersion;
+}
+
 }  // namespace mcp

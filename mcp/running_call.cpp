@@ -25,7 +25,7 @@ bool RunningCall::ReportProgress(const ProgressReport& report) {
     params["progress"] = report.progress;
     if (report.total) params["total"] = *report.total;
     if (!report.message.empty()) params["message"] = report.message;
-    outbox_.Send(NotificationMessage("notifications/progress", std::move(params)));
+    outbox_.SendFor(id_, NotificationMessage("notifications/progress", std::move(params)));
     return true;
 }
 
@@ -40,7 +40,7 @@ bool RunningCall::Log(LogLevel level, const nlohmann::ordered_json& data, std::s
     params["level"] = LogLevelName(level);
     if (!logger.empty()) params["logger"] = logger;
     params["data"] = data;
-    outbox_.Send(NotificationMessage("notifications/message", std::move(params)));
+    outbox_.SendFor(id_, NotificationMessage("notifications/message", std::move(params)));
     return true;
 }
 

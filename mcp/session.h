@@ -35,6 +35,9 @@ public:
     // The client is gone: nothing new starts, every running call is stopped and waited for.
     void Close() { calls_.Close(); }
 
+    // Whether initialize was answered with a result.
+    bool Initialized() const { return initialized_; }
+
 private:
     void ReceiveRequest(const nlohmann::json& id, const std::string& method,
                         const nlohmann::json& params);

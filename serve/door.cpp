@@ -121,6 +121,8 @@ std::optional<std::uint64_t> ParseLength(std::string_view text) {
     return value;
 }
 
+std::string AllowedMethods(std::string_view path);
+
 // The checks of a known door once the token (where it needs one) has passed: size, then type.
 DoorDecision Admit(const DoorRow& row, const RequestHead& request) {
     std::uint64_t size = request.body_bytes;
@@ -140,11 +142,15 @@ DoorDecision Admit(const DoorRow& row, const RequestHead& request) {
     if (const auto version = request.headers.Find("MCP-Protocol-Version");
         version &&
         (row.door == Door::kMcpPost || row.door == Door::kMcpStream || row.door == Door::kMcpEnd)) {
-        if (*version != mcp::kLatestProtocolVersion && *version != mcp::kPreviousProtocolVersion)
+        if (!mcp::IsHttpProtocolVersion(*version))
             return Refuse(400, "this server does not speak that MCP-Protocol-Version", row.door);
     }
-    if (!row.served)
-        return Refuse(405, std::string(row.method) + " " + row.path + " is not served", row.door);
+    if (!row.served) {
+        DoorDecision refused =
+            Refuse(405, std::string(row.method) + " " + row.path + " is not served", row.door);
+        refused.allow = AllowedMethods(row.path);
+        return refused;
+    }
     DoorDecision decision;
     decision.go_on = true;
     decision.door = row.door;

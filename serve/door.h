@@ -14,7 +14,7 @@
 //   7. the size: a body over the door's limit (1 MiB, none for GET and DELETE), or a
 //      Content-Length that is no number: 413 or 400;
 //   8. a POST body that is not application/json: 415; an MCP-Protocol-Version this server
-//      does not speak: 400.
+//      does not take over HTTP: 400.
 #pragma once
 
 #include <cstdint>

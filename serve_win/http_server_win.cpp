@@ -14,6 +14,7 @@
 
 #include "farm/command/limits.h"
 #include "farm/report/outcome_document.h"
+#include "serve_win/mcp_stream_win.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -81,6 +82,11 @@ public:
             changed_.wait(lock, [this] { return stopping_.load(); });
             // Nothing new: the commands that run stop as at a Ctrl+C.
             changed_.wait(lock, [this] { return calls_.load() == 0; });
+            if (settings_.ending) {
+                lock.unlock();
+                settings_.ending();
+                lock.lock();
+            }
             changed_.wait_for(lock, kLastAnswersTime, [this] { return open_.load() == 0; });
         }
         io_.stop();
@@ -211,11 +217,36 @@ private:
                 return http::async_read(
                     stream_, buffer_, *parser_,
                     beast::bind_front_handler(&Session::OnBody, shared_from_this()));
+            case serve::Door::kMcpPost:
+            case serve::Door::kMcpEnd:
+                if (!Settings().mcp) break;
+                if (server_.Stopping()) return Stopping();
+                if (parser_->is_done()) return OnMcpBody({}, 0);
+                parser_->body_limit(serve::RowOf(*decision.door).most_body_bytes);
+                stream_.expires_after(Seconds(kServeBodySeconds));
+                return http::async_read(
+                    stream_, buffer_, *parser_,
+                    beast::bind_front_handler(&Session::OnMcpBody, shared_from_this()));
             default:
-                entry_.verdict = "not served yet";
-                return Reply(
-                    serve::NotServedYetReply(serve::RowOf(*decision.door), Settings().utf8));
+                break;
         }
+        entry_.verdict = "not served yet";
+        Reply(serve::NotServedYetReply(serve::RowOf(*decision.door), Settings().utf8));
+    }
+
+    // The connection goes to the MCP side, this session with it until its answer is out.
+    void OnMcpBody(boost::system::error_code ec, std::size_t) {
+        if (ec == http::error::body_limit) {
+            head_.body_bytes = serve::kMostBodyBytes + 1;
+            return Refused(serve::DecideDoor(head_, Settings().door));
+        }
+        if (ec) return Dropped(ec);
+        if (server_.Stopping()) return Stopping();
+        AnswerMcp(std::move(stream_), head_, parser_->get().body(), *Settings().mcp,
+                  [self = shared_from_this()](int status, const std::string& verdict) {
+                      self->entry_.verdict = verdict;
+                      self->Log(status);
+                  });
     }
 
     void OnBody(boost::system::error_code ec, std::size_t) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "serve/door.h"
+#include "serve/mcp_http.h"
 #include "serve/host_check.h"
 #include "serve/request_log.h"
 #include "serve/run_call.h"
@@ -23,6 +24,10 @@ struct HttpServerSettings {
     // Told of each request once it is answered or dropped (its status then 0).
     std::function<void(const serve::LogEntry& entry)> log;
     Utf8Of utf8;
+    // POST and DELETE /mcp, when given (else answered as not served); and what is done at the
+    // end while answers can still go out (the MCP sessions ended, their calls answered).
+    serve::McpHttp* mcp = nullptr;
+    std::function<void()> ending;
 };
 
 class HttpServer {

@@ -209,3 +209,8 @@ OwnerToken LoadOwnerToken(const std::optional<std::string>& token_file) {
     }
     return result;
 }
+
+serve::RandomSource& SystemRandomSource() {
+    static SystemRandom random;
+    return random;
+}

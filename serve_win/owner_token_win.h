@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "serve/token.h"
+
 struct OwnerToken {
     std::optional<std::string> token;
     std::string problem;  // GBK: why there is none (the server then does not start)
@@ -15,3 +17,6 @@ OwnerToken LoadOwnerToken(const std::optional<std::string>& token_file);
 
 // Where the token is kept for this user, full (GBK); empty when %LOCALAPPDATA% is unknown.
 std::string KeptTokenPath();
+
+// The system's random generator (CNG), for tokens and session ids.
+serve::RandomSource& SystemRandomSource();

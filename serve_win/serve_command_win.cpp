@@ -3,9 +3,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
+#include "agent/farm_tool_host.h"
 #include "agent/serve_options.h"
 #include "app_version.h"
 #include "cli/console_io_win.h"
@@ -13,6 +18,7 @@
 #include "cli/mcp_serve_win.h"
 #include "cli/system_facts_win.h"
 #include "farm/run/farm_system_win.h"
+#include "serve/mcp_http.h"
 #include "serve/request_log.h"
 #include "serve_win/http_server_win.h"
 #include "serve_win/interface_addresses_win.h"
@@ -104,6 +110,12 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
+// What the MCP sessions note for the owner (never for a client).
+class McpNotes : public mcp::Diagnostics {
+public:
+    void Note(std::string_view text) override { Say("mcp: " + std::string(text)); }
+};
+
 }  // namespace
 
 int ServeHttp(const FarmRequest& given) {
@@ -136,6 +148,27 @@ int ServeHttp(const FarmRequest& given) {
     agent::StartGate gate(options->parallel);
     serve::RunService service{system, gate, *options, {options->limits.files, APP_VERSION}};
 
+    // POST /mcp: the tools of MEmuFarm mcp, under the same limits, one session per agent.
+    agent::HostOptions tool_options = *options;
+    tool_options.capture_dir = McpCaptureFolder();
+    agent::FarmToolHost tools(system, tool_options);
+    McpNotes notes;
+    serve::McpHttpSettings mcp_settings;
+    mcp_settings.limits.max_sessions = static_cast<std::size_t>(request.max_sessions);
+    mcp_settings.limits.idle_seconds = static_cast<std::int64_t>(request.session_idle_s);
+    mcp_settings.session.server_name = "MEmuFarm";
+    mcp_settings.session.server_version = APP_VERSION;
+    mcp_settings.session.max_calls = static_cast<std::size_t>(request.max_calls);
+    mcp_settings.now = [] { return static_cast<std::int64_t>(GetTickCount64() / 1000); };
+    mcp_settings.run_apart = [](std::function<void()> work) {
+        try {
+            std::thread(work).detach();
+        } catch (const std::system_error&) {
+            work();
+        }
+    };
+    serve::McpHttp mcp(tools, notes, SystemRandomSource(), std::move(mcp_settings));
+
     HttpServerSettings settings;
     settings.door.hosts.listen = *listen;
     if (request.allow_hosts)
@@ -151,6 +184,8 @@ int ServeHttp(const FarmRequest& given) {
     };
     settings.log = [&log](const serve::LogEntry& entry) { log.Write(entry); };
     settings.utf8 = [&system](std::string_view gbk) { return system.Utf8FromGbk(gbk); };
+    settings.mcp = &mcp;
+    settings.ending = [&mcp] { mcp.EndAll(); };
 
     HttpServer server(std::move(settings));
     if (!server.Listen(*listen, &problem)) return Refuse(request, kExitFailed, problem);
@@ -165,5 +200,8 @@ int ServeHttp(const FarmRequest& given) {
     if (WinFarmSystem().StopRequested()) server.Stop();
     server.Run();
     g_server = nullptr;
+    mcp.EndAll();
+    if (!tool_options.capture_dir.empty())
+        RemoveDirectoryW(WideFromGbk(tool_options.capture_dir).c_str());
     return kExitOk;
 }

@@ -45,3 +45,8 @@ inline constexpr const char* kServeListen = "127.0.0.1:7420";
 inline constexpr int kServeConnections = 64;
 inline constexpr double kServeHeaderSeconds = 10;
 inline constexpr double kServeBodySeconds = 30;
+// serve's MCP over HTTP: at most this many sessions at once (a new initialize past it is
+// answered busy), each ended once no request has come for this many seconds.
+inline constexpr int kServeMcpSessions = 16;
+inline constexpr int kMostServeMcpSessions = 1024;
+inline constexpr double kServeSessionIdleSeconds = 3600;

@@ -80,4 +80,7 @@ struct FarmRequest {
     std::optional<std::string> allow_hosts;  // "NAME,..."
     std::optional<std::string> token_file;
     std::optional<std::string> log_file;
+    // serve's MCP sessions: how many at once, and how long one may stay idle.
+    int max_sessions = kServeMcpSessions;
+    double session_idle_s = kServeSessionIdleSeconds;
 };

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The MCP client test: MEmuFarm.exe mcp of BUILD_DIR (default build/win64) under 64-bit Wine,
 # in a throw-away prefix with the simulated emulator (VMs 0 to 3), driven by the MCP SDK's
-# client (npm ci from the committed lock file), and bad input over its raw pipes. Prints
+# client (npm ci from the committed lock file), and bad input over its raw pipes; then
+# MEmuFarm serve's /mcp driven by the same client over Streamable HTTP, and by the MCP
+# conformance suite's server scenarios (conformance/ lets its runner load on Node 20). Prints
 # node's TAP report; "# pass N" and "# fail N" are what scripts/test.sh counts.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,5 +23,5 @@ trap cleanup EXIT
 export SIM_ROOT="$WINEPREFIX/drive_c/Program Files/Microvirt"
 export MEMUFARM_EXE="$build/bin/MEmuFarm.exe"
 (cd "$here" && npm ci --no-audit --no-fund >/dev/null) || { echo "# fail 1 (npm ci)"; exit 1; }
-cd "$here" && timeout 900 node --test --test-concurrency=1 --test-reporter=tap client.test.mjs \
-  bad_input.test.mjs
+cd "$here" && timeout 1200 node --test --test-concurrency=1 --test-reporter=tap client.test.mjs \
+  bad_input.test.mjs http.test.mjs conformance.test.mjs

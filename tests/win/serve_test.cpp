@@ -217,7 +217,16 @@ std::vector<DoorRow> DoorRows() {
     Ask mcp;
     mcp.target = "/mcp";
     mcp.body = "{}";
-    rows.push_back({"mcp_not_yet", mcp, 501});
+    rows.push_back({"mcp_without_session", mcp, 400});
+    Ask mcp_end;
+    mcp_end.method = "DELETE";
+    mcp_end.target = "/mcp";
+    mcp_end.extra = "Mcp-Session-Id: 0123456789abcdef0123456789abcdef\r\n";
+    rows.push_back({"mcp_end_unknown_session", mcp_end, 404});
+    Ask mcp_stream;
+    mcp_stream.method = "GET";
+    mcp_stream.target = "/mcp";
+    rows.push_back({"mcp_stream_not_served", mcp_stream, 405});
     Ask page;
     page.method = "GET";
     page.target = "/";
