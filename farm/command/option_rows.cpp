@@ -337,6 +337,30 @@ const std::vector<OptionRow> kOptions = {
      .front_ends = kConsoleFrontEnd,
      .help = "also append each request's line to FILE",
      .store = [](R& r, const V& v) { r.log_file = v.text; }},
+    {.name = "--health-interval",
+     .kind = K::kDecimal,
+     .value_name = "SECONDS",
+     .low = 1,
+     .high = kLongestSeconds,
+     .what = "a number of seconds",
+     .default_number = kPageHealthSeconds,
+     .verbs = "serve",
+     .front_ends = kConsoleFrontEnd,
+     .help = "the farm page's health round at most every SECONDS (default {=}), while a page "
+             "is open",
+     .store = [](R& r, const V& v) { r.health_interval_s = v.decimal; }},
+    {.name = "--thumb-interval",
+     .kind = K::kDecimal,
+     .value_name = "SECONDS",
+     .low = 1,
+     .high = kLongestSeconds,
+     .what = "a number of seconds",
+     .default_number = kPageThumbSeconds,
+     .verbs = "serve",
+     .front_ends = kConsoleFrontEnd,
+     .help = "the farm page's thumbnail of each VM at most every SECONDS (default {=}), while a "
+             "page is open",
+     .store = [](R& r, const V& v) { r.thumb_interval_s = v.decimal; }},
 };
 
 }  // namespace

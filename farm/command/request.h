@@ -80,4 +80,7 @@ struct FarmRequest {
     std::optional<std::string> allow_hosts;  // "NAME,..."
     std::optional<std::string> token_file;
     std::optional<std::string> log_file;
+    // serve's farm page: the health round's and the thumbnails' intervals, in seconds.
+    double health_interval_s = kPageHealthSeconds;
+    double thumb_interval_s = kPageThumbSeconds;
 };
