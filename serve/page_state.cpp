@@ -73,10 +73,11 @@ bool PageState::SetProblem(const std::string& utf8_message) {
     return true;
 }
 
-void PageState::SetPicture(int32_t index, bool full, std::string bytes) {
-    PagePicture& picture = (full ? fulls_ : thumbs_)[index];
-    picture.bytes = std::move(bytes);
-    ++picture.version;
+void PageState::SetPicture(int32_t index, bool full, PagePicture picture) {
+    PagePicture& kept = (full ? fulls_ : thumbs_)[index];
+    picture.version = kept.version + 1;
+    if (!full) picture.original.clear();
+    kept = std::move(picture);
     Changed();
 }
 
@@ -107,6 +108,9 @@ void PageState::Changed() {
         const PagePicture* full = Picture(index, true);
         tile["thumb"] = thumb ? Document(thumb->version) : Document();
         tile["full"] = full ? Document(full->version) : Document();
+        const PagePicture* shown = full ? full : thumb;
+        tile["screen"] =
+            shown ? Document::array({shown->screen_width, shown->screen_height}) : Document();
         vms.push_back(std::move(tile));
     }
     document["vms"] = std::move(vms);

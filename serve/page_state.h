@@ -21,7 +21,10 @@ struct PageSettings {
 
 // One stored picture: its bytes and its version (counted per VM, from 1).
 struct PagePicture {
-    std::string bytes;
+    std::string bytes;     // JPEG
+    std::string original;  // the capture as it came (PNG), kept for the full-size screen only
+    int screen_width = 0;  // the device's screen, for a tap at the scaled point
+    int screen_height = 0;
     std::uint64_t version = 0;
 };
 
@@ -36,7 +39,7 @@ public:
     bool SetProblem(const std::string& utf8_message);
     // A VM's new thumbnail (or full-size screen); the version goes up even when the bytes are
     // the same, as the capture is newer.
-    void SetPicture(int32_t index, bool full, std::string bytes);
+    void SetPicture(int32_t index, bool full, PagePicture picture);
 
     std::uint64_t Version() const { return version_; }
     // The document as text, or nothing when `known` is the current version.

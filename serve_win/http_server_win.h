@@ -12,6 +12,7 @@
 
 #include "serve/door.h"
 #include "serve/host_check.h"
+#include "serve/page_service.h"
 #include "serve/request_log.h"
 #include "serve/run_call.h"
 
@@ -23,6 +24,8 @@ struct HttpServerSettings {
     // Told of each request once it is answered or dropped (its status then 0).
     std::function<void(const serve::LogEntry& entry)> log;
     Utf8Of utf8;
+    // The farm page's doors (the page, its files, its state and pictures): quick, from memory.
+    std::function<serve::PageReply(const serve::RequestHead&, const serve::DoorDecision&)> page;
 };
 
 class HttpServer {

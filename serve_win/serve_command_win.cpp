@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "cli/system_facts_win.h"
 #include "farm/run/farm_system_win.h"
 #include "serve/request_log.h"
+#include "serve_win/farm_page_win.h"
 #include "serve_win/http_server_win.h"
 #include "serve_win/interface_addresses_win.h"
 #include "serve_win/owner_token_win.h"
@@ -58,6 +60,12 @@ BOOL WINAPI OnSessionEnd(DWORD event) {
     if (HttpServer* server = g_server.load()) server->Stop();
     Sleep(4000);  // Run() returns meanwhile; Windows ends the process after it
     return TRUE;
+}
+
+// Seconds on the steady clock, as the page's bookkeeping counts them.
+double PageClock() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 std::string UtcNow() {
@@ -152,6 +160,23 @@ int ServeHttp(const FarmRequest& given) {
     settings.log = [&log](const serve::LogEntry& entry) { log.Write(entry); };
     settings.utf8 = [&system](std::string_view gbk) { return system.Utf8FromGbk(gbk); };
 
+    // The farm page: its sessions let a browser in by cookie, its loops work while it is open.
+    serve::PageService page(
+        {request.health_interval_s, request.thumb_interval_s, request.read_only},
+        {request.thumb_interval_s, kPageFocusSeconds, kPageCapturesAtOnce}, SystemRandomSource());
+    settings.door.session_valid = [&page](std::string_view id) {
+        return page.Sessions().Valid(id);
+    };
+    settings.door.csrf_valid = [&page](std::string_view id, std::string_view csrf) {
+        return page.Sessions().CsrfMatches(id, csrf);
+    };
+    settings.page = [&page](const serve::RequestHead& head, const serve::DoorDecision& decision) {
+        return page.Answer(head, decision, PageClock());
+    };
+    const std::string capture_dir = PageCaptureFolder();
+    FarmPageLoops loops(page, service, system, options->install_dir, capture_dir,
+                        request.health_interval_s);
+
     HttpServer server(std::move(settings));
     if (!server.Listen(*listen, &problem)) return Refuse(request, kExitFailed, problem);
     serve::ListenAddress shown = *listen;
@@ -165,5 +190,7 @@ int ServeHttp(const FarmRequest& given) {
     if (WinFarmSystem().StopRequested()) server.Stop();
     server.Run();
     g_server = nullptr;
+    loops.Stop();
+    if (!capture_dir.empty()) RemoveDirectoryW(WideFromGbk(capture_dir).c_str());
     return kExitOk;
 }

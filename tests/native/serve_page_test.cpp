@@ -182,8 +182,8 @@ Document Health(std::vector<std::tuple<int, const char*, bool, bool>> vms) {
         vm["started"] = started;
         vm["healthy"] = healthy;
         vm["cpu_ratio"] = started ? Document(0.25) : Document();
-        vm["problems"] = healthy || !started ? Document::array()
-                                             : Document::array({"adb does not answer"});
+        vm["problems"] =
+            healthy || !started ? Document::array() : Document::array({"adb does not answer"});
         list.push_back(vm);
     }
     health["vms"] = list;
@@ -220,14 +220,17 @@ TEST(ServePageState, EachPictureHasItsOwnVersionAndGoesWithItsVm) {
     serve::PageState state({15, 10, true});
     state.SetHealth(Health({{0, "a", true, true}, {1, "b", true, true}}));
     const std::uint64_t before = state.Version();
-    state.SetPicture(1, false, "jpeg-1");
-    state.SetPicture(1, false, "jpeg-1");
-    state.SetPicture(1, true, "full-1");
+    state.SetPicture(1, false, {"jpeg-1", "png", 1280, 720});
+    state.SetPicture(1, false, {"jpeg-1", "", 1280, 720});
+    state.SetPicture(1, true, {"full-1", "png-1", 720, 1280});
     EXPECT_GT(state.Version(), before);
     Document document = Document::parse(*state.Since(before));
     EXPECT_TRUE(document["vms"][0]["thumb"].is_null());
     EXPECT_EQ(document["vms"][1]["thumb"], 2);
     EXPECT_EQ(document["vms"][1]["full"], 1);
+    EXPECT_EQ(document["vms"][1]["screen"], Document::array({720, 1280}));  // the full one's
+    EXPECT_TRUE(state.Picture(1, false)->original.empty());  // a thumbnail keeps no original
+    EXPECT_EQ(state.Picture(1, true)->original, "png-1");
     EXPECT_EQ(document["read_only"], true);
     ASSERT_TRUE(state.Picture(1, false));
     EXPECT_EQ(state.Picture(1, false)->bytes, "jpeg-1");
