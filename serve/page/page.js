@@ -89,7 +89,6 @@ function makeTile(index) {
   const img = document.createElement('img');
   img.alt = '';
   img.hidden = true;
-  img.loading = 'lazy';
   shot.appendChild(img);
   const cap = document.createElement('div');
   cap.className = 'cap';
@@ -129,6 +128,7 @@ function drawTile(tile, vm) {
     tile.img.hidden = false;
     tile.none.hidden = true;
   } else if (vm.thumb == null) {
+    tile.none.textContent = vm.started ? t('no_screen') : t('state_stopped');
     tile.img.hidden = true;
     tile.img.removeAttribute('src');
     tile.none.hidden = false;
@@ -207,6 +207,7 @@ async function poll() {
     }
     if (response.status === 200) {
       const state = await response.json();
+      if (page.version == null) say('');
       page.version = state.version;
       draw(state);
     } else if (response.status !== 204) {

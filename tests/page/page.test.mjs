@@ -128,14 +128,16 @@ test('a search by title or index', async () => {
 
 test('screenshots of the page at 1920x1080 and at a phone\'s 390x844', async () => {
   fs.mkdirSync(SHOTS, { recursive: true });
+  const drawn = (where) => where.locator('.tile .shot img:not([hidden])').evaluateAll((images) =>
+    images.length >= 2 && images.every((img) => img.complete && img.naturalWidth > 0));
+  await until('every thumbnail drawn', () => drawn(page));
   await page.screenshot({ path: path.join(SHOTS, 'page-1920x1080.png') });
   const phone = await browser.newContext({ viewport: { width: 390, height: 844 }, locale: 'zh-CN',
     deviceScaleFactor: 2, isMobile: true, hasTouch: true });
   await phone.addCookies(await context.cookies());
   const small = await phone.newPage();
   await small.goto(URL_BASE + '/');
-  await until('the phone\'s thumbnails', () =>
-    small.locator('.tile[data-index="0"] .shot img').evaluate((img) => !img.hidden && img.complete && img.naturalWidth > 0));
+  await until('the phone\'s thumbnails', () => drawn(small));
   assert.equal(await small.locator('#filters button[data-filter="stopped"]').textContent(), '已停止');
   await small.screenshot({ path: path.join(SHOTS, 'page-390x844.png') });
   await phone.close();
@@ -151,12 +153,17 @@ test('a tap on the enlarged screen reaches the device at the scaled point', asyn
   await page.screenshot({ path: path.join(SHOTS, 'page-enlarged.png') });
   const before = journal().length;
   await img.click({ position: { x: box.width / 4, y: box.height / 2 } });
-  const x = Math.round((box.width / 4) * 1280 / box.width);
-  const y = Math.round((box.height / 2) * 720 / box.height);
-  await until('the tap in the journal', () => journal().slice(before).includes(`input tap ${x} ${y}`));
+  // A quarter across, half down the shown screen: (320, 360) of the device's 1280x720, give
+  // or take the pixel the mouse's position is rounded to.
+  const tapped = await until('the tap in the journal', () => /input tap (\d+) (\d+)/.exec(journal().slice(before)));
+  const [x, y] = [Number(tapped[1]), Number(tapped[2])];
+  assert.ok(Math.abs(x - 320) <= 2 * 1280 / box.width && Math.abs(y - 360) <= 2 * 720 / box.height,
+    `tapped at ${x},${y}`);
+  const typedFrom = journal().length;
   await page.locator('#view-text').fill('你好');
   await page.locator('#view-type button[type="submit"]').click();
-  await until('the typed text\'s verdict', async () => /ok/.test(await page.locator('#status').textContent()));
+  await until('the typed text\'s verdict', async () => /^Type #0: ok$/.test(await page.locator('#status').textContent()));
+  assert.match(journal().slice(typedFrom), /input/, 'the text reached the emulator\'s input');
   await page.locator('#view-close').click();
 });
 
@@ -164,7 +171,7 @@ test('"start" on a stopped VM\'s tile shows it running', async () => {
   assert.ok(!startedVms().has(3));
   await tile(3).locator('.shot').click();
   await page.locator('#view-actions button[data-act="start"]').click();
-  await until('the start\'s verdict', async () => /start 3: ok/.test(await page.locator('#status').textContent()), 120);
+  await until('the start\'s verdict', async () => /^Start 3: ok$/.test(await page.locator('#status').textContent()), 120);
   assert.ok(startedVms().has(3));
   await page.locator('#view-close').click();
   await until('VM 3 shown running', async () => (await tile(3).getAttribute('data-state')) !== 'stopped');
