@@ -3,7 +3,7 @@
 # where the README shows them. Run tests/page/run.sh first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-for name in page-1920x1080.png page-390x844.png page-enlarged.png; do
+for name in page-1920x1080.png page-390x844.png; do
   [ -f "$root/build/page-shots/$name" ] || { echo "missing build/page-shots/$name: run tests/page/run.sh" >&2; exit 1; }
   cp -f "$root/build/page-shots/$name" "$root/docs/$name"
 done
