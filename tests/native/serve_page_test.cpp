@@ -12,6 +12,7 @@
 #include "serve/door.h"
 #include "serve/page_files.h"
 #include "serve/page_schedule.h"
+#include "serve/page_service.h"
 #include "serve/page_session.h"
 #include "serve/page_state.h"
 
@@ -416,3 +417,123 @@ TEST(ServePageFiles, ThePageHoldsItsSessionsCsrfTokenAndLoadsNoInlineScript) {
 }
 
 }  // namespace
+
+// --- The page's doors, answered from the service's memory ------------------------------------
+
+namespace {
+
+std::string HeaderOf(const serve::PageReply& reply, const std::string& name) {
+    for (const auto& [key, value] : reply.headers)
+        if (key == name) return value;
+    return "";
+}
+
+struct PageDoors {
+    CountingRandom random;
+    serve::PageService service{{15, 10, false}, {10, 1, 2}, random};
+
+    serve::PageReply Ask(const std::string& target, serve::Door door,
+                         serve::Admitted by = serve::Admitted::kSession,
+                         const std::string& session = "", double now = 100) {
+        serve::RequestHead request;
+        request.method = "GET";
+        request.target = target;
+        serve::DoorDecision decision;
+        decision.go_on = true;
+        decision.door = door;
+        decision.by = by;
+        decision.session = session;
+        return service.Answer(request, decision, now);
+    }
+};
+
+}  // namespace
+
+TEST(ServePageDoors, TheTokenOpensASessionAndTheCookieThePage) {
+    PageDoors doors;
+    const serve::PageReply login =
+        doors.Ask("/?token=secret&lang=zh", serve::Door::kPage, serve::Admitted::kQueryToken);
+    EXPECT_EQ(login.status, 303);
+    EXPECT_EQ(HeaderOf(login, "Location"), "/?lang=zh");
+    const std::string cookie = HeaderOf(login, "Set-Cookie");
+    ASSERT_TRUE(cookie.starts_with("memufarm_session="));
+    const std::string id = cookie.substr(17, cookie.find(';') - 17);
+    ASSERT_TRUE(doors.service.Sessions().Valid(id));
+
+    const serve::PageReply page =
+        doors.Ask("/?lang=zh", serve::Door::kPage, serve::Admitted::kSession, id);
+    EXPECT_EQ(page.status, 200);
+    EXPECT_EQ(page.content_type, "text/html; charset=utf-8");
+    const std::string csrf = *doors.service.Sessions().CsrfOf(id);
+    EXPECT_NE(page.body.find(csrf), std::string::npos);
+    EXPECT_EQ(page.body.find(id), std::string::npos);  // the cookie's value is not in the page
+}
+
+TEST(ServePageDoors, TheStateOpensThePageAndAnUnchangedVersionGetsNoBytes) {
+    PageDoors doors;
+    EXPECT_FALSE(doors.service.PageOpen(100));
+    EXPECT_FALSE(doors.service.NextCapture(100));  // no page: nothing is captured
+    Document health = Health({{0, "a", true, true}, {1, "b", true, true}});
+    doors.service.HealthRound(health);
+    const serve::PageReply first = doors.Ask("/api/page/state?focus=1", serve::Door::kPageState);
+    EXPECT_EQ(first.status, 200);
+    const Document state = Document::parse(first.body);
+    const serve::PageReply again =
+        doors.Ask("/api/page/state?focus=1&since=" + std::to_string(state["version"].get<int>()),
+                  serve::Door::kPageState);
+    EXPECT_EQ(again.status, 204);
+    EXPECT_TRUE(again.body.empty());
+    EXPECT_TRUE(doors.service.PageOpen(120));
+    EXPECT_FALSE(doors.service.PageOpen(120.5));
+    const std::optional<serve::CapturePick> pick = doors.service.NextCapture(101);
+    ASSERT_TRUE(pick);
+    EXPECT_EQ(pick->index, 1);  // the focused VM first, at full size
+    EXPECT_TRUE(pick->full);
+    doors.service.CaptureDone(*pick, serve::PagePicture{"jpeg", "png", 1280, 720});
+    EXPECT_EQ(doors
+                  .Ask("/api/page/state?since=" + std::to_string(state["version"].get<int>()),
+                       serve::Door::kPageState)
+                  .status,
+              200);
+}
+
+struct ImageRow {
+    const char* name;
+    const char* target;
+    int status;
+    const char* type;
+    const char* cache;
+};
+
+class ServePageImage : public testing::TestWithParam<ImageRow> {};
+
+TEST_P(ServePageImage, ServesAPictureByItsVersion) {
+    const ImageRow& row = GetParam();
+    PageDoors doors;
+    doors.service.HealthRound(Health({{0, "a", true, true}, {1, "b", true, true}}));
+    doors.service.CaptureDone({1, false}, serve::PagePicture{"thumb", "", 1280, 720});
+    doors.service.CaptureDone({1, true}, serve::PagePicture{"full", "png", 1280, 720});
+    const serve::PageReply reply = doors.Ask(row.target, serve::Door::kPageImage);
+    EXPECT_EQ(reply.status, row.status);
+    if (row.type) {
+        EXPECT_EQ(reply.content_type, row.type);
+    }
+    EXPECT_EQ(HeaderOf(reply, "Cache-Control"), row.cache);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ServePageImageRows, ServePageImage,
+    testing::Values(ImageRow{"its_version_kept", "/api/page/image?vm=1&v=1", 200, "image/jpeg",
+                             "private, max-age=86400, immutable"},
+                    ImageRow{"an_old_version_not_kept", "/api/page/image?vm=1&v=0", 200,
+                             "image/jpeg", "no-store"},
+                    ImageRow{"full_size", "/api/page/image?vm=1&full=1&v=1", 200, "image/jpeg",
+                             "private, max-age=86400, immutable"},
+                    ImageRow{"png_download", "/api/page/image?vm=1&format=png&download=1", 200,
+                             "image/png", "no-store"},
+                    ImageRow{"no_picture_yet", "/api/page/image?vm=0", 404, nullptr, "no-store"},
+                    ImageRow{"no_vm", "/api/page/image", 400, nullptr, "no-store"},
+                    ImageRow{"vm_not_a_number", "/api/page/image?vm=1x", 400, nullptr, "no-store"},
+                    ImageRow{"vm_too_large", "/api/page/image?vm=2147483648", 400, nullptr,
+                             "no-store"}),
+    RowName());
