@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <limits>
 
 #include "agent/screen_limits.h"
@@ -20,8 +19,7 @@ constexpr double kCaptureSeconds = 10;
 constexpr double kLookAgainSeconds = 0.5;
 
 double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return static_cast<double>(GetTickCount64()) / 1000;
 }
 
 }  // namespace

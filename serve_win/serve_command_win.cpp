@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -64,8 +63,7 @@ BOOL WINAPI OnSessionEnd(DWORD event) {
 
 // Seconds on the steady clock, as the page's bookkeeping counts them.
 double PageClock() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return static_cast<double>(GetTickCount64()) / 1000;
 }
 
 std::string UtcNow() {
