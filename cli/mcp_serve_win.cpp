@@ -63,11 +63,15 @@ void Say(const std::string& gbk) {
 }  // namespace
 
 std::string McpCaptureFolder() {
+    return CaptureFolder(L"mcp");
+}
+
+std::string CaptureFolder(const std::wstring& purpose) {
     wchar_t temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     if (n == 0 || n > MAX_PATH) return {};
-    std::wstring folder =
-        std::wstring(temp) + L"MEmuFarm-mcp-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring folder =
+        std::wstring(temp) + L"MEmuFarm-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return {};
     return GbkFromWide(folder) + "\\";

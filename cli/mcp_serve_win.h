@@ -16,6 +16,9 @@ std::optional<std::string> InstallFoundOnce(const FarmRequest& request, FarmSyst
 // A folder of this server's own for screen captures (%TEMP%\MEmuFarm-mcp-PID\), made; empty
 // when it cannot be had.
 std::string McpCaptureFolder();
+// A folder of this process's own in the temporary folder, MEmuFarm-PURPOSE-PID, made when
+// missing; full, GBK, ending in a backslash; empty when it cannot be had.
+std::string CaptureFolder(const std::wstring& purpose);
 
 // Serves until standard input ends; returns the exit code.
 int ServeMcp(const FarmRequest& given);

@@ -39,6 +39,8 @@ have prometheus-alertmanager || need+=(prometheus-alertmanager)
 # encoded for agents and the farm page) and Boost's Beast and Asio (the HTTP service).
 [ -f /usr/include/stb/stb_image.h ] || need+=(libstb-dev)
 [ -f /usr/include/boost/beast.hpp ] || need+=(libboost1.81-dev)
+# The farm page's test drives Debian's Chromium (through playwright-core from the lock file).
+have chromium || need+=(chromium)
 # The fleet's playbook is run by the real Ansible in the tests.
 have ansible-playbook || need+=(ansible-core)
 

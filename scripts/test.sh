@@ -81,6 +81,10 @@ if build build/win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.
   echo "== Ansible playbook test (x86_64 build)"
   bash tests/ansible/run.sh build/win64 2>&1 | tee build/ansible.log
   count_tap build/ansible.log
+  # The farm page of MEmuFarm serve in Debian's Chromium, driven by playwright-core (tests/page/).
+  echo "== Farm page browser test (x86_64 build)"
+  bash tests/page/run.sh build/win64 2>&1 | tee build/page-browser.log
+  count_tap build/page-browser.log
 else
   echo "x86_64 build failed"; failed=$((failed + 1))
 fi

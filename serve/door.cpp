@@ -31,12 +31,17 @@ const std::vector<DoorRow> kDoors = {
      .served = false},
     {.door = Door::kMcpEnd, .method = "DELETE", .path = "/mcp", .name = "mcp-end"},
     {.door = Door::kPage, .method = "GET", .path = "/", .name = "page"},
+    {.door = Door::kPageFile, .method = "GET", .path = "/page.css", .name = "page-file"},
+    {.door = Door::kPageFile, .method = "GET", .path = "/page.js", .name = "page-file"},
+    {.door = Door::kPageState, .method = "GET", .path = "/api/page/state", .name = "page-state"},
+    {.door = Door::kPageImage, .method = "GET", .path = "/api/page/image", .name = "page-image"},
 };
 
 // Header fields that must come once: two of them could be read differently by two readers.
 constexpr const char* kSingleFields[] = {
     "Host",         "Origin",         "Authorization",     "Cookie",
-    "Content-Type", "Content-Length", "Transfer-Encoding", "MCP-Protocol-Version"};
+    "Content-Type", "Content-Length", "Transfer-Encoding", "MCP-Protocol-Version",
+    "X-CSRF-Token"};
 
 DoorDecision Refuse(int status, std::string reason, std::optional<Door> door = std::nullopt) {
     DoorDecision decision;
@@ -225,18 +230,27 @@ DoorDecision DecideDoor(const RequestHead& request, const DoorSettings& settings
 
     // The token, before anything says whether the path or the method exists.
     bool by_token = false;
+    Admitted by = Admitted::kNone;
     if (!settings.token.empty()) {
         if (const auto bearer = BearerToken(request.headers.Find("Authorization")))
             by_token = SameSecret(*bearer, settings.token);
+        if (by_token) by = Admitted::kBearer;
         if (!by_token && path == "/" && request.method == "GET")
             if (const auto query = QueryValue(request.target, "token"))
                 by_token = SameSecret(*query, settings.token);
+        if (by_token && by == Admitted::kNone) by = Admitted::kQueryToken;
     }
     bool by_session = false;
+    std::string session;
     if (!by_token && settings.session_valid)
-        if (const auto session =
-                CookieValue(request.headers.Find("Cookie"), settings.session_cookie))
-            by_session = settings.session_valid(*session);
+        if (const auto cookie =
+                CookieValue(request.headers.Find("Cookie"), settings.session_cookie)) {
+            by_session = settings.session_valid(*cookie);
+            if (by_session) {
+                by = Admitted::kSession;
+                session = std::string(*cookie);
+            }
+        }
     if (!by_token && !by_session) {
         const bool offered = request.headers.Find("Authorization").has_value();
         return Refuse(
@@ -244,12 +258,23 @@ DoorDecision DecideDoor(const RequestHead& request, const DoorSettings& settings
     }
     if (!by_token && !origin && request.method != "GET")
         return Refuse(403, "a request that only a session cookie vouches for must carry Origin");
+    if (!by_token && request.method != "GET") {
+        const auto csrf = request.headers.Find("X-CSRF-Token");
+        if (!csrf || !settings.csrf_valid || !settings.csrf_valid(session, *csrf))
+            return Refuse(403, csrf ? "the CSRF token is wrong"
+                                    : "a request that only a session cookie vouches for must "
+                                      "carry the page's X-CSRF-Token");
+    }
 
     bool path_known = false;
     for (const DoorRow& row : kDoors) {
         if (row.path != path) continue;
         path_known = true;
-        if (row.method == request.method) return Admit(row, request);
+        if (row.method != request.method) continue;
+        DoorDecision decision = Admit(row, request);
+        decision.by = by;
+        decision.session = session;
+        return decision;
     }
     if (!path_known) return Refuse(404, "no such path");
     DoorDecision refused = Refuse(405, std::string(path) + " does not take that method");

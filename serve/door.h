@@ -9,7 +9,7 @@
 //   3. the Host rule, then the Origin rule: 403 (a page of another site never gets further);
 //   4. /healthz, which needs no token: GET goes on, any other method 405;
 //   5. the token (Bearer, ?token= on the page, or a session cookie): 401; a write that only a
-//      cookie vouches for needs an Origin: 403;
+//      cookie vouches for needs an Origin and the session's CSRF token: 403;
 //   6. the path: 404; the method: 405, with the ones the path takes;
 //   7. the size: a body over the door's limit (1 MiB, none for GET and DELETE), or a
 //      Content-Length that is no number: 413 or 400;
@@ -39,6 +39,9 @@ enum class Door {
     kMcpStream,  // GET /mcp: the server's stream (not served yet: 405)
     kMcpEnd,     // DELETE /mcp: ends an MCP session
     kPage,       // GET /: the page
+    kPageFile,   // GET /page.css, /page.js: the page's own files
+    kPageState,  // GET /api/page/state: the page's state document
+    kPageImage,  // GET /api/page/image: a VM's thumbnail or full-size screen
 };
 
 struct DoorRow {
@@ -72,7 +75,12 @@ struct DoorSettings {
     // session. No lookup: no cookie lets anyone in.
     std::string session_cookie = "memufarm_session";
     std::function<bool(std::string_view session)> session_valid;
+    // Whether a CSRF token is the one of that session. No check: no write by cookie alone.
+    std::function<bool(std::string_view session, std::string_view csrf)> csrf_valid;
 };
+
+// What let a request in.
+enum class Admitted { kNone, kBearer, kQueryToken, kSession };
 
 struct DoorDecision {
     bool go_on = false;
@@ -80,6 +88,8 @@ struct DoorDecision {
     int status = 0;            // the refusal's status; 0 when go_on
     std::string reason;        // the refusal's reason, for the answer and the log: no secret
     std::string allow;         // 405: the methods the path takes, "POST, DELETE"
+    Admitted by = Admitted::kNone;
+    std::string session;  // the session cookie's value, when a session let it in
 };
 
 DoorDecision DecideDoor(const RequestHead& request, const DoorSettings& settings);

@@ -15,6 +15,7 @@
 #include "farm/command/limits.h"
 #include "farm/report/outcome_document.h"
 #include "serve_win/mcp_stream_win.h"
+#include "serve/page_files.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -227,6 +228,12 @@ private:
                 return http::async_read(
                     stream_, buffer_, *parser_,
                     beast::bind_front_handler(&Session::OnMcpBody, shared_from_this()));
+            case serve::Door::kPage:
+            case serve::Door::kPageFile:
+            case serve::Door::kPageState:
+            case serve::Door::kPageImage:
+                if (Settings().page) return ReplyPage(Settings().page(head_, decision));
+                [[fallthrough]];
             default:
                 break;
         }
@@ -318,12 +325,31 @@ private:
         response->set(http::field::server, "MEmuFarm");
         response->set(http::field::content_type, "application/json; charset=utf-8");
         response->set(http::field::cache_control, "no-store");
-        response->set("X-Content-Type-Options", "nosniff");
+        for (const auto& [name, value] : serve::SecurityHeaders()) response->set(name, value);
         if (!allow.empty()) response->set(http::field::allow, allow);
         response->keep_alive(false);
         response->body() = DocumentText(reply.body);
+        Send(response, reply.status);
+    }
+
+    void ReplyPage(serve::PageReply reply) {
+        auto response = std::make_shared<http::response<http::string_body>>();
+        response->version(11);
+        response->result(static_cast<unsigned>(reply.status));
+        response->set(http::field::server, "MEmuFarm");
+        if (!reply.content_type.empty())
+            response->set(http::field::content_type, reply.content_type);
+        for (const auto& [name, value] : serve::SecurityHeaders()) response->set(name, value);
+        for (const auto& [name, value] : reply.headers) response->set(name, value);
+        response->keep_alive(false);
+        response->body() = std::move(reply.body);
+        entry_.verdict = std::move(reply.verdict);
+        Send(response, reply.status);
+    }
+
+    void Send(const std::shared_ptr<http::response<http::string_body>>& response, int status) {
         response->prepare_payload();
-        Log(reply.status);
+        Log(status);
         stream_.expires_after(kWriteTime);
         http::async_write(
             stream_, *response,

@@ -13,6 +13,7 @@
 #include "serve/door.h"
 #include "serve/mcp_http.h"
 #include "serve/host_check.h"
+#include "serve/page_service.h"
 #include "serve/request_log.h"
 #include "serve/run_call.h"
 
@@ -28,6 +29,8 @@ struct HttpServerSettings {
     // end while answers can still go out (the MCP sessions ended, their calls answered).
     serve::McpHttp* mcp = nullptr;
     std::function<void()> ending;
+    // The farm page's doors (the page, its files, its state and pictures): quick, from memory.
+    std::function<serve::PageReply(const serve::RequestHead&, const serve::DoorDecision&)> page;
 };
 
 class HttpServer {

@@ -29,6 +29,15 @@ public:
     }
 };
 
+}  // namespace
+
+serve::RandomSource& SystemRandomSource() {
+    static SystemRandom random;
+    return random;
+}
+
+namespace {
+
 std::string Why(const std::wstring& path, const char* what) {
     return what + GbkFromWide(path) + " (Windows error " + std::to_string(GetLastError()) + ")";
 }

@@ -15,6 +15,12 @@ struct OwnerToken {
 // `token_file`: --token-file's full path (GBK), when given.
 OwnerToken LoadOwnerToken(const std::optional<std::string>& token_file);
 
+// The system's random generator (CNG), for the page's sessions.
+namespace serve {
+class RandomSource;
+}
+serve::RandomSource& SystemRandomSource();
+
 // Where the token is kept for this user, full (GBK); empty when %LOCALAPPDATA% is unknown.
 std::string KeptTokenPath();
 

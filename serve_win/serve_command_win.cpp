@@ -20,6 +20,7 @@
 #include "farm/run/farm_system_win.h"
 #include "serve/mcp_http.h"
 #include "serve/request_log.h"
+#include "serve_win/farm_page_win.h"
 #include "serve_win/http_server_win.h"
 #include "serve_win/interface_addresses_win.h"
 #include "serve_win/owner_token_win.h"
@@ -64,6 +65,11 @@ BOOL WINAPI OnSessionEnd(DWORD event) {
     if (HttpServer* server = g_server.load()) server->Stop();
     Sleep(4000);  // Run() returns meanwhile; Windows ends the process after it
     return TRUE;
+}
+
+// Seconds on the steady clock, as the page's bookkeeping counts them.
+double PageClock() {
+    return static_cast<double>(GetTickCount64()) / 1000;
 }
 
 std::string UtcNow() {
@@ -187,6 +193,23 @@ int ServeHttp(const FarmRequest& given) {
     settings.mcp = &mcp;
     settings.ending = [&mcp] { mcp.EndAll(); };
 
+    // The farm page: its sessions let a browser in by cookie, its loops work while it is open.
+    serve::PageService page(
+        {request.health_interval_s, request.thumb_interval_s, request.read_only},
+        {request.thumb_interval_s, kPageFocusSeconds, kPageCapturesAtOnce}, SystemRandomSource());
+    settings.door.session_valid = [&page](std::string_view id) {
+        return page.Sessions().Valid(id);
+    };
+    settings.door.csrf_valid = [&page](std::string_view id, std::string_view csrf) {
+        return page.Sessions().CsrfMatches(id, csrf);
+    };
+    settings.page = [&page](const serve::RequestHead& head, const serve::DoorDecision& decision) {
+        return page.Answer(head, decision, PageClock());
+    };
+    const std::string capture_dir = PageCaptureFolder();
+    FarmPageLoops loops(page, service, system, options->install_dir, capture_dir,
+                        request.health_interval_s);
+
     HttpServer server(std::move(settings));
     if (!server.Listen(*listen, &problem)) return Refuse(request, kExitFailed, problem);
     serve::ListenAddress shown = *listen;
@@ -203,5 +226,7 @@ int ServeHttp(const FarmRequest& given) {
     mcp.EndAll();
     if (!tool_options.capture_dir.empty())
         RemoveDirectoryW(WideFromGbk(tool_options.capture_dir).c_str());
+    loops.Stop();
+    if (!capture_dir.empty()) RemoveDirectoryW(WideFromGbk(capture_dir).c_str());
     return kExitOk;
 }

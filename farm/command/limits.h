@@ -50,3 +50,15 @@ inline constexpr double kServeBodySeconds = 30;
 inline constexpr int kServeMcpSessions = 16;
 inline constexpr int kMostServeMcpSessions = 1024;
 inline constexpr double kServeSessionIdleSeconds = 3600;
+// serve's farm page: a health round at most every so many seconds and a thumbnail of each VM
+// at most every so many, only while a page is open (it asked for the state within the last two
+// thumbnail intervals); the tile in focus at full size every kPageFocusSeconds; at most
+// kPageCapturesAtOnce captures at a time, none of one VM twice; thumbnails kPageThumbWidth
+// pixels wide as JPEG of kPageThumbQuality (the focused screen at kPageFullQuality).
+inline constexpr double kPageHealthSeconds = 15;
+inline constexpr double kPageThumbSeconds = 10;
+inline constexpr double kPageFocusSeconds = 1;
+inline constexpr int kPageCapturesAtOnce = 4;
+inline constexpr int kPageThumbWidth = 240;
+inline constexpr int kPageThumbQuality = 70;
+inline constexpr int kPageFullQuality = 85;

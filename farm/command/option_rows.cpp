@@ -359,6 +359,30 @@ const std::vector<OptionRow> kOptions = {
      .front_ends = kConsoleFrontEnd,
      .help = "end an MCP session no request has come for in SECONDS (default {=})",
      .store = [](R& r, const V& v) { r.session_idle_s = v.decimal; }},
+    {.name = "--health-interval",
+     .kind = K::kDecimal,
+     .value_name = "SECONDS",
+     .low = 1,
+     .high = kLongestSeconds,
+     .what = "a number of seconds",
+     .default_number = kPageHealthSeconds,
+     .verbs = "serve",
+     .front_ends = kConsoleFrontEnd,
+     .help = "the farm page's health round at most every SECONDS (default {=}), while a page "
+             "is open",
+     .store = [](R& r, const V& v) { r.health_interval_s = v.decimal; }},
+    {.name = "--thumb-interval",
+     .kind = K::kDecimal,
+     .value_name = "SECONDS",
+     .low = 1,
+     .high = kLongestSeconds,
+     .what = "a number of seconds",
+     .default_number = kPageThumbSeconds,
+     .verbs = "serve",
+     .front_ends = kConsoleFrontEnd,
+     .help = "the farm page's thumbnail of each VM at most every SECONDS (default {=}), while a "
+             "page is open",
+     .store = [](R& r, const V& v) { r.thumb_interval_s = v.decimal; }},
 };
 
 }  // namespace

@@ -83,4 +83,7 @@ struct FarmRequest {
     // serve's MCP sessions: how many at once, and how long one may stay idle.
     int max_sessions = kServeMcpSessions;
     double session_idle_s = kServeSessionIdleSeconds;
+    // serve's farm page: the health round's and the thumbnails' intervals, in seconds.
+    double health_interval_s = kPageHealthSeconds;
+    double thumb_interval_s = kPageThumbSeconds;
 };

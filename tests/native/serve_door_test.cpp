@@ -454,6 +454,7 @@ struct SessionRow {
     const char* target;
     const char* cookie;
     const char* origin;  // null: none
+    const char* csrf;    // null: none
     int status;
 };
 
@@ -467,30 +468,51 @@ TEST_P(ServeDoorSession, LetsALiveSessionIn) {
         asked.emplace_back(session);
         return session == "live";
     };
+    settings.csrf_valid = [](std::string_view session, std::string_view csrf) {
+        return session == "live" && csrf == "good";
+    };
     RequestHead request;
     request.method = row.method;
     request.target = row.target;
     request.headers.Add("Host", "127.0.0.1:8080");
     request.headers.Add("Cookie", row.cookie);
     if (row.origin) request.headers.Add("Origin", row.origin);
+    if (row.csrf) request.headers.Add("X-CSRF-Token", row.csrf);
     if (std::string(row.method) == "POST") {
         request.headers.Add("Content-Type", "application/json");
         request.body_bytes = 2;
     }
     EXPECT_EQ(serve::DecideDoor(request, settings).status, row.status);
-    ASSERT_EQ(asked.size(), 1u);  // the lookup is given the cookie's value, once
+    // The lookup is given the cookie's value, once (a page of another site never gets to it).
+    ASSERT_EQ(asked.size(),
+              row.origin && std::string(row.origin) == "http://evil.example" ? 0u : 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ServeDoorSessionRows, ServeDoorSession,
-    testing::Values(SessionRow{"page_live", "GET", "/", "memufarm_session=live", nullptr, 0},
-                    SessionRow{"page_among_others", "GET", "/", "a=b; memufarm_session=live; c=d",
-                               nullptr, 0},
-                    SessionRow{"page_ended", "GET", "/", "memufarm_session=gone", nullptr, 401},
-                    SessionRow{"run_with_origin", "POST", "/api/run", "memufarm_session=live",
-                               "http://127.0.0.1:8080", 0},
-                    SessionRow{"run_without_origin", "POST", "/api/run", "memufarm_session=live",
-                               nullptr, 403}),
+    testing::Values(
+        SessionRow{"page_live", "GET", "/", "memufarm_session=live", nullptr, nullptr, 0},
+        SessionRow{"page_among_others", "GET", "/", "a=b; memufarm_session=live; c=d", nullptr,
+                   nullptr, 0},
+        SessionRow{"page_ended", "GET", "/", "memufarm_session=gone", nullptr, nullptr, 401},
+        SessionRow{"state_live", "GET", "/api/page/state", "memufarm_session=live", nullptr,
+                   nullptr, 0},
+        SessionRow{"image_ended", "GET", "/api/page/image", "memufarm_session=gone", nullptr,
+                   nullptr, 401},
+        SessionRow{"run_with_origin_and_csrf", "POST", "/api/run", "memufarm_session=live",
+                   "http://127.0.0.1:8080", "good", 0},
+        SessionRow{"run_with_origin_no_csrf", "POST", "/api/run", "memufarm_session=live",
+                   "http://127.0.0.1:8080", nullptr, 403},
+        SessionRow{"run_with_wrong_csrf", "POST", "/api/run", "memufarm_session=live",
+                   "http://127.0.0.1:8080", "goodx", 403},
+        SessionRow{"run_with_empty_csrf", "POST", "/api/run", "memufarm_session=live",
+                   "http://127.0.0.1:8080", "", 403},
+        SessionRow{"run_ended_session_good_csrf", "POST", "/api/run", "memufarm_session=gone",
+                   "http://127.0.0.1:8080", "good", 401},
+        SessionRow{"run_other_site_with_csrf", "POST", "/api/run", "memufarm_session=live",
+                   "http://evil.example", "good", 403},
+        SessionRow{"run_without_origin", "POST", "/api/run", "memufarm_session=live", nullptr,
+                   "good", 403}),
     RowName());
 
 TEST(ServeDoor, NoSessionLookupLetsNoCookieIn) {

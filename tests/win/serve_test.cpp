@@ -230,7 +230,12 @@ std::vector<DoorRow> DoorRows() {
     Ask page;
     page.method = "GET";
     page.target = "/";
-    rows.push_back({"page_not_yet", page, 501});
+    // The token opens a session for the farm page: its cookie, and the address without it.
+    rows.push_back({"page_by_token_opens_a_session", page, 303});
+    Ask image;
+    image.method = "GET";
+    image.target = "/api/page/image";
+    rows.push_back({"page_image_without_vm", image, 400});
     Ask nowhere = RunBody("[]");
     nowhere.target = "/nowhere";
     rows.push_back({"no_such_path", nowhere, 404});

@@ -1,0 +1,17 @@
+# Writes OUT, a C++ source holding each of FILES (NAME=PATH pairs separated by ';' as
+# NAME|PATH) as a byte array, so the page's files are inside the program. Run with cmake -P.
+set(text "// Made by serve/page/embed.cmake from serve/page/: do not edit.\n#include <string_view>\n\nnamespace serve::page_data {\n")
+foreach(pair IN LISTS FILES)
+  string(REPLACE "|" ";" parts "${pair}")
+  list(GET parts 0 name)
+  list(GET parts 1 path)
+  file(READ "${path}" hex HEX)
+  string(LENGTH "${hex}" hex_length)
+  math(EXPR size "${hex_length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(APPEND text "static const char k${name}[] = {${bytes} 0};\n")
+  string(APPEND text "extern const std::string_view ${name}(k${name}, ${size});\n")
+endforeach()
+string(APPEND text "}  // namespace serve::page_data\n")
+file(WRITE "${OUT}.new" "${text}")
+file(COPY_FILE "${OUT}.new" "${OUT}" ONLY_IF_DIFFERENT)

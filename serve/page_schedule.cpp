@@ -1,0 +1,55 @@
+#include "serve/page_schedule.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace serve {
+
+void CaptureSchedule::SetVms(const std::vector<int32_t>& indexes) {
+    vms_ = indexes;
+    std::sort(vms_.begin(), vms_.end());
+    vms_.erase(std::unique(vms_.begin(), vms_.end()), vms_.end());
+    for (auto it = begun_.begin(); it != begun_.end();)
+        it = std::binary_search(vms_.begin(), vms_.end(), it->first) ? std::next(it)
+                                                                     : begun_.erase(it);
+}
+
+double CaptureSchedule::Due(int32_t index) const {
+    const auto begun = begun_.find(index);
+    if (begun == begun_.end()) return -std::numeric_limits<double>::infinity();
+    return begun->second + (focus_ == index ? pace_.focus_s : pace_.interval_s);
+}
+
+std::optional<CapturePick> CaptureSchedule::Next(double now) {
+    if (static_cast<int>(running_.size()) >= pace_.most_at_once) return std::nullopt;
+    std::optional<int32_t> pick;
+    std::optional<int32_t> oldest;
+    if (focus_ && std::binary_search(vms_.begin(), vms_.end(), *focus_) &&
+        !running_.count(*focus_) && Due(*focus_) <= now)
+        pick = focus_;
+    for (int32_t index : vms_) {
+        if (pick || running_.count(index) || Due(index) > now) continue;
+        if (!oldest || Due(index) < Due(*oldest)) oldest = index;
+    }
+    if (!pick) pick = oldest;
+    if (!pick) return std::nullopt;
+    begun_[*pick] = now;
+    running_.insert(*pick);
+    return CapturePick{*pick, focus_ == pick};
+}
+
+void CaptureSchedule::Done(int32_t index) {
+    running_.erase(index);
+}
+
+std::optional<double> CaptureSchedule::NextDue(double now) const {
+    std::optional<double> earliest;
+    for (int32_t index : vms_) {
+        if (running_.count(index)) continue;
+        const double due = std::max(now, Due(index));
+        if (!earliest || due < *earliest) earliest = due;
+    }
+    return earliest;
+}
+
+}  // namespace serve

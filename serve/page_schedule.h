@@ -1,0 +1,67 @@
+// When the farm page's service works: a page is open while it asks for the state, and only
+// then do the health rounds and the screen captures run. The captures go in turn: each VM at
+// most once per interval, the one in focus every second at full size, never one VM twice at
+// once, at most a few at a time. Plain bookkeeping on the caller's clock (seconds).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace serve {
+
+// "A page is open": a state request came within the last two intervals.
+class PageWatch {
+public:
+    explicit PageWatch(double interval_s) : window_s_(2 * interval_s) {}
+    void Seen(double now) { last_ = now; }
+    bool Open(double now) const { return last_ && now - *last_ <= window_s_; }
+
+private:
+    double window_s_;
+    std::optional<double> last_;
+};
+
+struct CapturePace {
+    double interval_s = 10;  // each VM at most once per interval
+    double focus_s = 1;      // the focused VM
+    int most_at_once = 4;
+};
+
+// One capture to make: of VM `index`, at full size when it is the focused one.
+struct CapturePick {
+    int32_t index = 0;
+    bool full = false;
+};
+
+class CaptureSchedule {
+public:
+    explicit CaptureSchedule(CapturePace pace) : pace_(pace) {}
+
+    // The VMs that can be captured (the running ones); the others are forgotten.
+    void SetVms(const std::vector<int32_t>& indexes);
+    void Focus(std::optional<int32_t> index) { focus_ = index; }
+    std::optional<int32_t> Focused() const { return focus_; }
+
+    // The next capture due at `now`, marked as begun; nothing when none is due or as many as
+    // may run at once are running. The focused VM first, then the one waited longest.
+    std::optional<CapturePick> Next(double now);
+    // A capture begun by Next has ended (whether or not it gave a picture).
+    void Done(int32_t index);
+    // The earliest time a capture may be due, for the caller's sleep; nothing when no VM.
+    std::optional<double> NextDue(double now) const;
+    int Running() const { return static_cast<int>(running_.size()); }
+
+private:
+    double Due(int32_t index) const;
+
+    CapturePace pace_;
+    std::vector<int32_t> vms_;
+    std::optional<int32_t> focus_;
+    std::map<int32_t, double> begun_;  // when each VM's last capture began
+    std::set<int32_t> running_;
+};
+
+}  // namespace serve

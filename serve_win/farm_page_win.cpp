@@ -1,0 +1,139 @@
+#include "serve_win/farm_page_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "agent/screen_limits.h"
+#include "cli/mcp_serve_win.h"
+#include "farm/command/limits.h"
+#include "farm/run/device_channel.h"
+#include "image/image_scaling.h"
+#include "win/wide_text.h"
+
+namespace {
+
+// How long one capture may take, in seconds, before it is given up.
+constexpr double kCaptureSeconds = 10;
+// The longest a loop sleeps before it looks again whether a page is open.
+constexpr double kLookAgainSeconds = 0.5;
+
+double Now() {
+    return static_cast<double>(GetTickCount64()) / 1000;
+}
+
+}  // namespace
+
+std::string PageCaptureFolder() {
+    return CaptureFolder(L"page");
+}
+
+FarmPageLoops::FarmPageLoops(serve::PageService& page, serve::RunService& service,
+                             FarmSystem& system, std::string install_dir, std::string capture_dir,
+                             double health_interval_s)
+    : page_(page),
+      service_(service),
+      system_(system),
+      install_dir_(std::move(install_dir)),
+      capture_dir_(std::move(capture_dir)),
+      health_interval_s_(health_interval_s) {
+    page_.OnSeen([this] { changed_.notify_all(); });
+    threads_.emplace_back([this] { HealthLoop(stop_.get_token()); });
+    for (int worker = 0; worker < kPageCapturesAtOnce; ++worker)
+        threads_.emplace_back([this, worker] { CaptureLoop(stop_.get_token(), worker); });
+}
+
+FarmPageLoops::~FarmPageLoops() {
+    Stop();
+}
+
+void FarmPageLoops::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stop_.request_stop();
+    changed_.notify_all();
+    for (std::jthread& thread : threads_)
+        if (thread.joinable()) thread.join();
+    page_.OnSeen(nullptr);
+}
+
+void FarmPageLoops::Wait(double seconds) {
+    std::unique_lock lock(mutex_);
+    if (stopping_) return;
+    changed_.wait_for(
+        lock, std::chrono::milliseconds(static_cast<long long>(std::max(0.0, seconds) * 1000)));
+}
+
+void FarmPageLoops::HealthLoop(std::stop_token stop) {
+    double last = -std::numeric_limits<double>::infinity();
+    while (!stop.stop_requested()) {
+        const double now = Now();
+        if (!page_.PageOpen(now) || now - last < health_interval_s_) {
+            Wait(page_.PageOpen(now) ? std::min(kLookAgainSeconds, last + health_interval_s_ - now)
+                                     : kLookAgainSeconds);
+            continue;
+        }
+        last = now;
+        const serve::RunAnswer answer = serve::AnswerRun(R"({"argv":["health"]})", service_, stop);
+        const Document& document = answer.reply.body;
+        if (document.contains("vms")) {
+            page_.HealthRound(document);
+        } else {
+            std::string message = "the health round failed";
+            if (document.contains("error") && document["error"].contains("message") &&
+                document["error"]["message"].is_string())
+                message = document["error"]["message"].get<std::string>();
+            page_.HealthFailed(message);
+        }
+        changed_.notify_all();  // the workers: the running VMs are known
+    }
+}
+
+void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {
+    while (!stop.stop_requested()) {
+        const double now = Now();
+        const std::optional<serve::CapturePick> pick = page_.NextCapture(now);
+        if (!pick) {
+            const std::optional<double> due = page_.NextDue(now);
+            Wait(due ? std::min(kLookAgainSeconds, *due - now) : kLookAgainSeconds);
+            continue;
+        }
+        std::optional<serve::PagePicture> picture;
+        try {
+            picture = Capture(*pick, worker);
+        } catch (const std::exception&) {
+            picture.reset();  // no picture this time; the next interval tries again
+        }
+        page_.CaptureDone(*pick, std::move(picture));
+    }
+}
+
+std::optional<serve::PagePicture> FarmPageLoops::Capture(const serve::CapturePick& pick,
+                                                         int worker) {
+    const std::string path = capture_dir_ + "memufarm-page-" + std::to_string(worker) + ".png";
+    const std::optional<adb::AdbResult> result = system_.Devices().ExecToFile(
+        install_dir_, DeviceSerial(pick.index), "screencap -p", path, kCaptureSeconds);
+    std::string bytes;
+    if (result && result->ok()) bytes = system_.FileStart(path, agent::kMostCaptureBytes);
+    system_.RemoveFile(path);
+    if (bytes.empty()) return std::nullopt;
+    const image::Decoded decoded = image::Decode(bytes, agent::kMostCapturePixels);
+    if (!decoded.picture) return std::nullopt;
+    const image::Picture& screen = *decoded.picture;
+    serve::PagePicture picture;
+    picture.screen_width = screen.width;
+    picture.screen_height = screen.height;
+    if (pick.full) {
+        picture.bytes = image::Encode(screen, image::Format::kJpeg, kPageFullQuality);
+        picture.original = std::move(bytes);
+    } else {
+        picture.bytes =
+            image::Encode(image::Scaled(screen, std::min(kPageThumbWidth, screen.width)),
+                          image::Format::kJpeg, kPageThumbQuality);
+    }
+    if (picture.bytes.empty()) return std::nullopt;
+    return picture;
+}

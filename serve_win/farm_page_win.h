@@ -1,0 +1,52 @@
+// The farm page's work in the service: one health loop (a round at most every
+// --health-interval seconds, only while a page is open) and a few capture workers that take
+// the VMs' screens in turn through the adb server, scale them and keep them as JPEG. Every
+// decision (what is due, what a page is shown) is the portable PageService's.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "farm/run/farm_system.h"
+#include "serve/page_service.h"
+#include "serve/run_call.h"
+
+// A folder of this server's own for the page's captures, %TEMP%\MEmuFarm-page-PID\ (GBK, with
+// '\\' last); empty when it cannot be made.
+std::string PageCaptureFolder();
+
+class FarmPageLoops {
+public:
+    // `capture_dir`: where a capture's file is written for the moment it is read (with '\\'
+    // last).
+    FarmPageLoops(serve::PageService& page, serve::RunService& service, FarmSystem& system,
+                  std::string install_dir, std::string capture_dir, double health_interval_s);
+    ~FarmPageLoops();
+    FarmPageLoops(const FarmPageLoops&) = delete;
+    FarmPageLoops& operator=(const FarmPageLoops&) = delete;
+
+    // Ends the loops and waits for them (a running round or capture ends at its own bound).
+    void Stop();
+
+private:
+    void HealthLoop(std::stop_token stop);
+    void CaptureLoop(std::stop_token stop, int worker);
+    std::optional<serve::PagePicture> Capture(const serve::CapturePick& pick, int worker);
+    // Waits `seconds` at most, less when a page asks or the loops end.
+    void Wait(double seconds);
+
+    serve::PageService& page_;
+    serve::RunService& service_;
+    FarmSystem& system_;
+    const std::string install_dir_;
+    const std::string capture_dir_;
+    const double health_interval_s_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
+    std::stop_source stop_;
+    std::vector<std::jthread> threads_;
+};
