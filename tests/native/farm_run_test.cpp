@@ -758,6 +758,7 @@ TEST(FarmClone, AFailedSnapshotRegistersNoClone) {
         {"no word", Answer("Error: no machine\r\n", 1)},
         {"no UUID", Answer("Snapshot taken.\r\n")},
         {"not started", ToolRun{RunEnd::kNotStarted, 0, "", "MEmuManage.exe could not start"}},
+        {"exit code 1 beside a UUID", Answer("Snapshot taken. UUID: " + kUuid1 + "\r\n", 1)},
     };
     for (const auto& [name, reply] : rows) {
         Farm farm;
