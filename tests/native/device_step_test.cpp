@@ -520,6 +520,29 @@ TEST(DeviceStep, FallbackIsDecidedOnceForTheWholeSet) {
     EXPECT_NE(farm.console.json.find(R"("adb":"process")"), std::string::npos);
 }
 
+// "adb.exe start-server" that exits non-zero has not started the server, whatever its words say:
+// the run takes adb.exe for its steps, at once, without asking the server again.
+TEST(DeviceStep, AStartServerThatExitsNonZeroStartedNoServer) {
+    for (const unsigned code : {0u, 1u}) {
+        Farm farm;
+        farm.system.adb.listening = false;
+        farm.system.tools.answer = [&](const std::string& line) {
+            if (line != kStartServer) return Answer("");
+            farm.system.adb.listening = code == 0;
+            return Answer("* daemon started successfully\r\n", code);
+        };
+        EXPECT_EQ(farm.Run({"--json", "tap", "1", "1", "2"}), 0) << code << farm.console.json;
+        EXPECT_NE(farm.console.json.find(code == 0 ? R"("adb":"server")" : R"("adb":"process")"),
+                  std::string::npos)
+            << code << farm.console.json;
+        const std::vector<std::string> by_process =
+            code == 0 ? std::vector<std::string>{kStartServer}
+                      : std::vector<std::string>{kStartServer,
+                                                 "adb.exe -s 127.0.0.1:21513 shell input tap 1 2"};
+        EXPECT_EQ(farm.system.tools.Lines(), by_process) << code;
+    }
+}
+
 TEST(DeviceStep, BootedIsOneWhateverTheLineEnd) {
     const struct {
         const char* name;

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <initializer_list>
@@ -155,6 +156,18 @@ INSTANTIATE_TEST_SUITE_P(
                 R"("seconds":0.0,"timed_out":false,"failure":"memuc.exe ended with exit code 1"}],)"
                 R"("counts":{"ok":1,"failed":1},)"
                 R"("error":{"exit_code":1,"message":"1 of 2 VMs failed"}})"},
+        VerbRow{"a set with a VM that timed out",
+                {"--json", "start", "1-2", "--wait", "--timeout", "500"},
+                {{"-i 2", ToolRun{RunEnd::kTimedOut, 0, "", ""}},
+                 {"", Answer("SUCCESS: start vm finished.")}},
+                1,
+                R"({"ok":false,"results":[{"index":1,"ok":true,"verdict":"ok",)"
+                R"("command":"memuc.exe memuc start -i 1","output":"SUCCESS: start vm finished.",)"
+                R"("seconds":0.0,"timed_out":false},{"index":2,"ok":false,"verdict":"timed_out",)"
+                R"("command":"memuc.exe memuc start -i 2","output":"","seconds":0.0,)"
+                R"("timed_out":true,"failure":"memuc.exe did not answer within the time-out; it )"
+                R"(is left running"}],"counts":{"ok":1,"timed_out":1},)"
+                R"("error":{"exit_code":1,"message":"1 of 2 VMs timed out"}})"},
         // Answered "not running" is ok, over a set as for one VM; the exit code says no.
         VerbRow{"running over a set answers like running of one VM",
                 {"--json", "running", "1-2"},
@@ -420,6 +433,96 @@ TEST(FarmRun, BootWaitAsksUntilAndroidHasBooted) {
               std::string::npos);
 }
 
+// Only the answer "1" ends the boot wait: a device that answers "0" or nothing is still booting,
+// however promptly it answers.
+TEST(FarmRun, OnlyTheAnswerOneEndsTheBootWait) {
+    const struct {
+        const char* name;
+        std::vector<std::string> answers;  // one a poll; the last one again after them
+        int exit_code;
+        int polls;
+        const char* booted;
+    } rows[] = {
+        {"one at once", {"1\r\n"}, 0, 1, R"("booted":true)"},
+        {"zero then one", {"0\n", "0\n", "1\n"}, 0, 3, R"("booted":true)"},
+        {"zero throughout", {"0\n"}, 1, 4, R"("booted":false)"},
+        {"an empty answer throughout", {""}, 1, 4, R"("booted":false)"},
+        {"eleven throughout", {"11\n"}, 1, 4, R"("booted":false)"},
+    };
+    for (const auto& row : rows) {
+        Farm farm;
+        farm.replies = {{"start", Answer("SUCCESS: start vm finished.")}};
+        std::atomic<size_t> polls = 0;
+        farm.system.adb.answer = [&](const std::string&, const std::string&) {
+            const size_t poll = polls++;
+            return Okay(row.answers[std::min(poll, row.answers.size() - 1)]);
+        };
+        EXPECT_EQ(farm.Run({"--json", "start", "2", "--boot", "--boot-timeout", "3"}),
+                  row.exit_code)
+            << row.name << farm.console.json;
+        EXPECT_EQ(polls, static_cast<size_t>(row.polls)) << row.name;
+        EXPECT_NE(farm.console.json.find(row.booted), std::string::npos)
+            << row.name << farm.console.json;
+    }
+}
+
+// A VM's job stops at its first failed step: a start that failed, whatever its words, is
+// followed by no boot wait, and its verdict says it failed.
+TEST(FarmRun, NoStepFollowsAFailedOne) {
+    const struct {
+        const char* name;
+        ToolRun start;
+        int exit_code;
+        const char* said;
+    } rows[] = {
+        {"exit code 1 beside the words of success", Answer("SUCCESS: start vm finished.", 1), 1,
+         R"("verdict":"failed")"},
+        {"an error reply", Answer("ERROR: no VM with index 2"), 1, R"("verdict":"failed")"},
+        {"no words of success", Answer("started?"), 1, R"("verdict":"failed")"},
+        {"a start that timed out", ToolRun{RunEnd::kTimedOut, 0, "", ""}, 1,
+         R"("verdict":"timed_out")"},
+        {"exit code 0 and the words", Answer("SUCCESS: start vm finished."), 0,
+         R"("verdict":"ok")"},
+    };
+    for (const auto& row : rows) {
+        Farm farm;
+        farm.replies = {{"start", row.start}};
+        EXPECT_EQ(farm.Run({"--json", "start", "2", "--boot"}), row.exit_code)
+            << row.name << farm.console.json;
+        EXPECT_NE(farm.console.json.find(row.said), std::string::npos)
+            << row.name << farm.console.json;
+        const bool polled = !farm.system.adb.Requests().empty();
+        EXPECT_EQ(polled, row.exit_code == 0) << row.name;
+        for (const std::string& line : farm.system.tools.Lines())
+            EXPECT_EQ(line.find("getprop"), std::string::npos) << row.name << line;
+    }
+}
+
+// Once the server has answered, a server that goes away fails the steps that find it gone; they
+// are not handed to adb.exe behind the document's "adb":"server".
+TEST(FarmRun, AServerThatGoesAwayMidRunFailsTheRestOfTheSet) {
+    Farm farm;
+    int asked = 0;
+    farm.system.adb.answer = [&](const std::string&, const std::string&) {
+        if (++asked == 1) farm.system.adb.listening = false;  // gone after its first answer
+        return Okay("");
+    };
+    EXPECT_EQ(farm.Run({"--json", "tap", "1-3", "1", "2"}), 1) << farm.console.json;
+    const nlohmann::json document = nlohmann::json::parse(farm.console.json);
+    ASSERT_EQ(document.at("results").size(), 3u) << farm.console.json;
+    EXPECT_EQ(document["results"][0].value("verdict", ""), "ok");
+    for (const size_t vm : {1u, 2u}) {
+        EXPECT_EQ(document["results"][vm].value("verdict", ""), "failed") << vm;
+        EXPECT_EQ(document["results"][vm].value("ok", true), false) << vm;
+        EXPECT_NE(document["results"][vm].value("failure", "").find("adb server"),
+                  std::string::npos)
+            << farm.console.json;
+    }
+    EXPECT_EQ(document.value("adb", ""), "server");
+    for (const std::string& line : farm.system.tools.Lines())
+        EXPECT_EQ(line.find("input tap"), std::string::npos) << line;
+}
+
 // A clone line of a dry run of MEmu's clones.
 std::string CloneLineOf(const std::string& number) {
     return "MEmuManage.exe clonevm MEmu --name=\"MEmu_" + number +
@@ -655,6 +758,7 @@ TEST(FarmClone, AFailedSnapshotRegistersNoClone) {
         {"no word", Answer("Error: no machine\r\n", 1)},
         {"no UUID", Answer("Snapshot taken.\r\n")},
         {"not started", ToolRun{RunEnd::kNotStarted, 0, "", "MEmuManage.exe could not start"}},
+        {"exit code 1 beside a UUID", Answer("Snapshot taken. UUID: " + kUuid1 + "\r\n", 1)},
     };
     for (const auto& [name, reply] : rows) {
         Farm farm;

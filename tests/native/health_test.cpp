@@ -420,6 +420,39 @@ struct HealthFarm {
     int rounds = 0;
 };
 
+// adb answers for a VM only when Android says it has booted: any other answer, however prompt,
+// is an adb that does not answer.
+TEST(HealthRun, OnlyTheAnswerOneIsABootedAdb) {
+    const struct {
+        const char* name;
+        DeviceReply reply;
+        int exit_code;
+        std::vector<std::string> problems;
+    } rows[] = {
+        {"one", Okay("1\n"), 0, {}},
+        {"one with CR LF", Okay("1\r\n"), 0, {}},
+        {"zero", Okay("0\n"), 1, {"adb does not answer"}},
+        {"empty", Okay(""), 1, {"adb does not answer"}},
+        {"refused", Fail("device offline"), 1, {"adb does not answer"}},
+    };
+    for (const auto& row : rows) {
+        HealthFarm farm;
+        farm.system.tools.answer = [](const std::string&) {
+            return Answer("1,MEmu_1,11,1,701\r\n");
+        };
+        farm.system.adb.answer = [&row](const std::string&, const std::string&) {
+            return row.reply;
+        };
+        farm.system.processes.AddHeadless(701, "MEmuHeadless.exe --comment MEmu_1 --startvm a");
+        FarmOutcome outcome;
+        EXPECT_EQ(farm.Run({"health", "1"}, &outcome), row.exit_code) << row.name;
+        const auto* round = std::get_if<HealthRound>(&outcome.what);
+        ASSERT_NE(round, nullptr) << row.name;
+        ASSERT_EQ(round->report.vms.size(), 1u) << row.name;
+        EXPECT_EQ(round->report.vms[0].problems, row.problems) << row.name;
+    }
+}
+
 TEST(HealthRun, FlagsTheSickVmsAndWritesTheFile) {
     HealthFarm farm;
     farm.system.tools.answer = [](const std::string& line) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "cli/farm_args.h"
 #include "fake_farm_system.h"
+#include "farm/command/limits.h"
 #include "farm/run/farm_run.h"
 #include "row_name.h"
 
@@ -171,6 +173,57 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     5,
                     true}),
+    RowName());
+
+// Records how many workers the scheduler asks for, and runs them one after another.
+class CountingWorkersSystem : public FakeFarmSystem {
+public:
+    std::vector<size_t> asked;
+    void RunWorkers(size_t count, const std::function<void()>& work) override {
+        asked.push_back(count);
+        for (size_t i = 0; i < count; ++i) work();
+    }
+};
+
+struct WorkerRow {
+    const char* name;
+    int parallel;
+    size_t vms;
+    size_t workers;  // 1: the caller's own thread, no workers started
+};
+
+void PrintTo(const WorkerRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class WorkerCapTest : public testing::TestWithParam<WorkerRow> {};
+
+TEST_P(WorkerCapTest, NeverMoreWorkersThanParallelOrVms) {
+    const WorkerRow& row = GetParam();
+    CountingWorkersSystem system;
+    std::vector<size_t> done;
+    const std::vector<bool> started =
+        RunPositions(system, row.vms, {row.parallel, 0},
+                     [&](size_t position, double) { done.push_back(position); });
+    EXPECT_EQ(started, std::vector<bool>(row.vms, true));
+    EXPECT_EQ(done.size(), row.vms);
+    if (row.workers <= 1) {
+        EXPECT_TRUE(system.asked.empty());
+    } else {
+        EXPECT_EQ(system.asked, std::vector<size_t>{row.workers});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WorkerCapTest,
+    testing::Values(WorkerRow{"one at a time", 1, 5, 1}, WorkerRow{"two for two", 2, 2, 2},
+                    WorkerRow{"parallel below the set", 3, 12, 3},
+                    WorkerRow{"no more workers than VMs", 8, 3, 3},
+                    WorkerRow{"one VM runs on the caller", 8, 1, 1},
+                    WorkerRow{"the most at once", kMostParallel, 200, kMostParallel},
+                    WorkerRow{"past the most is the most", kMostParallel + 1, 200, kMostParallel},
+                    WorkerRow{"one below the most", kMostParallel - 1, 200, kMostParallel - 1},
+                    WorkerRow{"zero is one", 0, 4, 1}),
     RowName());
 
 }  // namespace
