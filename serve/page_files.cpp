@@ -30,8 +30,8 @@ std::string PageHtml(std::string_view csrf) {
     return html;
 }
 
-const HeaderList& SecurityHeaders() {
-    static const HeaderList kHeaders = {
+const FixedHeaders& SecurityHeaders() {
+    static const FixedHeaders kHeaders = {
         {"Content-Security-Policy",
          "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
          "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},

@@ -21,7 +21,7 @@ const PageFile* FindPageFile(std::string_view path);
 // index.html with the session's CSRF token in its <meta name="csrf">.
 std::string PageHtml(std::string_view csrf);
 
-using HeaderList = std::vector<std::pair<const char*, const char*>>;
-const HeaderList& SecurityHeaders();
+using FixedHeaders = std::vector<std::pair<const char*, const char*>>;
+const FixedHeaders& SecurityHeaders();
 
 }  // namespace serve

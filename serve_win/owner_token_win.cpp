@@ -218,8 +218,3 @@ OwnerToken LoadOwnerToken(const std::optional<std::string>& token_file) {
     }
     return result;
 }
-
-serve::RandomSource& SystemRandomSource() {
-    static SystemRandom random;
-    return random;
-}

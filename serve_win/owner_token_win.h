@@ -15,7 +15,7 @@ struct OwnerToken {
 // `token_file`: --token-file's full path (GBK), when given.
 OwnerToken LoadOwnerToken(const std::optional<std::string>& token_file);
 
-// The system's random generator (CNG), for the page's sessions.
+// The system's random generator (CNG), for tokens, the page's sessions and MCP's session ids.
 namespace serve {
 class RandomSource;
 }
@@ -23,6 +23,3 @@ serve::RandomSource& SystemRandomSource();
 
 // Where the token is kept for this user, full (GBK); empty when %LOCALAPPDATA% is unknown.
 std::string KeptTokenPath();
-
-// The system's random generator (CNG), for tokens and session ids.
-serve::RandomSource& SystemRandomSource();
