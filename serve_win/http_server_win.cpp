@@ -381,6 +381,10 @@ void HttpServer::Impl::Accept() {
         net::make_strand(io_), [this](boost::system::error_code ec, tcp::socket socket) {
             if (ec == net::error::operation_aborted || !acceptor_.is_open()) return;
             if (!ec) {
+                // Answers go out as they are written: an event stream writes its head and each
+                // event apart, which Nagle's rule would hold back for the client's delayed ACK.
+                boost::system::error_code ignored;
+                socket.set_option(tcp::no_delay(true), ignored);
                 if (open_.load() >= kServeConnections) {
                     std::make_shared<Session>(*this, std::move(socket), false)->Refuse();
                 } else {
