@@ -12,6 +12,7 @@ import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 import { CallToolResultSchema } from '@modelcontextprotocol/sdk/types.js';
 import Ajv2020Module from 'ajv/dist/2020.js';
+import { progressBeforeAnswer, recordMessages } from './wire.mjs';
 
 const Ajv2020 = Ajv2020Module.default ?? Ajv2020Module;
 const exe = process.env.MEMUFARM_EXE;
@@ -102,13 +103,15 @@ test('list answers with the document --json prints', { timeout: 60000 }, async (
 });
 
 test('start over a set with --boot tells progress for each VM', { timeout: 240000 }, async () => {
-  const seen = [];
+  const messages = recordMessages(client);
   const result = await client.callTool(
     { name: 'start', arguments: { set: '1-3', boot: true, parallel: 3 } },
     CallToolResultSchema,
-    { timeout: 200000, onprogress: (progress) => seen.push(progress) });
+    { timeout: 200000, onprogress: () => {} });
   assert.equal(result.isError, false, text(result));
   assert.equal(result.structuredContent.counts.ok, 3);
+  const { answered, progress: seen } = progressBeforeAnswer(messages);
+  assert.ok(answered);
   assert.equal(seen.length, 3);
   assert.deepEqual(seen.map((p) => p.progress), [1, 2, 3]);
   for (const p of seen) assert.equal(p.total, 3);

@@ -9,6 +9,7 @@ import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StreamableHTTPClientTransport } from '@modelcontextprotocol/sdk/client/streamableHttp.js';
 import { CallToolResultSchema } from '@modelcontextprotocol/sdk/types.js';
 import { startServe } from './serve-process.mjs';
+import { progressBeforeAnswer, recordMessages } from './wire.mjs';
 
 const switches = path.join(process.env.SIM_ROOT, 'sim-switches.txt');
 let serve;
@@ -36,7 +37,9 @@ before(async () => {
 });
 
 after(async () => {
-  if (client) await client.close();
+  // A server that ended by itself failed every test after it: say how, with what it printed.
+  if (serve && serve.ended()) console.log(`serve ended (${serve.ended()}):\n${serve.output().slice(-4000)}`);
+  if (client) await client.close().catch(() => {});
   if (serve) serve.stop();
 });
 
@@ -53,13 +56,15 @@ test('list answers with the document --json prints', { timeout: 60000 }, async (
 });
 
 test('start over a set with --boot tells progress for each VM', { timeout: 240000 }, async () => {
-  const seen = [];
+  const messages = recordMessages(client);
   const result = await client.callTool(
     { name: 'start', arguments: { set: '1-3', boot: true, parallel: 3 } },
     CallToolResultSchema,
-    { timeout: 200000, onprogress: (progress) => seen.push(progress) });
+    { timeout: 200000, onprogress: () => {} });
   assert.equal(result.isError, false, text(result));
   assert.equal(result.structuredContent.counts.ok, 3);
+  const { answered, progress: seen } = progressBeforeAnswer(messages);
+  assert.ok(answered);
   assert.deepEqual(seen.map((p) => p.progress), [1, 2, 3]);
   for (const p of seen) assert.equal(p.total, 3);
 });

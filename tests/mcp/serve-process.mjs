@@ -37,6 +37,8 @@ export async function startServe(args = []) {
     '--token-file', 'Z:' + tokenFile.replaceAll('/', '\\'), ...args],
   { env, stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
+  let ended = null;
+  child.on('exit', (code, signal) => { ended = signal ? `signal ${signal}` : `exit code ${code}`; });
   await new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`serve did not start: ${output}`)), 60000);
     child.stdout.on('data', (chunk) => {
@@ -56,6 +58,8 @@ export async function startServe(args = []) {
     port,
     token,
     output: () => output,
+    // How the server ended when it ended by itself (a crash among them), else null.
+    ended: () => ended,
     // The server and every process of the prefix (the simulated adb server, the VMs).
     stop() {
       child.kill();

@@ -213,6 +213,35 @@ TEST(AgentCalls, ProgressAfterEachVmIncreasesToTheSetsSize) {
     }
 }
 
+// A context whose first report is held until a second report comes (or a while passes): VMs
+// that end together must still reach the client numbered in the order they are told.
+class HeldFirstReport : public FakeCallContext {
+public:
+    bool ReportProgress(const mcp::ProgressReport& report) override {
+        std::unique_lock lock(mutex_);
+        order.push_back(report.progress);
+        changed_.notify_all();
+        if (order.size() == 1)
+            changed_.wait_for(lock, std::chrono::milliseconds(100),
+                              [&] { return order.size() > 1; });
+        told.push_back(report.progress);
+        return true;
+    }
+    std::vector<double> told;  // as each report went on to the client
+
+private:
+    std::vector<double> order;  // as the reports came in
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+TEST(AgentCalls, ProgressOfVmsThatEndTogetherIsToldInItsOwnOrder) {
+    Served served;
+    HeldFirstReport context;
+    served.Call("shake", R"({"set":"1-3","parallel":3})", &context);
+    EXPECT_EQ(context.told, (std::vector<double>{1, 2, 3}));
+}
+
 TEST(AgentCalls, ProgressOverAllCountsAgainstTheVmsTheListingGave) {
     Served served;
     served.replies = {{"listvms", Answer(kSixVms)}};
