@@ -1,7 +1,7 @@
 // The farm page in a real browser: Debian's Chromium, driven by playwright-core, against
 // MEmuFarm serve under Wine with the simulated emulator (run.sh starts both). Each test reads
 // what the user sees, and the simulated emulator's journal and state for what reached it.
-import { test, before, after } from 'node:test';
+import { test as nodeTest, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -18,6 +18,14 @@ const HOSTILE = '<img src=x onerror="window.__hostile=1">';
 let browser;
 let context;
 let page;
+
+// Each test is bounded, so that a page or a service that stops answering fails that test with
+// its name, not the whole run at run.sh's time-out; `seconds` for one that waits on a VM's boot.
+function test(name, fn, seconds = 90) {
+  return nodeTest(name, { timeout: seconds * 1000 }, fn);
+}
+// The service's own requests, bounded the same way.
+const bounded = (seconds = 60) => AbortSignal.timeout(seconds * 1000);
 
 function journal() {
   return fs.readFileSync(path.join(SIM, 'sim-journal.txt'), 'latin1').replace(/\r/g, '');
@@ -38,6 +46,7 @@ async function runByToken(argv) {
     method: 'POST',
     headers: { Authorization: 'Bearer ' + TOKEN, 'Content-Type': 'application/json' },
     body: JSON.stringify({ argv }),
+    signal: bounded(),
   });
   return { status: response.status, document: await response.json() };
 }
@@ -64,11 +73,11 @@ before(async () => {
   context = await browser.newContext({ viewport: { width: 1920, height: 1080 }, locale: 'en-US' });
   page = await context.newPage();
   page.on('dialog', (dialog) => dialog.accept());
-});
+}, { timeout: 120000 });
 
 after(async () => {
   if (browser) await browser.close();
-});
+}, { timeout: 60000 });
 
 test('the token leaves the address: a 303 with an HttpOnly, SameSite=Strict cookie', async () => {
   const response = await page.goto(URL_BASE + '/?token=' + TOKEN);
@@ -89,7 +98,7 @@ test('the token leaves the address: a 303 with an HttpOnly, SameSite=Strict cook
 });
 
 test('without the cookie or the token the page does not load', async () => {
-  const response = await fetch(URL_BASE + '/');
+  const response = await fetch(URL_BASE + '/', { signal: bounded() });
   assert.equal(response.status, 401);
 });
 
@@ -175,7 +184,7 @@ test('"start" on a stopped VM\'s tile shows it running', async () => {
   assert.ok(startedVms().has(3));
   await page.locator('#view-close').click();
   await until('VM 3 shown running', async () => (await tile(3).getAttribute('data-state')) !== 'stopped');
-});
+}, 200);
 
 test('a request from another origin, or without the CSRF token, changes nothing', async () => {
   const cookie = (await context.cookies()).find((c) => c.name === 'memufarm_session');
@@ -190,6 +199,7 @@ test('a request from another origin, or without the CSRF token, changes nothing'
       method: 'POST',
       headers: { 'Content-Type': 'application/json', Cookie: 'memufarm_session=' + cookie.value, ...extra },
       body,
+      signal: bounded(),
     });
     assert.equal(response.status, 403, JSON.stringify(extra));
   }
@@ -208,6 +218,7 @@ test('a request from another origin, or without the CSRF token, changes nothing'
   await other.goto(`http://127.0.0.1:${evil.address().port}/`);
   assert.equal((await refused).status(), 403);
   await other.close();
+  evil.closeAllConnections();
   evil.close();
   assert.ok(startedVms().has(0), 'VM 0 still runs');
   assert.doesNotMatch(journal(), /memuc stop -i 0/);
