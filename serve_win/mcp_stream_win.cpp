@@ -103,11 +103,16 @@ private:
         }
         writing_ = true;
         stream_.expires_after(kWriteTime);
+        // The text written stays in the queue until this write has ended, whatever ends it.
         net::async_write(stream_, net::buffer(queue_.front()),
                          [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
                              self->writing_ = false;
+                             if (self->finished_) return;
                              self->queue_.pop_front();
                              if (ec) return self->Gone();
+                             // The client closed while this went out: done if it was the last.
+                             if (self->peer_closed_ && !(self->closing_ && self->queue_.empty()))
+                                 return self->Gone();
                              self->Pump();
                          });
     }
@@ -119,8 +124,13 @@ private:
             net::buffer(scrap_),
             [self = shared_from_this()](boost::system::error_code ec, std::size_t) {
                 if (self->finished_) return;
-                if (ec) return self->Gone();
-                self->Watch();
+                if (!ec) return self->Watch();
+                // A write under way ends by itself, and tells whether the answer went out.
+                if (self->writing_) {
+                    self->peer_closed_ = true;
+                    return;
+                }
+                self->Gone();
             });
     }
 
@@ -137,7 +147,6 @@ private:
         boost::system::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
         stream_.close();
-        queue_.clear();
         if (done_) done_(status_, verdict_);
         done_ = nullptr;
         // The exchange holds this stream while it is open: neither outlives the connection.
@@ -153,6 +162,7 @@ private:
     int status_ = 0;
     bool writing_ = false;
     bool closing_ = false;
+    bool peer_closed_ = false;
     bool finished_ = false;
 };
 

@@ -4,6 +4,7 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import net from 'node:net';
 import path from 'node:path';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StreamableHTTPClientTransport } from '@modelcontextprotocol/sdk/client/streamableHttp.js';
@@ -80,6 +81,33 @@ test('screenshot over three VMs fits max_bytes', { timeout: 120000 }, async () =
   for (const image of images) assert.equal(image.mimeType, 'image/png');
   assert.ok(JSON.stringify(result).length <= budget, `${JSON.stringify(result).length} bytes`);
 });
+
+// A raw POST of one request in the test's session, its connection reset by the client as soon
+// as the first bytes of the answer arrive.
+function resetDuringAnswer(id, call) {
+  const body = JSON.stringify({ jsonrpc: '2.0', id, method: 'tools/call', params: call });
+  return new Promise((resolve) => {
+    const socket = net.connect(serve.port, '127.0.0.1', () => {
+      socket.write(`POST /mcp HTTP/1.1\r\nHost: 127.0.0.1:${serve.port}\r\n`
+        + `Authorization: Bearer ${serve.token}\r\nMcp-Session-Id: ${transport.sessionId}\r\n`
+        + 'Content-Type: application/json\r\nAccept: application/json, text/event-stream\r\n'
+        + `Content-Length: ${Buffer.byteLength(body)}\r\n\r\n${body}`);
+    });
+    socket.setTimeout(60000, () => socket.destroy());
+    socket.once('data', () => socket.resetAndDestroy());
+    socket.on('error', () => {});
+    socket.on('close', resolve);
+  });
+}
+
+test('clients that go away in the middle of a long answer leave the server answering',
+  { timeout: 240000 }, async () => {
+    const call = { name: 'screenshot', arguments: { set: '1-3', max_bytes: 5000000, max_width: 1280 } };
+    for (let i = 0; i < 5; ++i) await resetDuringAnswer(7000 + i, call);
+    assert.equal(serve.ended(), null, serve.output().slice(-2000));
+    const result = await client.callTool({ name: 'list', arguments: {} });
+    assert.equal(result.isError, false, text(result));
+  });
 
 test('a hung tool is cancelled and the session answers the next call', { timeout: 120000 },
   async () => {
