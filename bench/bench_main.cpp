@@ -1524,7 +1524,53 @@ double Number(const std::map<std::string, std::string>& values, const char* name
 //  - a health round of the service (its own log: start to the page's state holding it)
 //    against `MEmuFarm --json health`, by turns, and the state document's size;
 //  - private bytes after 5 minutes at 1 s intervals against after 1 minute.
-void BenchPage() {
+// A process's private bytes read from the process list every half second: the least over a
+// stretch is what it holds for good, whatever its workers had in flight at one reading.
+class MemorySampler {
+public:
+    explicit MemorySampler(DWORD pid) : pid_(pid), thread_([this] { Run(); }) {}
+    ~MemorySampler() {
+        stop_ = true;
+        thread_.join();
+    }
+    MemorySampler(const MemorySampler&) = delete;
+    MemorySampler& operator=(const MemorySampler&) = delete;
+    // The least over [from, to] (Now() seconds), and the most.
+    std::pair<uint64_t, uint64_t> Range(double from, double to) const {
+        std::lock_guard lock(mutex_);
+        uint64_t least = UINT64_MAX;
+        uint64_t most = 0;
+        for (const auto& [at, bytes] : samples_)
+            if (at >= from && at <= to) {
+                least = std::min(least, bytes);
+                most = std::max(most, bytes);
+            }
+        return {least == UINT64_MAX ? 0 : least, most};
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            const uint64_t bytes = ReadingOf(pid_).private_bytes;
+            {
+                std::lock_guard lock(mutex_);
+                if (bytes) samples_.emplace_back(Now(), bytes);
+            }
+            Sleep(500);
+        }
+    }
+
+    const DWORD pid_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::pair<double, uint64_t>> samples_;
+    std::thread thread_;
+};
+
+void BenchPageMemory(const std::string& root);
+
+// `memory_only`: the memory rows alone (section page-memory).
+void BenchPage(bool memory_only) {
     const Winsock winsock;
     const std::string root = MakeTempFolder("bench-page");
     const std::string install_dir = InstallSimulatedEmulator(root, 200);
@@ -1537,6 +1583,10 @@ void BenchPage() {
         StopSimulatedVms(root);
     };
     if (!FarmIsWhole(install_dir, 200, "page")) return end_farm();
+    if (memory_only) {
+        BenchPageMemory(root);
+        return end_farm();
+    }
     constexpr double kThumbInterval = 10;  // the defaults'
     constexpr double kHealthInterval = 15;
     ServedFarm served = StartServe(root);
@@ -1632,18 +1682,21 @@ void BenchPage() {
                 poller.LargestDocument() / 100000.0, 1.0, true});
     }
     EndServe(served);
+    BenchPageMemory(root);
+    end_farm();
+}
 
-    // 4. Memory: a second service at 1 s intervals (its rounds and captures as fast as they
-    // go), read after 1 minute, once every VM has its first thumbnail (the state whole: what
-    // the service holds for good is then held), and 4 minutes after that.
-    served = StartServe(root, " --health-interval 1 --thumb-interval 1");
-    if (!served.process) {
-        Note("page: the server at 1 s intervals did not start");
-        return end_farm();
-    }
+// Memory: a service at 1 s intervals (its rounds and captures as fast as they go), read after
+// 1 minute, once every VM has its first thumbnail (the state whole: what the service holds for
+// good is then held), and 4 minutes after that; beside each reading, the least of the half-
+// second readings over the 30 s before it.
+void BenchPageMemory(const std::string& root) {
+    ServedFarm served = StartServe(root, " --health-interval 1 --thumb-interval 1");
+    if (!served.process) return Note("page: the server at 1 s intervals did not start");
     {
         const DWORD pid = GetProcessId(served.process.get());
         PagePoller poller(served.port, 0.5);
+        const MemorySampler memory(pid);
         const double start = Now();
         Sleep(60 * 1000);
         const ProcessReading minute = ReadingOf(pid);
@@ -1669,6 +1722,28 @@ void BenchPage() {
                 minute.private_bytes / mib, ratio(last, minute), 1.1, true});
         AddRow({"page private, end / whole", "MiB", last.private_bytes / mib,
                 whole.private_bytes / mib, ratio(last, whole), 1.1, true});
+        // The least of the readings over the 30 s before each of the three.
+        const double end = Now();
+        const auto minute_range = memory.Range(start + 30, start + 60);
+        const auto whole_range = memory.Range(whole_at - 30, whole_at);
+        const auto end_range = memory.Range(end - 30, end);
+        AddRow({"page private least, end/1 min", "MiB", end_range.first / mib,
+                minute_range.first / mib,
+                static_cast<double>(end_range.first) /
+                    static_cast<double>(std::max<uint64_t>(minute_range.first, 1)),
+                1.1, true});
+        AddRow({"page private least, end/whole", "MiB", end_range.first / mib,
+                whole_range.first / mib,
+                static_cast<double>(end_range.first) /
+                    static_cast<double>(std::max<uint64_t>(whole_range.first, 1)),
+                1.1, true});
+        char ranges[200];
+        std::snprintf(ranges, sizeof ranges,
+                      "page: private bytes over the 30 s before each reading: %.1f to %.1f MiB, "
+                      "%.1f to %.1f MiB, %.1f to %.1f MiB",
+                      minute_range.first / mib, minute_range.second / mib, whole_range.first / mib,
+                      whole_range.second / mib, end_range.first / mib, end_range.second / mib);
+        Note(ranges);
         char text[600];
         std::snprintf(
             text, sizeof text,
@@ -1682,7 +1757,6 @@ void BenchPage() {
         Note(text);
     }
     EndServe(served);
-    end_farm();
 }
 
 }  // namespace
@@ -1694,7 +1768,8 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
     // Sections named on the command line (runner, capture, listing, onekey, farm, sets,
-    // health, adb, heal, serve, mcp, mcp-http, page); all by default. The listing section also
+    // health, adb, heal, serve, mcp, mcp-http, page, page-memory: the page's memory rows
+    // alone); all by default. The listing section also
     // times `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
@@ -1765,10 +1840,10 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         BenchMcpHttp();
     }
-    if (wanted("page")) {
+    if (wanted("page") || wanted("page-memory")) {
         std::printf("the farm page...\n");
         std::fflush(stdout);
-        BenchPage();
+        BenchPage(!wanted("page"));
     }
     PrintTable();
     return g_farm_broken ? 1 : 0;
