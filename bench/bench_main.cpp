@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "bench/bare_run_win.h"
 #include "cloning/clone_commands.h"
@@ -866,7 +870,7 @@ struct ServedFarm {
     int port = 0;
 };
 
-ServedFarm StartServe(const std::string& folder) {
+ServedFarm StartServe(const std::string& folder, const std::string& more = "") {
     ServedFarm served;
     served.port = FreeLoopbackPort();
     const std::string token_file = folder + "token.txt";
@@ -887,7 +891,7 @@ ServedFarm StartServe(const std::string& folder) {
                                      nullptr));
     std::wstring line = WideFromGbk(
         "MEmuFarm.exe serve --max-calls 64 --listen 127.0.0.1:" + std::to_string(served.port) +
-        " --token-file \"" + token_file + "\"");
+        " --token-file \"" + token_file + "\"" + more);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -1302,6 +1306,459 @@ void BenchMcpHttp() {
     StopSimulatedVms(root);
 }
 
+// --- 12. the farm page ---------------------------------------------------------------------
+
+HttpAnswer GetFromServe(int port, const std::string& target) {
+    const std::string request =
+        "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nAuthorization: Bearer " + kBenchToken + "\r\nConnection: close\r\n\r\n";
+    return HttpExchange(port, request, 30000);
+}
+
+// The health rounds the service logged ("... page health round: N VMs in S s"): their times,
+// and how many failed.
+struct LoggedRounds {
+    std::vector<double> seconds;
+    int failed = 0;
+};
+
+LoggedRounds RoundsLogged(const std::string& folder) {
+    const std::string text = ReadWhole(folder + "serve-err.txt");
+    LoggedRounds rounds;
+    rounds.failed = CountOccurrences(text, "page health round failed");
+    const std::string mark = "page health round: ";
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+        const size_t in = text.find(" VMs in ", at);
+        const size_t end = text.find('\n', at);
+        if (in == std::string::npos || (end != std::string::npos && in > end)) continue;
+        rounds.seconds.push_back(std::atof(text.c_str() + in + 8));
+    }
+    return rounds;
+}
+
+// A page kept open by the benchmark: the state asked for every `every_s` seconds, as the page
+// does (with the version it has), each thumbnail's version step noted with its time.
+class PagePoller {
+public:
+    PagePoller(int port, double every_s)
+        : port_(port), every_s_(every_s), thread_([this] { Run(); }) {}
+    ~PagePoller() {
+        stop_ = true;
+        thread_.join();
+    }
+    PagePoller(const PagePoller&) = delete;
+    PagePoller& operator=(const PagePoller&) = delete;
+
+    struct Steps {
+        long long captures = 0;  // thumbnail version steps over all VMs
+        double widest_gap = 0;   // the longest any VM went without a new thumbnail
+        int widest_vm = -1;
+        int vms = 0;  // VMs with a tile
+    };
+    // Over [from, to] (Now() seconds): a VM's gaps run from its last step before `from` (or
+    // `from`, when it had none) through each step to `to`.
+    Steps Between(double from, double to) const {
+        std::lock_guard lock(mutex_);
+        Steps steps;
+        steps.vms = static_cast<int>(seen_.size());
+        for (const auto& [vm, times] : seen_) {
+            double last = from;
+            for (const auto& [at, count] : times) {
+                if (at > to) break;
+                if (at < from) {
+                    last = at;
+                    continue;
+                }
+                steps.captures += count;
+                if (at - last > steps.widest_gap) {
+                    steps.widest_gap = at - last;
+                    steps.widest_vm = vm;
+                }
+                last = at;
+            }
+            if (to - last > steps.widest_gap) {
+                steps.widest_gap = to - last;
+                steps.widest_vm = vm;
+            }
+        }
+        return steps;
+    }
+    size_t LargestDocument() const { return largest_.load(); }
+    int WithThumbnail() const { return with_thumbnail_.load(); }
+    int Failed() const { return failed_.load(); }
+    int Polls() const { return polls_.load(); }
+
+private:
+    void Run() {
+        std::optional<uint64_t> version;
+        std::map<int, uint64_t> thumbs;
+        while (!stop_) {
+            const double started = Now();
+            const std::string target =
+                "/api/page/state" + (version ? "?since=" + std::to_string(*version) : "");
+            const HttpAnswer answer = GetFromServe(port_, target);
+            ++polls_;
+            if (answer.status == 200) {
+                largest_ = std::max(largest_.load(), answer.body.size());
+                const nlohmann::json state = nlohmann::json::parse(answer.body, nullptr, false);
+                if (state.is_object() && state.contains("vms") && state["vms"].is_array()) {
+                    version = state.value("version", uint64_t{0});
+                    const double at = Now();
+                    std::lock_guard lock(mutex_);
+                    for (const nlohmann::json& vm : state["vms"]) {
+                        const int index = vm.value("index", -1);
+                        auto& times = seen_[index];
+                        if (!vm.contains("thumb") || !vm["thumb"].is_number_unsigned()) continue;
+                        const uint64_t thumb = vm["thumb"].get<uint64_t>();
+                        const uint64_t known = thumbs[index];
+                        if (thumb > known) times.emplace_back(at, thumb - known);
+                        thumbs[index] = thumb;
+                    }
+                    int with = 0;
+                    for (const auto& [index, thumb] : thumbs) with += thumb > 0;
+                    with_thumbnail_ = with;
+                } else {
+                    ++failed_;
+                }
+            } else if (answer.status != 204) {
+                ++failed_;
+            }
+            const double left = every_s_ - (Now() - started);
+            if (left > 0) Sleep(static_cast<DWORD>(left * 1000));
+        }
+    }
+
+    const int port_;
+    const double every_s_;
+    std::atomic<bool> stop_{false};
+    std::atomic<size_t> largest_{0};
+    std::atomic<int> failed_{0};
+    std::atomic<int> polls_{0};
+    std::atomic<int> with_thumbnail_{0};
+    mutable std::mutex mutex_;
+    std::map<int, std::vector<std::pair<double, long long>>> seen_;  // VM -> (time, steps)
+    std::thread thread_;
+};
+
+// CPU seconds so far of a running process, and of every process named `exe_name` (GBK), from
+// the system's process list (GetProcessTimes tells Wine's nothing of another running process).
+double ListedCpuSeconds(DWORD pid) {
+    return static_cast<double>(ReadingOf(pid).cpu_time) / 1e7;
+}
+
+double ListedCpuSeconds(const std::string& exe_name) {
+    uint64_t ticks = 0;
+    if (const auto list = ReadProcessList())
+        for (const ProcessReading& reading : *list)
+            if (_stricmp(reading.exe_name.c_str(), exe_name.c_str()) == 0)
+                ticks += reading.cpu_time;
+    return static_cast<double>(ticks) / 1e7;
+}
+
+void EndServe(ServedFarm& served) {
+    if (!served.process) return;
+    TerminateProcess(served.process.get(), 0);
+    WaitForSingleObject(served.process.get(), 10000);
+    served.process.reset();
+}
+
+// The browser's first load: scripts/bench.sh runs bench/page/first-load.mjs (Chromium on the
+// host) once the request file names the service's port and token, and writes its answer
+// ("name value" lines, or "error WHY") to the answer file. Nothing answers when the
+// benchmark runs without that script: the rows are then not measured, and said so.
+std::map<std::string, std::string> AskBrowser(int port, double seconds) {
+    const std::string request = BinDir() + "page-browser.txt";
+    const std::string answer = BinDir() + "page-browser-row.txt";
+    DeleteFileW(WideFromGbk(answer).c_str());
+    {
+        const std::string text = std::to_string(port) + " " + kBenchToken + "\n";
+        const std::string partial = request + ".part";
+        UniqueFileHandle file(CreateFileW(WideFromGbk(partial).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, 0, nullptr));
+        DWORD wrote = 0;
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
+        file.reset();
+        MoveFileExW(WideFromGbk(partial).c_str(), WideFromGbk(request).c_str(),
+                    MOVEFILE_REPLACE_EXISTING);
+    }
+    std::map<std::string, std::string> values;
+    const double start = Now();
+    while (Now() - start < seconds) {
+        if (GetFileAttributesW(WideFromGbk(answer).c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        Sleep(500);
+    }
+    const std::string text = ReadWhole(answer);
+    DeleteFileW(WideFromGbk(request).c_str());
+    if (text.empty()) {
+        values["error"] = "no answer from the browser's side in " +
+                          std::to_string(static_cast<int>(seconds)) +
+                          " s (run by scripts/bench.sh, which starts it)";
+        return values;
+    }
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
+        const size_t blank = line.find(' ');
+        if (blank != std::string::npos) values[line.substr(0, blank)] = line.substr(blank + 1);
+    }
+    return values;
+}
+
+std::string Said(const std::map<std::string, std::string>& values, const char* name) {
+    const auto found = values.find(name);
+    return found == values.end() ? "?" : found->second;
+}
+
+double Number(const std::map<std::string, std::string>& values, const char* name) {
+    const auto found = values.find(name);
+    return found == values.end() ? -1 : std::atof(found->second.c_str());
+}
+
+// The farm page over 200 running VMs, one service at the defaults (a health round at most
+// every 15 s, each thumbnail at most every 10 s) then one at 1 s intervals for the memory:
+//  - the browser's first load (tiles drawn with their state, then every thumbnail);
+//  - thumbnails per second over a window, each VM's longest wait, the service's CPU share;
+//  - a health round of the service (its own log: start to the page's state holding it)
+//    against `MEmuFarm --json health`, by turns, and the state document's size;
+//  - private bytes after 5 minutes at 1 s intervals against after 1 minute.
+// A process's private bytes read from the process list every half second: the least over a
+// stretch is what it holds for good, whatever its workers had in flight at one reading.
+class MemorySampler {
+public:
+    explicit MemorySampler(DWORD pid) : pid_(pid), thread_([this] { Run(); }) {}
+    ~MemorySampler() {
+        stop_ = true;
+        thread_.join();
+    }
+    MemorySampler(const MemorySampler&) = delete;
+    MemorySampler& operator=(const MemorySampler&) = delete;
+    // The least over [from, to] (Now() seconds), and the most.
+    std::pair<uint64_t, uint64_t> Range(double from, double to) const {
+        std::lock_guard lock(mutex_);
+        uint64_t least = UINT64_MAX;
+        uint64_t most = 0;
+        for (const auto& [at, bytes] : samples_)
+            if (at >= from && at <= to) {
+                least = std::min(least, bytes);
+                most = std::max(most, bytes);
+            }
+        return {least == UINT64_MAX ? 0 : least, most};
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            const uint64_t bytes = ReadingOf(pid_).private_bytes;
+            {
+                std::lock_guard lock(mutex_);
+                if (bytes) samples_.emplace_back(Now(), bytes);
+            }
+            Sleep(500);
+        }
+    }
+
+    const DWORD pid_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::pair<double, uint64_t>> samples_;
+    std::thread thread_;
+};
+
+void BenchPageMemory(const std::string& root);
+
+// `memory_only`: the memory rows alone (section page-memory).
+void BenchPage(bool memory_only) {
+    const Winsock winsock;
+    const std::string root = MakeTempFolder("bench-page");
+    const std::string install_dir = InstallSimulatedEmulator(root, 200);
+    auto adb_port = std::make_unique<TestAdbPort>();
+    SetSimSwitches(root, "adb.exe * boot=0\r\n");
+    BareDirectRun(BinDir(), "MEmuFarm.exe start 0-199 --wait --parallel 8");
+    auto end_farm = [&] {
+        adb_port->EndServer(root);
+        SetSimSwitches(root, "");
+        StopSimulatedVms(root);
+    };
+    if (!FarmIsWhole(install_dir, 200, "page")) return end_farm();
+    if (memory_only) {
+        BenchPageMemory(root);
+        return end_farm();
+    }
+    constexpr double kThumbInterval = 10;  // the defaults'
+    constexpr double kHealthInterval = 15;
+    ServedFarm served = StartServe(root);
+    if (!served.process) {
+        Note("page: the server did not start");
+        return end_farm();
+    }
+
+    // 1. The browser's first load on a service no page has opened yet, then a second page
+    // while the first one's tiles and thumbnails are held.
+    const std::map<std::string, std::string> browser = AskBrowser(served.port, 420);
+    if (browser.count("error")) {
+        Note("page: the browser's first load was not measured: " + browser.at("error"));
+    } else {
+        AddRow({"page first load, 200 tiles", "s", Number(browser, "tiles_s"), 2.0,
+                Number(browser, "tiles_s") / 2.0, 1.0, true});
+        AddRow({"page first load, thumbnails", "s", Number(browser, "thumbs_s"), kThumbInterval,
+                Number(browser, "thumbs_s") / kThumbInterval, 1.0, true});
+        AddRow({"page second load, 200 tiles", "s", Number(browser, "warm_tiles_s"), 2.0,
+                Number(browser, "warm_tiles_s") / 2.0, -1, true});
+        AddRow({"page second load, thumbs", "s", Number(browser, "warm_thumbs_s"), kThumbInterval,
+                Number(browser, "warm_thumbs_s") / kThumbInterval, -1, true});
+        Note("page: the browser saw " + Said(browser, "tiles") + " tiles with their state and " +
+             Said(browser, "thumbs") + " thumbnails loaded (first load); " +
+             Said(browser, "warm_tiles") + " and " + Said(browser, "warm_thumbs") +
+             " (second load)");
+    }
+
+    // 2. Thumbnails at the defaults: a window after the warm-up, the page kept open by a
+    // poller every half second (the page itself asks every two).
+    {
+        PagePoller poller(served.port, 0.5);
+        Sleep(static_cast<DWORD>(2 * kThumbInterval * 1000));
+        constexpr double kWindow = 60;
+        const double from = Now();
+        const DWORD pid = GetProcessId(served.process.get());
+        const double cpu_from = ListedCpuSeconds(pid);
+        const double adb_from = ListedCpuSeconds("adb.exe");
+        Sleep(static_cast<DWORD>(kWindow * 1000));
+        const double to = Now();
+        const double cpu = ListedCpuSeconds(pid) - cpu_from;
+        const double adb_cpu = ListedCpuSeconds("adb.exe") - adb_from;
+        const PagePoller::Steps steps = poller.Between(from, to);
+        const double per_second = steps.captures / (to - from);
+        AddRow({"page thumbnails per second", "/s", per_second, 200 / kThumbInterval,
+                per_second / (200 / kThumbInterval), 0.95, false});
+        AddRow({"page longest wait of a VM", "s", steps.widest_gap, 12.0, steps.widest_gap / 12.0,
+                1.0, true});
+        AddRow({"page: serve's CPU (1 core)", "%", 100 * cpu / (to - from), 100.0,
+                cpu / (to - from), -1, true});
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "page: %lld thumbnails of %d VMs in %.1f s; VM %d waited longest; serve used "
+                      "%.1f s of CPU (%.0f%% of one core of the machine's %u), the simulated adb "
+                      "server %.1f s (%.0f%%); %d state polls, %d failed",
+                      steps.captures, steps.vms, to - from, steps.widest_vm, cpu,
+                      100 * cpu / (to - from), std::thread::hardware_concurrency(), adb_cpu,
+                      100 * adb_cpu / (to - from), poller.Polls(), poller.Failed());
+        Note(text);
+
+        // 3. A round of the service against a round of the console, by turns: the console's
+        // once a round of the service's is logged, both while the thumbnails go on.
+        constexpr int kTurns = 3;
+        double ours = 0;
+        double console = 0;
+        int turns = 0;
+        bool console_read = true;
+        for (int i = 0; i < kTurns; ++i) {
+            const size_t known = RoundsLogged(root).seconds.size();
+            const double waited = Now();
+            while (RoundsLogged(root).seconds.size() == known &&
+                   Now() - waited < 3 * kHealthInterval)
+                Sleep(100);
+            const LoggedRounds rounds = RoundsLogged(root);
+            if (rounds.seconds.size() == known) break;
+            ours += rounds.seconds.back();
+            const double start = Now();
+            const std::string out = BareDirectRun(BinDir(), "MEmuFarm.exe --json health");
+            console += Now() - start;
+            console_read = console_read && out.find("\"vms\"") != std::string::npos;
+            ++turns;
+        }
+        const LoggedRounds rounds = RoundsLogged(root);
+        if (turns < kTurns)
+            Note("page: only " + std::to_string(turns) + " of " + std::to_string(kTurns) +
+                 " rounds of the service came (" + std::to_string(rounds.failed) + " failed)");
+        if (!console_read) Note("page: a console health run gave no VMs");
+        if (turns > 0)
+            AddRow({"page state refresh vs health", "s", ours / turns, console / turns,
+                    ours / console, 1.2, true});
+        const double kib = 1024;
+        AddRow({"page state document, 200 VMs", "KiB", poller.LargestDocument() / kib, 100000 / kib,
+                poller.LargestDocument() / 100000.0, 1.0, true});
+    }
+    EndServe(served);
+    BenchPageMemory(root);
+    end_farm();
+}
+
+// Memory: a service at 1 s intervals (its rounds and captures as fast as they go), read after
+// 1 minute, once every VM has its first thumbnail (the state whole: what the service holds for
+// good is then held), and 4 minutes after that; beside each reading, the least of the half-
+// second readings over the 30 s before it.
+void BenchPageMemory(const std::string& root) {
+    ServedFarm served = StartServe(root, " --health-interval 1 --thumb-interval 1");
+    if (!served.process) return Note("page: the server at 1 s intervals did not start");
+    {
+        const DWORD pid = GetProcessId(served.process.get());
+        PagePoller poller(served.port, 0.5);
+        const MemorySampler memory(pid);
+        const double start = Now();
+        Sleep(60 * 1000);
+        const ProcessReading minute = ReadingOf(pid);
+        const size_t minute_rounds = RoundsLogged(root).seconds.size();
+        const long long minute_captures = poller.Between(start, Now()).captures;
+        while (poller.WithThumbnail() < 200 && Now() - start < 360) Sleep(500);
+        const double whole_at = Now();
+        const int with_thumbnail = poller.WithThumbnail();
+        const ProcessReading whole = ReadingOf(pid);
+        const size_t whole_rounds = RoundsLogged(root).seconds.size();
+        const long long whole_captures = poller.Between(start, whole_at).captures;
+        constexpr double kSoak = 240;
+        Sleep(static_cast<DWORD>(kSoak * 1000));
+        const ProcessReading last = ReadingOf(pid);
+        const LoggedRounds rounds = RoundsLogged(root);
+        const long long captures = poller.Between(start, Now()).captures;
+        const double mib = 1024.0 * 1024.0;
+        const auto ratio = [](const ProcessReading& high, const ProcessReading& low) {
+            return static_cast<double>(high.private_bytes) /
+                   static_cast<double>(std::max<uint64_t>(low.private_bytes, 1));
+        };
+        AddRow({"page private, end@1s / 1 min", "MiB", last.private_bytes / mib,
+                minute.private_bytes / mib, ratio(last, minute), 1.1, true});
+        AddRow({"page private, end / whole", "MiB", last.private_bytes / mib,
+                whole.private_bytes / mib, ratio(last, whole), 1.1, true});
+        // The least of the readings over the 30 s before each of the three.
+        const double end = Now();
+        const auto minute_range = memory.Range(start + 30, start + 60);
+        const auto whole_range = memory.Range(whole_at - 30, whole_at);
+        const auto end_range = memory.Range(end - 30, end);
+        AddRow({"page private least, end/1 min", "MiB", end_range.first / mib,
+                minute_range.first / mib,
+                static_cast<double>(end_range.first) /
+                    static_cast<double>(std::max<uint64_t>(minute_range.first, 1)),
+                1.1, true});
+        AddRow({"page private least, end/whole", "MiB", end_range.first / mib,
+                whole_range.first / mib,
+                static_cast<double>(end_range.first) /
+                    static_cast<double>(std::max<uint64_t>(whole_range.first, 1)),
+                1.1, true});
+        char ranges[200];
+        std::snprintf(ranges, sizeof ranges,
+                      "page: private bytes over the 30 s before each reading: %.1f to %.1f MiB, "
+                      "%.1f to %.1f MiB, %.1f to %.1f MiB",
+                      minute_range.first / mib, minute_range.second / mib, whole_range.first / mib,
+                      whole_range.second / mib, end_range.first / mib, end_range.second / mib);
+        Note(ranges);
+        char text[600];
+        std::snprintf(
+            text, sizeof text,
+            "page: at 1 s intervals, %zu health rounds (%d failed) and %lld thumbnails in %.0f s; "
+            "%zu and %lld after the first minute; %zu and %lld when %d VMs had a thumbnail, at "
+            "%.0f s (30 minutes at the defaults make 120 rounds and up to 36000 thumbnails); "
+            "handles %u, %u, %u",
+            rounds.seconds.size(), rounds.failed, captures, Now() - start, minute_rounds,
+            minute_captures, whole_rounds, whole_captures, with_thumbnail, whole_at - start,
+            minute.handles, whole.handles, last.handles);
+        Note(text);
+    }
+    EndServe(served);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1311,8 +1768,9 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     MakeCurrent(BinDir());
     // Sections named on the command line (runner, capture, listing, onekey, farm, sets,
-    // health, adb, heal, serve, mcp, mcp-http); all by default. The listing section also times
-    // `MEmuFarm list`.
+    // health, adb, heal, serve, mcp, mcp-http, page, page-memory: the page's memory rows
+    // alone); all by default. The listing section also
+    // times `MEmuFarm list`.
     auto wanted = [&](const char* section) {
         if (argc < 2) return true;
         for (int i = 1; i < argc; ++i)
@@ -1381,6 +1839,11 @@ int main(int argc, char** argv) {
         std::printf("MCP over the web service...\n");
         std::fflush(stdout);
         BenchMcpHttp();
+    }
+    if (wanted("page") || wanted("page-memory")) {
+        std::printf("the farm page...\n");
+        std::fflush(stdout);
+        BenchPage(!wanted("page"));
     }
     PrintTable();
     return g_farm_broken ? 1 : 0;

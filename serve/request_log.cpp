@@ -1,5 +1,7 @@
 #include "serve/request_log.h"
 
+#include <cstdio>
+
 namespace serve {
 namespace {
 
@@ -75,6 +77,19 @@ std::string TargetWithoutToken(std::string_view target) {
     return out;
 }
 
+namespace {
+
+// A verdict as written last on a line: redacted, cut, every byte but the blank escaped.
+std::string Said(std::string_view text, std::string_view token) {
+    std::string said = Redacted(text, token);
+    if (said.size() > kLongestField) said.resize(kLongestField);
+    std::string out;
+    for (char c : said) out += c == ' ' ? std::string(1, ' ') : Escaped(std::string_view(&c, 1));
+    return out.empty() ? "-" : out;
+}
+
+}  // namespace
+
 std::string LogLine(const LogEntry& entry, std::string_view token) {
     const std::string fields[] = {
         Field(entry.time, token),
@@ -91,12 +106,16 @@ std::string LogLine(const LogEntry& entry, std::string_view token) {
         line += ' ';
     }
     // The verdict last: it is the one field with blanks in it.
-    std::string verdict = Redacted(entry.verdict, token);
-    if (verdict.size() > kLongestField) verdict.resize(kLongestField);
-    for (char c : verdict)
-        line += c == ' ' ? std::string(1, ' ') : Escaped(std::string_view(&c, 1));
-    if (verdict.empty()) line += '-';
-    return line;
+    return line + Said(entry.verdict, token);
+}
+
+std::string RoundLine(const RoundEntry& entry, std::string_view token) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f s", entry.seconds < 0 ? 0.0 : entry.seconds);
+    std::string line = Field(entry.time, token) + " page health round";
+    if (entry.problem.empty())
+        return line + ": " + std::to_string(entry.vms) + " VMs in " + seconds;
+    return line + " failed after " + seconds + ": " + Said(entry.problem, token);
 }
 
 std::string StartLine(const ListenAddress& listen, std::string_view token) {

@@ -29,6 +29,20 @@ std::string TargetWithoutToken(std::string_view target);
 // of it, wherever a client put it, is written as [token].
 std::string LogLine(const LogEntry& entry, std::string_view token);
 
+// One health round of the farm page's loop, for the same log: when it ended, how many VMs it
+// read and how long it took from its start until the page's state held it, or why it gave
+// none (UTF-8).
+struct RoundEntry {
+    std::string time;  // given by the caller, as LogEntry's
+    int vms = 0;
+    double seconds = 0;
+    std::string problem;  // empty: the round gave its tiles
+};
+
+// "TIME page health round: 200 VMs in 1.234 s", or "TIME page health round failed after
+// 0.500 s: WHY" (WHY escaped and cut as a request's verdict, `token` never written).
+std::string RoundLine(const RoundEntry& entry, std::string_view token);
+
 // The address the console shows at start, the one place the token is printed:
 // http://127.0.0.1:PORT/?token=TOKEN (a server on every interface is shown at 127.0.0.1 or
 // [::1]; the token percent-encoded where it needs to be).

@@ -31,13 +31,15 @@ std::string PageCaptureFolder() {
 
 FarmPageLoops::FarmPageLoops(serve::PageService& page, serve::RunService& service,
                              FarmSystem& system, std::string install_dir, std::string capture_dir,
-                             double health_interval_s)
+                             double health_interval_s,
+                             std::function<void(serve::RoundEntry)> on_round)
     : page_(page),
       service_(service),
       system_(system),
       install_dir_(std::move(install_dir)),
       capture_dir_(std::move(capture_dir)),
-      health_interval_s_(health_interval_s) {
+      health_interval_s_(health_interval_s),
+      on_round_(std::move(on_round)) {
     page_.OnSeen([this] { changed_.notify_all(); });
     threads_.emplace_back([this] { HealthLoop(stop_.get_token()); });
     for (int worker = 0; worker < kPageCapturesAtOnce; ++worker)
@@ -79,15 +81,20 @@ void FarmPageLoops::HealthLoop(std::stop_token stop) {
         last = now;
         const serve::RunAnswer answer = serve::AnswerRun(R"({"argv":["health"]})", service_, stop);
         const Document& document = answer.reply.body;
+        serve::RoundEntry round;
         if (document.contains("vms")) {
             page_.HealthRound(document);
+            if (document["vms"].is_array()) round.vms = static_cast<int>(document["vms"].size());
         } else {
             std::string message = "the health round failed";
             if (document.contains("error") && document["error"].contains("message") &&
                 document["error"]["message"].is_string())
                 message = document["error"]["message"].get<std::string>();
             page_.HealthFailed(message);
+            round.problem = message;
         }
+        round.seconds = Now() - now;
+        if (on_round_) on_round_(std::move(round));
         changed_.notify_all();  // the workers: the running VMs are known
     }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 
 #include "farm/run/farm_system.h"
 #include "serve/page_service.h"
+#include "serve/request_log.h"
 #include "serve/run_call.h"
 
 // A folder of this server's own for the page's captures, %TEMP%\MEmuFarm-page-PID\ (GBK, with
@@ -21,9 +23,11 @@ std::string PageCaptureFolder();
 class FarmPageLoops {
 public:
     // `capture_dir`: where a capture's file is written for the moment it is read (with '\\'
-    // last).
+    // last). `on_round` is told of each health round once the page's state holds it (its
+    // time left for the caller to fill in).
     FarmPageLoops(serve::PageService& page, serve::RunService& service, FarmSystem& system,
-                  std::string install_dir, std::string capture_dir, double health_interval_s);
+                  std::string install_dir, std::string capture_dir, double health_interval_s,
+                  std::function<void(serve::RoundEntry)> on_round);
     ~FarmPageLoops();
     FarmPageLoops(const FarmPageLoops&) = delete;
     FarmPageLoops& operator=(const FarmPageLoops&) = delete;
@@ -44,6 +48,7 @@ private:
     const std::string install_dir_;
     const std::string capture_dir_;
     const double health_interval_s_;
+    const std::function<void(serve::RoundEntry)> on_round_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopping_ = false;

@@ -81,7 +81,8 @@ std::string UtcNow() {
     return text;
 }
 
-// Each request's line to standard error, and appended to --log when given.
+// Each request's line (and each of the page's health rounds) to standard error, and appended
+// to --log when given.
 class RequestLog {
 public:
     explicit RequestLog(std::string token) : token_(std::move(token)) {}
@@ -101,7 +102,16 @@ public:
     }
     void Write(serve::LogEntry entry) {
         entry.time = UtcNow();
-        const std::string line = serve::LogLine(entry, token_) + "\r\n";
+        WriteLine(serve::LogLine(entry, token_) + "\r\n");
+    }
+
+    void WriteRound(serve::RoundEntry round) {
+        round.time = UtcNow();
+        WriteLine(serve::RoundLine(round, token_) + "\r\n");
+    }
+
+private:
+    void WriteLine(const std::string& line) {
         std::lock_guard lock(mutex_);
         WinFarmConsole().PrintError(line);
         if (file_ != INVALID_HANDLE_VALUE) {
@@ -110,7 +120,6 @@ public:
         }
     }
 
-private:
     const std::string token_;
     std::mutex mutex_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
@@ -208,7 +217,8 @@ int ServeHttp(const FarmRequest& given) {
     };
     const std::string capture_dir = PageCaptureFolder();
     FarmPageLoops loops(page, service, system, options->install_dir, capture_dir,
-                        request.health_interval_s);
+                        request.health_interval_s,
+                        [&log](serve::RoundEntry round) { log.WriteRound(std::move(round)); });
 
     HttpServer server(std::move(settings));
     if (!server.Listen(*listen, &problem)) return Refuse(request, kExitFailed, problem);

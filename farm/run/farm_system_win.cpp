@@ -63,9 +63,14 @@ std::string WinFarmSystem::FileStart(const std::string& path, size_t size) {
                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return {};
-    std::string bytes(size, '\0');
+    // No more room than the file has: a capture's bound is 32 MiB, its PNG a few hundred KB, and
+    // a buffer of the bound would be committed (and zeroed) whole for each one.
+    LARGE_INTEGER length = {};
+    if (!GetFileSizeEx(file.get(), &length) || length.QuadPart < 0) return {};
+    std::string bytes(std::min<unsigned long long>(size, length.QuadPart), '\0');
     DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(size), &read, nullptr)) return {};
+    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+        return {};
     bytes.resize(read);
     return bytes;
 }

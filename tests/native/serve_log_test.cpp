@@ -95,6 +95,45 @@ TEST(ServeLog, WritesBytesThatAreNoTextAsCodes) {
               "200 ok");
 }
 
+struct RoundRow {
+    const char* name;
+    int vms;
+    double seconds;
+    std::string problem;
+    std::string line;
+};
+
+class ServeRoundLine : public testing::TestWithParam<RoundRow> {};
+
+// The page's health rounds in the same log: what a reader of the log (and the benchmark)
+// times a round by.
+TEST_P(ServeRoundLine, SaysTheRoundsTime) {
+    const RoundRow& row = GetParam();
+    serve::RoundEntry entry;
+    entry.time = "2026-12-09T13:00:00Z";
+    entry.vms = row.vms;
+    entry.seconds = row.seconds;
+    entry.problem = row.problem;
+    EXPECT_EQ(serve::RoundLine(entry, kToken), row.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ServeRoundLineRows, ServeRoundLine,
+    testing::Values(
+        RoundRow{"gave_tiles", 200, 1.2344, "",
+                 "2026-12-09T13:00:00Z page health round: 200 VMs in 1.234 s"},
+        RoundRow{"no_vm_at_once", 0, 0, "",
+                 "2026-12-09T13:00:00Z page health round: 0 VMs in 0.000 s"},
+        RoundRow{"a_clock_that_went_back_is_no_time", 3, -0.25, "",
+                 "2026-12-09T13:00:00Z page health round: 3 VMs in 0.000 s"},
+        RoundRow{"failed", 0, 0.5, "no emulator is installed",
+                 "2026-12-09T13:00:00Z page health round failed after 0.500 s: no emulator is "
+                 "installed"},
+        RoundRow{"failed_with_a_line_break_and_the_token", 0, 2, "bad\r\nline " + kToken,
+                 "2026-12-09T13:00:00Z page health round failed after 2.000 s: bad\\x0D\\x0Aline "
+                 "[token]"}),
+    RowName());
+
 struct StartRow {
     const char* name;
     const char* host;
