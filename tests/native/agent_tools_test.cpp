@@ -151,8 +151,21 @@ INSTANTIATE_TEST_SUITE_P(
                     HintRow{"additive_not_idempotent", "tap", false, false, false},
                     HintRow{"additive_idempotent_install", "install", false, false, true},
                     HintRow{"destructive", "remove", false, true, false},
-                    HintRow{"destructive_idempotent", "stop", false, true, true}),
+                    HintRow{"destructive_idempotent", "stop", false, true, true},
+                    HintRow{"destructive_idempotent_disconnect", "disconnect", false, true, true}),
     RowName());
+
+// The bounds an agent reads in a schema are the console's: both ends of each coordinate.
+TEST(AgentTools, TheCoordinatesOfSetgpsAreBoundedAtBothEnds) {
+    const std::optional<Tool> tool = agent::FindTool(EveryTool(), "setgps");
+    ASSERT_TRUE(tool);
+    const Json properties =
+        Json::parse(ToolDefinition(*tool, Same).dump())["inputSchema"]["properties"];
+    EXPECT_EQ(properties["longitude"]["minimum"], -180) << properties.dump();
+    EXPECT_EQ(properties["longitude"]["maximum"], 180);
+    EXPECT_EQ(properties["latitude"]["minimum"], -90);
+    EXPECT_EQ(properties["latitude"]["maximum"], 90);
+}
 
 // A number one step past a limit, as a call would send it.
 Json Past(const Parameter& parameter, bool above) {

@@ -79,7 +79,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SplitRow{"doubled quote inside quotes", "\"a\"\"b\" c", {"a\"b", "c"}},
                     SplitRow{"empty quotes are an argument", "x \"\" y", {"x", "", "y"}},
                     SplitRow{"quotes end inside a word", "a\"b c\"d e", {"ab cd", "e"}},
-                    SplitRow{"blanks and tabs between", " a\t\tb ", {"a", "b"}}),
+                    SplitRow{"blanks and tabs between", " a\t\tb ", {"a", "b"}},
+                    SplitRow{"a Chinese word alone", "逍遥", {"逍遥"}},
+                    SplitRow{"a Chinese word last", "rename 逍遥", {"rename", "逍遥"}}),
     RowName());
 
 TEST(CommandLineArgs, WideLengthCountsCharacters) {

@@ -144,6 +144,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"setgps_2_116_39_39_9",
                  {"setgps", "2", "116.39", "-39.9"},
                  "setgps set=2 t=116.39 t=-39.9"},
+        ParseRow{"setgps_at_the_lowest_corner",
+                 {"setgps", "2", "-180", "-90"},
+                 "setgps set=2 t=-180 t=-90"},
+        ParseRow{
+            "mcp_within_a_set_of_vms", {"mcp", "--vms", "1-3"}, "mcp parallel=16 deadline=600000"},
+        ParseRow{"mcp_within_no_set", {"mcp", "--vms", "3-"}, "!^--vms: "},
         ParseRow{"create", {"create"}, "create t=51"},
         ParseRow{"export_4_vm_ova", {"export", "4", "vm.ova"}, "export set=4 t=vm.ova"},
         ParseRow{"text_1__x", {"text", "1", "--", "-x"}, "text set=1 t=-x"},
