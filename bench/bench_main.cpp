@@ -37,6 +37,7 @@
 #include "support/sim_install.h"
 #include "support/test_adb_port.h"
 #include "support/win_test_support.h"
+#include "text/gbk_text.h"
 #include "win/steady_clock.h"
 #include "win/unique_resource.h"
 #include "win/wide_text.h"
@@ -222,20 +223,9 @@ bool FarmIsWhole(const std::string& install_dir, int count, const char* section)
     const std::string reply = BareDirectRun(install_dir, "memuc.exe memuc listvms");
     int listed = 0;
     int windowed = 0;
-    size_t begin = 0;
-    while (begin < reply.size()) {
-        size_t end = reply.find('\n', begin);
-        if (end == std::string::npos) end = reply.size();
-        const std::string line = reply.substr(begin, end - begin);
-        begin = end + 1;
+    for (const std::string& line : gbk::Split(reply, "\n")) {
         // index,title,window,running,pid
-        std::vector<std::string> fields;
-        for (size_t at = 0;;) {
-            const size_t comma = line.find(',', at);
-            fields.push_back(line.substr(at, comma == std::string::npos ? comma : comma - at));
-            if (comma == std::string::npos) break;
-            at = comma + 1;
-        }
+        const std::vector<std::string> fields = gbk::SplitFields(line);
         if (fields.size() < 5) continue;
         ++listed;
         if (fields[3] == "1" && std::atoll(fields[2].c_str()) != 0) ++windowed;
@@ -1495,12 +1485,7 @@ std::map<std::string, std::string> AskBrowser(int port, double seconds) {
                           " s (run by scripts/bench.sh, which starts it)";
         return values;
     }
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find('\n', begin);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(begin, end - begin);
-        begin = end + 1;
+    for (const std::string& line : gbk::Split(text, "\n")) {
         const size_t blank = line.find(' ');
         if (blank != std::string::npos) values[line.substr(0, blank)] = line.substr(blank + 1);
     }
