@@ -1588,16 +1588,18 @@ void BenchPage(bool memory_only) {
     } else {
         AddRow({"page first load, 200 tiles", "s", Number(browser, "tiles_s"), 2.0,
                 Number(browser, "tiles_s") / 2.0, 1.0, true});
+        AddRow({"page first load, 200 verdicts", "s", Number(browser, "verdicts_s"), 2.0,
+                Number(browser, "verdicts_s") / 2.0, -1, true});
         AddRow({"page first load, thumbnails", "s", Number(browser, "thumbs_s"), kThumbInterval,
                 Number(browser, "thumbs_s") / kThumbInterval, 1.0, true});
         AddRow({"page second load, 200 tiles", "s", Number(browser, "warm_tiles_s"), 2.0,
                 Number(browser, "warm_tiles_s") / 2.0, -1, true});
         AddRow({"page second load, thumbs", "s", Number(browser, "warm_thumbs_s"), kThumbInterval,
                 Number(browser, "warm_thumbs_s") / kThumbInterval, -1, true});
-        Note("page: the browser saw " + Said(browser, "tiles") + " tiles with their state and " +
-             Said(browser, "thumbs") + " thumbnails loaded (first load); " +
-             Said(browser, "warm_tiles") + " and " + Said(browser, "warm_thumbs") +
-             " (second load)");
+        Note("page: the browser saw " + Said(browser, "tiles") + " tiles with their state, " +
+             Said(browser, "verdicts") + " with their verdict and " + Said(browser, "thumbs") +
+             " thumbnails loaded (first load); " + Said(browser, "warm_tiles") + " and " +
+             Said(browser, "warm_thumbs") + " (second load)");
     }
 
     // 2. Thumbnails at the defaults: a window after the warm-up, the page kept open by a

@@ -157,15 +157,32 @@ void PageService::CaptureDone(const CapturePick& pick, std::optional<PagePicture
     if (picture) state_.SetPicture(pick.index, pick.full, std::move(*picture));
 }
 
-void PageService::HealthRound(const Document& health) {
+namespace {
+
+// The running VMs a health or listing document names.
+std::vector<int32_t> RunningIn(const Document& document) {
     std::vector<int32_t> running;
-    if (const auto vms = health.find("vms"); vms != health.end() && vms->is_array())
+    if (const auto vms = document.find("vms"); vms != document.end() && vms->is_array())
         for (const Document& vm : *vms)
             if (vm.is_object() && vm.value("started", false) && vm.contains("index") &&
                 vm["index"].is_number_integer())
                 running.push_back(vm["index"].get<int32_t>());
+    return running;
+}
+
+}  // namespace
+
+void PageService::HealthRound(const Document& health) {
+    const std::vector<int32_t> running = RunningIn(health);
     std::lock_guard lock(mutex_);
     state_.SetHealth(health);
+    schedule_.SetVms(running);
+}
+
+void PageService::Listing(const Document& listing) {
+    const std::vector<int32_t> running = RunningIn(listing);
+    std::lock_guard lock(mutex_);
+    state_.SetListing(listing);
     schedule_.SetVms(running);
 }
 

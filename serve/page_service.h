@@ -46,6 +46,9 @@ public:
     // A health round's --json document (its "vms"), or why the round gave none (UTF-8).
     void HealthRound(const Document& health);
     void HealthFailed(const std::string& utf8_message);
+    // A listing's --json document, read before a visit's first health round: the tiles sooner,
+    // their verdicts to follow, and the running VMs to capture meanwhile.
+    void Listing(const Document& listing);
 
     // Called (outside the lock) when a state request came or the focus changed, so that the
     // loops waiting for a page can look again.

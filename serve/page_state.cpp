@@ -22,6 +22,31 @@ std::string ReasonOf(const Document& vm) {
     return reason;
 }
 
+// The tiles of a health or listing document's "vms", and in `named` every index they hold. A
+// listing names no verdict, reason, CPU or memory: its tiles have them null (the reason empty),
+// for the health round to fill in.
+Document TilesOf(const Document& document, std::set<int32_t>& named) {
+    Document tiles = Document::array();
+    const auto vms = document.find("vms");
+    if (vms == document.end() || !vms->is_array()) return tiles;
+    for (const Document& vm : *vms) {
+        if (!vm.is_object() || !vm.contains("index") || !vm["index"].is_number_integer()) continue;
+        const int32_t index = vm["index"].get<int32_t>();
+        named.insert(index);
+        Document tile;
+        tile["index"] = index;
+        tile["title"] = Field(vm, "title");
+        tile["started"] = Field(vm, "started");
+        tile["healthy"] = Field(vm, "healthy");
+        tile["reason"] = ReasonOf(vm);
+        tile["cpu_ratio"] = Field(vm, "cpu_ratio");
+        tile["private_bytes"] = Field(vm, "private_bytes");
+        tile["working_set_bytes"] = Field(vm, "working_set_bytes");
+        tiles.push_back(std::move(tile));
+    }
+    return tiles;
+}
+
 }  // namespace
 
 PageState::PageState(PageSettings settings) : settings_(settings) {
@@ -29,46 +54,45 @@ PageState::PageState(PageSettings settings) : settings_(settings) {
 }
 
 bool PageState::SetHealth(const Document& health) {
-    Document tiles = Document::array();
     std::set<int32_t> named;
-    const auto vms = health.find("vms");
-    if (vms != health.end() && vms->is_array())
-        for (const Document& vm : *vms) {
-            if (!vm.is_object() || !vm.contains("index") || !vm["index"].is_number_integer())
-                continue;
-            const int32_t index = vm["index"].get<int32_t>();
-            named.insert(index);
-            Document tile;
-            tile["index"] = index;
-            tile["title"] = Field(vm, "title");
-            tile["started"] = Field(vm, "started");
-            tile["healthy"] = Field(vm, "healthy");
-            tile["reason"] = ReasonOf(vm);
-            tile["cpu_ratio"] = Field(vm, "cpu_ratio");
-            tile["private_bytes"] = Field(vm, "private_bytes");
-            tile["working_set_bytes"] = Field(vm, "working_set_bytes");
-            tiles.push_back(std::move(tile));
-        }
+    Document tiles = TilesOf(health, named);
+    DropPictures(named);
     std::string sampled_at;
     if (const auto at = health.find("sampled_at"); at != health.end() && at->is_string())
         sampled_at = at->get<std::string>();
+    return SetTiles(std::move(tiles), sampled_at, false);
+}
+
+bool PageState::SetListing(const Document& listing) {
+    std::set<int32_t> named;
+    Document tiles = TilesOf(listing, named);
+    DropPictures(named);
+    return SetTiles(std::move(tiles), sampled_at_, true);
+}
+
+void PageState::DropPictures(const std::set<int32_t>& named) {
     for (auto* pictures : {&thumbs_, &fulls_})
         for (auto it = pictures->begin(); it != pictures->end();)
             it = named.count(it->first) ? std::next(it) : pictures->erase(it);
+}
+
+bool PageState::SetTiles(Document tiles, const std::string& sampled_at, bool checking) {
     // The time of the round alone is no change: a page that has every tile as it is needs no
     // new document because the farm was read again.
-    const bool changed = tiles != tiles_ || !problem_.empty();
+    const bool changed = tiles != tiles_ || !problem_.empty() || checking != checking_;
     sampled_at_ = sampled_at;
     if (!changed) return false;
     tiles_ = std::move(tiles);
     problem_.clear();
+    checking_ = checking;
     Changed();
     return true;
 }
 
 bool PageState::SetProblem(const std::string& utf8_message) {
-    if (problem_ == utf8_message) return false;
+    if (problem_ == utf8_message && !checking_) return false;
     problem_ = utf8_message;
+    checking_ = false;  // the round ended, without verdicts
     Changed();
     return true;
 }
@@ -101,6 +125,7 @@ void PageState::Changed() {
     document["read_only"] = settings_.read_only;
     document["sampled_at"] = sampled_at_;
     document["problem"] = problem_;
+    document["checking"] = checking_;
     Document vms = Document::array();
     for (Document tile : tiles_) {
         const int32_t index = tile["index"].get<int32_t>();

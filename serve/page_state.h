@@ -1,5 +1,6 @@
-// What the farm page shows, held between requests: the tiles made from the last health round,
-// each VM's last thumbnail and full-size screen, and one version over all of it. A page asks
+// What the farm page shows, held between requests: the tiles made from the last health round
+// (or, before a round has read them, from a listing), each VM's last thumbnail and full-size
+// screen, and one version over all of it. A page asks
 // with the version it has: the same version gets no bytes, any change a new document. The
 // images go by URL with their own version, so the browser keeps each until it changes.
 #pragma once
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "farm/report/outcome_document.h"
@@ -35,6 +37,11 @@ public:
     // A health round's document (the `health` command's --json document): the tiles. VMs the
     // round does not name lose their pictures. True when anything a page shows changed.
     bool SetHealth(const Document& health);
+    // A listing's document (the `list` command's --json document), read before the first health
+    // round of a page's visit because it comes much sooner: the tiles with their titles and
+    // states, each verdict still to come (`healthy` null, the document "checking"). VMs it does
+    // not name lose their pictures. True when anything a page shows changed.
+    bool SetListing(const Document& listing);
     // A failed round: its message shown, the last tiles kept.
     bool SetProblem(const std::string& utf8_message);
     // A VM's new thumbnail (or full-size screen); the version goes up even when the bytes are
@@ -48,12 +55,15 @@ public:
     const PagePicture* Picture(int32_t index, bool full) const;
 
 private:
+    void DropPictures(const std::set<int32_t>& named);
+    bool SetTiles(Document tiles, const std::string& sampled_at, bool checking);
     void Changed();
 
     PageSettings settings_;
     Document tiles_ = Document::array();
     std::string problem_;
     std::string sampled_at_;
+    bool checking_ = true;  // no health round has given these tiles their verdicts yet
     std::map<int32_t, PagePicture> thumbs_;
     std::map<int32_t, PagePicture> fulls_;
     std::uint64_t version_ = 1;

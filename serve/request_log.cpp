@@ -112,7 +112,8 @@ std::string LogLine(const LogEntry& entry, std::string_view token) {
 std::string RoundLine(const RoundEntry& entry, std::string_view token) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f s", entry.seconds < 0 ? 0.0 : entry.seconds);
-    std::string line = Field(entry.time, token) + " page health round";
+    std::string line =
+        Field(entry.time, token) + (entry.listing ? " page listing" : " page health round");
     if (entry.problem.empty())
         return line + ": " + std::to_string(entry.vms) + " VMs in " + seconds;
     return line + " failed after " + seconds + ": " + Said(entry.problem, token);

@@ -36,11 +36,13 @@ struct RoundEntry {
     std::string time;  // given by the caller, as LogEntry's
     int vms = 0;
     double seconds = 0;
-    std::string problem;  // empty: the round gave its tiles
+    std::string problem;   // empty: the round gave its tiles
+    bool listing = false;  // the listing a page's visit begins with, not a health round
 };
 
 // "TIME page health round: 200 VMs in 1.234 s", or "TIME page health round failed after
-// 0.500 s: WHY" (WHY escaped and cut as a request's verdict, `token` never written).
+// 0.500 s: WHY" (WHY escaped and cut as a request's verdict, `token` never written); "page
+// listing" in place of "page health round" for a listing.
 std::string RoundLine(const RoundEntry& entry, std::string_view token);
 
 // The address the console shows at start, the one place the token is printed:

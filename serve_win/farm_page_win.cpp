@@ -71,32 +71,56 @@ void FarmPageLoops::Wait(double seconds) {
 
 void FarmPageLoops::HealthLoop(std::stop_token stop) {
     double last = -std::numeric_limits<double>::infinity();
+    bool visiting = false;  // a page is open, and its visit has had its listing
     while (!stop.stop_requested()) {
         const double now = Now();
-        if (!page_.PageOpen(now) || now - last < health_interval_s_) {
-            Wait(page_.PageOpen(now) ? std::min(kLookAgainSeconds, last + health_interval_s_ - now)
-                                     : kLookAgainSeconds);
+        const bool open = page_.PageOpen(now);
+        if (!open) visiting = false;
+        if (!open || now - last < health_interval_s_) {
+            Wait(open ? std::min(kLookAgainSeconds, last + health_interval_s_ - now)
+                      : kLookAgainSeconds);
             continue;
         }
         last = now;
-        const serve::RunAnswer answer = serve::AnswerRun(R"({"argv":["health"]})", service_, stop);
-        const Document& document = answer.reply.body;
-        serve::RoundEntry round;
-        if (document.contains("vms")) {
-            page_.HealthRound(document);
-            if (document["vms"].is_array()) round.vms = static_cast<int>(document["vms"].size());
-        } else {
-            std::string message = "the health round failed";
-            if (document.contains("error") && document["error"].contains("message") &&
-                document["error"]["message"].is_string())
-                message = document["error"]["message"].get<std::string>();
-            page_.HealthFailed(message);
-            round.problem = message;
+        // A page that has just come: the listing first, which draws its tiles long before a
+        // health round at a few hundred VMs has read every VM; the round follows at once.
+        if (!visiting) {
+            visiting = true;
+            Round("list", stop);
+            if (stop.stop_requested()) break;
         }
-        round.seconds = Now() - now;
-        if (on_round_) on_round_(std::move(round));
-        changed_.notify_all();  // the workers: the running VMs are known
+        Round("health", stop);
     }
+}
+
+void FarmPageLoops::Round(const std::string& verb, std::stop_token stop) {
+    const double began = Now();
+    const serve::RunAnswer answer =
+        serve::AnswerRun(R"({"argv":[")" + verb + R"("]})", service_, stop);
+    const Document& document = answer.reply.body;
+    serve::RoundEntry round;
+    round.listing = verb == "list";
+    // A health round that found VMs unhealthy is not ok, but its readings are the tiles.
+    const bool read = document.contains("vms") &&
+                      (!round.listing || (document.contains("ok") && document["ok"] == true));
+    if (read) {
+        if (round.listing)
+            page_.Listing(document);
+        else
+            page_.HealthRound(document);
+        if (document["vms"].is_array()) round.vms = static_cast<int>(document["vms"].size());
+    } else {
+        std::string message = round.listing ? "the listing failed" : "the health round failed";
+        if (document.contains("error") && document["error"].contains("message") &&
+            document["error"]["message"].is_string())
+            message = document["error"]["message"].get<std::string>();
+        // A failed listing leaves the page as it was: the health round that follows says why.
+        if (!round.listing) page_.HealthFailed(message);
+        round.problem = message;
+    }
+    round.seconds = Now() - began;
+    if (on_round_) on_round_(std::move(round));
+    changed_.notify_all();  // the workers: the running VMs are known
 }
 
 void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {

@@ -2,9 +2,10 @@
 // Chromium, driven by the page test's playwright-core, against MEmuFarm serve under Wine
 // (scripts/bench.sh starts this once memu_bench names the service's port and token).
 // Prints "name value" lines for memu_bench:
-//   tiles_s      from navigation to every tile drawn with its state
+//   tiles_s      from navigation to every tile drawn with its state (running or stopped)
+//   verdicts_s   from navigation to every tile with its health verdict (none "checking")
 //   thumbs_s     from navigation to every tile's thumbnail loaded
-//   tiles, thumbs  how many there were at those times (or at the time limit)
+//   tiles, verdicts, thumbs  how many there were at those times (or at the time limit)
 // and the same, warm_*, for a second page opened while the service holds the first one's.
 // Usage: node first-load.mjs PORT TOKEN VMS
 import { chromium } from '../../tests/page/node_modules/playwright-core/index.mjs';
@@ -23,11 +24,12 @@ setTimeout(() => {
 async function counts(page) {
   return page.evaluate(() => {
     const tiles = [...document.querySelectorAll('.tile[data-state]')];
+    const verdicts = tiles.filter((tile) => tile.dataset.state !== 'checking');
     const thumbs = tiles.filter((tile) => {
       const img = tile.querySelector('.shot img');
       return img && !img.hidden && img.complete && img.naturalWidth > 0;
     });
-    return { tiles: tiles.length, thumbs: thumbs.length };
+    return { tiles: tiles.length, verdicts: verdicts.length, thumbs: thumbs.length };
   });
 }
 
@@ -47,11 +49,14 @@ async function load(browser, prefix) {
   const start = Date.now();
   await page.goto(`${BASE}/?token=${token}`, { timeout: LIMIT_MS });
   const tiles = await until(page, start, (seen) => seen.tiles >= VMS);
+  const verdicts = await until(page, start, (seen) => seen.verdicts >= VMS);
   const thumbs = await until(page, start, (seen) => seen.thumbs >= VMS);
   await context.close();
   return [
     `${prefix}tiles_s ${tiles.seconds.toFixed(3)}`,
     `${prefix}tiles ${tiles.tiles}`,
+    `${prefix}verdicts_s ${verdicts.seconds.toFixed(3)}`,
+    `${prefix}verdicts ${verdicts.verdicts}`,
     `${prefix}thumbs_s ${thumbs.seconds.toFixed(3)}`,
     `${prefix}thumbs ${thumbs.thumbs}`,
   ];

@@ -6,7 +6,7 @@
 const TEXTS = {
   en: {
     all: 'All', running: 'Running', stopped: 'Stopped', unhealthy: 'Unhealthy',
-    healthy: 'healthy', search: 'Search title or index', start: 'Start', stop: 'Stop',
+    healthy: 'healthy', checking: 'checking', search: 'Search title or index', start: 'Start', stop: 'Stop',
     restart: 'Restart', screenshot: 'Screenshot', type: 'Type', type_here: 'Text to type',
     select_shown: 'Select shown', select_none: 'Clear', selected: '{n} selected',
     counts: '{vms} VMs, {running} running, {unhealthy} unhealthy',
@@ -17,7 +17,7 @@ const TEXTS = {
   },
   zh: {
     all: '全部', running: '运行中', stopped: '已停止', unhealthy: '异常',
-    healthy: '正常', search: '搜索标题或编号', start: '启动', stop: '停止',
+    healthy: '正常', checking: '检查中', search: '搜索标题或编号', start: '启动', stop: '停止',
     restart: '重启', screenshot: '截图', type: '输入', type_here: '要输入的文字',
     select_shown: '选择显示的', select_none: '清除选择', selected: '已选 {n} 台',
     counts: '共 {vms} 台，运行 {running} 台，异常 {unhealthy} 台',
@@ -39,6 +39,9 @@ function t(key, values) {
 const $ = (id) => document.getElementById(id);
 const CSRF = document.querySelector('meta[name="csrf"]').getAttribute('content');
 const POLL_MS = 2000;
+// While the service has not yet given the tiles their verdicts (a fresh visit's listing is
+// shown, its health round still running), the page asks more often, to draw them at once.
+const CHECKING_POLL_MS = 500;
 
 const page = {
   version: null,
@@ -49,11 +52,18 @@ const page = {
   search: '',
   focus: null,
   readOnly: true,
+  checking: true,
 };
 
 function stateOf(vm) {
   if (!vm.started) return 'stopped';
+  if (vm.healthy == null) return 'checking';
   return vm.healthy ? 'healthy' : 'unhealthy';
+}
+
+function verdictText(vm) {
+  const state = stateOf(vm);
+  return state === 'checking' ? t('checking') : state === 'healthy' ? t('healthy') : t('unhealthy');
 }
 
 function megabytes(bytes) {
@@ -62,7 +72,7 @@ function megabytes(bytes) {
 
 function facts(vm) {
   const lines = ['#' + vm.index + '  ' + (vm.started ? t('state_running') : t('state_stopped')) +
-    (vm.started ? ', ' + (vm.healthy ? t('healthy') : t('unhealthy')) : '')];
+    (vm.started ? ', ' + verdictText(vm) : '')];
   if (vm.reason) lines.push(t('reason') + ': ' + vm.reason);
   if (vm.started) {
     lines.push(t('cpu') + ': ' + (vm.cpu_ratio == null ? '-' : (vm.cpu_ratio * 100).toFixed(1) + '%') +
@@ -209,11 +219,13 @@ async function poll() {
       const state = await response.json();
       if (page.version == null) say('');
       page.version = state.version;
+      page.checking = !!state.checking;
       draw(state);
     } else if (response.status !== 204) {
       say(t('lost', { why: response.status }), true);
     }
-    if (page.focus != null) next = 1000;
+    if (page.checking) next = CHECKING_POLL_MS;
+    if (page.focus != null) next = Math.min(next, 1000);
   } catch (error) {
     say(t('lost', { why: error.message }), true);
   }

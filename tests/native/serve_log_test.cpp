@@ -101,6 +101,7 @@ struct RoundRow {
     double seconds;
     std::string problem;
     std::string line;
+    bool listing = false;
 };
 
 class ServeRoundLine : public testing::TestWithParam<RoundRow> {};
@@ -114,6 +115,7 @@ TEST_P(ServeRoundLine, SaysTheRoundsTime) {
     entry.vms = row.vms;
     entry.seconds = row.seconds;
     entry.problem = row.problem;
+    entry.listing = row.listing;
     EXPECT_EQ(serve::RoundLine(entry, kToken), row.line);
 }
 
@@ -131,7 +133,12 @@ INSTANTIATE_TEST_SUITE_P(
                  "installed"},
         RoundRow{"failed_with_a_line_break_and_the_token", 0, 2, "bad\r\nline " + kToken,
                  "2026-12-09T13:00:00Z page health round failed after 2.000 s: bad\\x0D\\x0Aline "
-                 "[token]"}),
+                 "[token]"},
+        RoundRow{"a_visits_listing", 200, 2.5, "",
+                 "2026-12-09T13:00:00Z page listing: 200 VMs in 2.500 s", true},
+        RoundRow{"a_failed_listing", 0, 0.25, "no emulator is installed",
+                 "2026-12-09T13:00:00Z page listing failed after 0.250 s: no emulator is installed",
+                 true}),
     RowName());
 
 struct StartRow {

@@ -252,6 +252,77 @@ TEST(ServePageState, AFailedRoundShowsItsProblemOnceAndKeepsTheTiles) {
     EXPECT_TRUE(state.SetHealth(Health({{0, "a", true, true}})));  // the problem is cleared
 }
 
+// A `list --json` document: index, title, started, as the listing gives them.
+Document Listing(std::vector<std::tuple<int, const char*, bool>> vms) {
+    Document listing;
+    listing["ok"] = true;
+    Document list = Document::array();
+    for (const auto& [index, title, started] : vms) {
+        Document vm;
+        vm["index"] = index;
+        vm["title"] = title;
+        vm["started"] = started;
+        vm["pid"] = started ? 4000 + index : 0;
+        list.push_back(vm);
+    }
+    listing["vms"] = list;
+    return listing;
+}
+
+// A page's visit begins with a listing: its tiles come long before a health round's, with the
+// state the listing tells and the verdict still to come; the round then fills the verdicts.
+TEST(ServePageState, AListingDrawsTheTilesBeforeTheRoundAndTheRoundTheirVerdicts) {
+    serve::PageState state({15, 10, false});
+    EXPECT_EQ(Document::parse(*state.Since(std::nullopt))["checking"], true);  // nothing read
+    state.SetHealth(Health({{0, "a", true, true}, {1, "b", true, true}, {2, "c", true, true}}));
+    state.SetPicture(2, false, {"jpeg-2", "", 1280, 720});
+    const std::uint64_t held = state.Version();
+
+    // The next visit: VM 2 is gone, VM 1 stopped, VM 0's title changed.
+    EXPECT_TRUE(state.SetListing(Listing({{0, kFarmTitle, true}, {1, "b", false}})));
+    EXPECT_GT(state.Version(), held);
+    Document document = Document::parse(*state.Since(held));
+    EXPECT_EQ(document["checking"], true);
+    ASSERT_EQ(document["vms"].size(), 2u);
+    EXPECT_EQ(document["vms"][0]["title"], kFarmTitle);
+    EXPECT_EQ(document["vms"][0]["started"], true);
+    EXPECT_TRUE(document["vms"][0]["healthy"].is_null());  // last visit's verdict is not shown
+    EXPECT_TRUE(document["vms"][0]["cpu_ratio"].is_null());
+    EXPECT_EQ(document["vms"][1]["started"], false);
+    EXPECT_FALSE(state.Picture(2, false));  // gone with its VM
+    EXPECT_FALSE(state.SetListing(Listing({{0, kFarmTitle, true}, {1, "b", false}})));
+
+    // The round: the same VMs, now with their verdicts.
+    EXPECT_TRUE(state.SetHealth(Health({{0, kFarmTitle, true, false}, {1, "b", false, false}})));
+    document = Document::parse(*state.Since(std::nullopt));
+    EXPECT_EQ(document["checking"], false);
+    EXPECT_EQ(document["vms"][0]["healthy"], false);
+    EXPECT_EQ(document["vms"][0]["reason"], "adb does not answer");
+}
+
+TEST(ServePageState, ARoundThatFailsAfterTheListingEndsTheChecking) {
+    serve::PageState state({15, 10, false});
+    state.SetListing(Listing({{0, "a", true}}));
+    const std::uint64_t listed = state.Version();
+    EXPECT_TRUE(state.SetProblem(""));  // no words, but the checking is over
+    const Document document = Document::parse(*state.Since(listed));
+    EXPECT_EQ(document["checking"], false);
+    EXPECT_EQ(document["vms"].size(), 1u);
+}
+
+// A round that reads the farm just as the listing did still ends the checking: the page must
+// hear of it even though no tile changed.
+TEST(ServePageState, ARoundEqualToTheListingIsStillANewDocument) {
+    serve::PageState state({15, 10, false});
+    Document health = Health({{0, "a", false, false}});
+    health["vms"][0]["healthy"] = Document();
+    health["vms"][0]["cpu_ratio"] = Document();
+    state.SetListing(Listing({{0, "a", false}}));
+    const std::uint64_t listed = state.Version();
+    EXPECT_TRUE(state.SetHealth(health));
+    EXPECT_GT(state.Version(), listed);
+}
+
 // --- Sessions and CSRF -----------------------------------------------------------------------
 
 class CountingRandom : public serve::RandomSource {
@@ -495,6 +566,17 @@ TEST(ServePageDoors, TheStateOpensThePageAndAnUnchangedVersionGetsNoBytes) {
                        serve::Door::kPageState)
                   .status,
               200);
+}
+
+TEST(ServePageDoors, TheListingsRunningVmsAreCapturedBeforeAnyRound) {
+    PageDoors doors;
+    doors.service.Listing(Listing({{0, "a", false}, {1, "b", true}}));
+    EXPECT_EQ(doors.Ask("/api/page/state", serve::Door::kPageState).status, 200);
+    const std::optional<serve::CapturePick> pick = doors.service.NextCapture(101);
+    ASSERT_TRUE(pick);
+    EXPECT_EQ(pick->index, 1);  // the running one; the stopped VM has no screen to take
+    EXPECT_FALSE(pick->full);
+    EXPECT_FALSE(doors.service.NextCapture(101));  // VM 0 is stopped: nothing else is due
 }
 
 struct ImageRow {

@@ -26,6 +26,19 @@ function test(name, fn, seconds = 90) {
 }
 // The service's own requests, bounded the same way.
 const bounded = (seconds = 60) => AbortSignal.timeout(seconds * 1000);
+// A browser step that has no time-out of its own (a new page, its close), or one whose own is
+// the browser's default: bounded, and named when it does not end.
+async function within(what, promise, seconds = 20) {
+  let timer;
+  const late = new Promise((resolve, reject) => {
+    timer = setTimeout(() => reject(new Error(what + ' did not end within ' + seconds + ' s')), seconds * 1000);
+  });
+  try {
+    return await Promise.race([promise, late]);
+  } finally {
+    clearTimeout(timer);
+  }
+}
 
 function journal() {
   return fs.readFileSync(path.join(SIM, 'sim-journal.txt'), 'latin1').replace(/\r/g, '');
@@ -213,13 +226,23 @@ test('a request from another origin, or without the CSRF token, changes nothing'
         headers: {'Content-Type': 'text/plain'}, body: ${JSON.stringify(body)}}).finally(() => document.getElementById('f').submit());</script>`);
   });
   await new Promise((resolve) => evil.listen(0, '127.0.0.1', resolve));
-  const other = await context.newPage();
-  const refused = other.waitForResponse((r) => r.url() === URL_BASE + '/api/run' && r.request().resourceType() === 'document');
-  await other.goto(`http://127.0.0.1:${evil.address().port}/`);
-  assert.equal((await refused).status(), 403);
-  await other.close();
-  evil.closeAllConnections();
-  evil.close();
+  // The other site's server ends whatever happens here: one left listening would keep node
+  // from ever ending the run.
+  try {
+    const other = await within('a new page', context.newPage());
+    const refused = other.waitForResponse((r) => r.url() === URL_BASE + '/api/run' && r.request().resourceType() === 'document',
+      { timeout: 20000 });
+    await within('the other site\'s page', other.goto(`http://127.0.0.1:${evil.address().port}/`, { timeout: 20000 }));
+    assert.equal((await within('the refused form', refused)).status(), 403);
+    // The refusal is a navigation to this server's origin: closing the page while Chromium
+    // commits it can leave the close unanswered for good (a known Chromium race), so the close
+    // waits until the refusal has loaded.
+    await other.waitForURL(URL_BASE + '/api/run', { waitUntil: 'load', timeout: 20000 });
+    await within('the other page\'s close', other.close());
+  } finally {
+    evil.closeAllConnections();
+    evil.close();
+  }
   assert.ok(startedVms().has(0), 'VM 0 still runs');
   assert.doesNotMatch(journal(), /memuc stop -i 0/);
 });

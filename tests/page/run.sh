@@ -52,5 +52,12 @@ export PAGE_URL="http://127.0.0.1:$port" PAGE_TOKEN="$token" SHOTS_DIR="$root/bu
 export SIM_ROOT="$WINEPREFIX/drive_c/Program Files/Microvirt"
 cd "$here" && timeout 600 node --test --test-concurrency=1 --test-reporter=tap page.test.mjs
 status=$?
-if [ "$status" -ne 0 ]; then echo "# ---- service"; tail -n 60 "$tmp/server.err" | sed 's/^/# /'; fi
+if [ "$status" -ne 0 ]; then
+  # What the service was asked besides the page's own polling, then how it ended.
+  echo "# ---- service (its requests but the state and the pictures)"
+  grep -v -e ' page-state - ' -e ' page-image - ' -e ' page health round' "$tmp/server.err" |
+    tail -n 200 | sed 's/^/# /'
+  echo "# ---- service (its last lines)"
+  tail -n 20 "$tmp/server.err" | sed 's/^/# /'
+fi
 exit "$status"
