@@ -62,11 +62,18 @@ FarmOutcome Listed(bool ok, std::vector<VmRecord> vms, std::string output = "") 
 FarmOutcome HealthOf(bool listed, std::string message) {
     HealthRound round;
     round.listed = listed;
+    if (!listed) {  // as a round whose listing failed holds it
+        round.exit_code = 1;
+        round.failure = message;
+    }
     round.report.sampled_at = 134116128000000000;  // 2025-12-31T00:00:00Z
     FarmOutcome outcome;
     outcome.what = round;
     outcome.message = std::move(message);
-    if (!outcome.message.empty()) outcome.exit_code = 1;
+    if (!outcome.message.empty()) {
+        outcome.exit_code = 1;
+        outcome.ok = false;
+    }
     return outcome;
 }
 
@@ -115,6 +122,17 @@ INSTANTIATE_TEST_SUITE_P(
                  {"health"},
                  HealthOf(false, "memuc listvms failed"),
                  "err:MEmuFarm: memuc listvms failed\n"},
+        PrintRow{"a_health_round_asked_for_json_prints_its_document",
+                 {"health", "--json"},
+                 HealthOf(true, ""),
+                 "json:{\"ok\":true,\"sampled_at\":\"2025-12-31T00:00:00Z\",\"running\":0,"
+                 "\"unhealthy\":0,\"vms\":[]}\n"},
+        PrintRow{"a_failed_health_round_asked_for_json_prints_its_document_and_why",
+                 {"health", "--json"},
+                 HealthOf(false, "memuc listvms failed"),
+                 "json:{\"ok\":false,\"sampled_at\":\"2025-12-31T00:00:00Z\",\"running\":0,"
+                 "\"unhealthy\":0,\"vms\":[],\"error\":{\"exit_code\":1,\"message\":"
+                 "\"memuc listvms failed\"}}\n|err:MEmuFarm: memuc listvms failed\n"},
         PrintRow{"a_watch_has_printed_its_rounds_already",
                  {"health", "--watch", "15"},
                  HealthOf(true, "stopped by Ctrl+C"),
