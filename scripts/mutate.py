@@ -382,7 +382,8 @@ def report(mutants):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--files", nargs="+", help="source files to mutate (default: all)")
-    parser.add_argument("--limit", type=int, help="mutants drawn per folder")
+    parser.add_argument("--limit", type=int,
+                        help="mutants drawn per folder (with --files, per folder of those files)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the draw")
     parser.add_argument("--kinds", nargs="+", help="only these kinds of fault")
     parser.add_argument("--at", nargs="+", metavar="FILE:LINE",
@@ -404,7 +405,8 @@ def main():
     if args.limit is not None:
         draw = random.Random(args.seed)
         chosen = []
-        for folder in FOLDERS:
+        # Per folder: the default folders, or those of the files named.
+        for folder in sorted({m.folder() for m in mutants}) if args.files else FOLDERS:
             mine = [m for m in mutants if m.folder() == folder]
             chosen += draw.sample(mine, min(args.limit, len(mine)))
         mutants = chosen
