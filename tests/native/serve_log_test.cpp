@@ -80,6 +80,17 @@ INSTANTIATE_TEST_SUITE_P(
                   }}),
     RowName());
 
+// A field is cut after 256 bytes: one of 256 is kept whole, one of 257 loses its last byte.
+TEST(ServeLog, CutsAFieldPastItsLength) {
+    serve::LogEntry entry = Entry();
+    entry.command = std::string(256, 'c');
+    EXPECT_NE(serve::LogLine(entry, kToken).find(" " + std::string(256, 'c') + " 200"),
+              std::string::npos);
+    entry.command = std::string(257, 'c');
+    EXPECT_NE(serve::LogLine(entry, kToken).find(" " + std::string(256, 'c') + "... 200"),
+              std::string::npos);
+}
+
 TEST(ServeLog, KeepsTheQueryButTheToken) {
     EXPECT_EQ(serve::TargetWithoutToken("/?a=1&token=x&b=2"), "/?a=1&b=2");
     EXPECT_EQ(serve::TargetWithoutToken("/?token=x"), "/");
@@ -170,7 +181,12 @@ INSTANTIATE_TEST_SUITE_P(
         StartRow{"ipv6_everywhere", "::", 9000, "t", "http://[::1]:9000/?token=t"},
         StartRow{"interface", "192.168.1.5", 8080, "t", "http://192.168.1.5:8080/?token=t"},
         StartRow{"token_file_punctuation", "127.0.0.1", 8080, "a+b/c=&d%e#f",
-                 "http://127.0.0.1:8080/?token=a%2Bb%2Fc%3D%26d%25e%23f"}),
+                 "http://127.0.0.1:8080/?token=a%2Bb%2Fc%3D%26d%25e%23f"},
+        // Each end of the unreserved ranges stays as it is; the bytes just past them do not.
+        StartRow{"unreserved_ends", "127.0.0.1", 8080, "azAZ09-._~",
+                 "http://127.0.0.1:8080/?token=azAZ09-._~"},
+        StartRow{"just_past_the_ends", "127.0.0.1", 8080,
+                 "`{@[/:", "http://127.0.0.1:8080/?token=%60%7B%40%5B%2F%3A"}),
     RowName());
 
 }  // namespace

@@ -250,6 +250,21 @@ TEST(ServePageState, AFailedRoundShowsItsProblemOnceAndKeepsTheTiles) {
     EXPECT_EQ(document["problem"], "no emulator");
     EXPECT_EQ(document["vms"].size(), 1u);
     EXPECT_TRUE(state.SetHealth(Health({{0, "a", true, true}})));  // the problem is cleared
+    EXPECT_EQ(Document::parse(*state.Since(std::nullopt))["problem"], "");
+}
+
+// What is not a VM's reading is passed over: an entry that is no object, or has no whole
+// number for its index.
+TEST(ServePageState, AnEntryWithoutAnIndexIsNoTile) {
+    serve::PageState state({15, 10, false});
+    Document health = Health({{0, "a", true, true}});
+    health["vms"].push_back("not a VM");
+    health["vms"].push_back(Document{{"title", "no index"}});
+    health["vms"].push_back(Document{{"index", "1"}, {"title", "a text index"}});
+    EXPECT_TRUE(state.SetHealth(health));
+    const Document document = Document::parse(*state.Since(std::nullopt));
+    ASSERT_EQ(document["vms"].size(), 1u);
+    EXPECT_EQ(document["vms"][0]["index"], 0);
 }
 
 // A `list --json` document: index, title, started, as the listing gives them.
@@ -540,6 +555,24 @@ TEST(ServePageDoors, TheTokenOpensASessionAndTheCookieThePage) {
     EXPECT_EQ(page.body.find(id), std::string::npos);  // the cookie's value is not in the page
 }
 
+TEST(ServePageDoors, ASessionThatHasEndedGetsNoPage) {
+    PageDoors doors;
+    const serve::PageReply page =
+        doors.Ask("/", serve::Door::kPage, serve::Admitted::kSession, "no-such-session");
+    EXPECT_EQ(page.status, 401);
+    EXPECT_EQ(page.body.find("csrf"), std::string::npos);
+}
+
+TEST(ServePageDoors, ThePagesOwnFilesAndNoOther) {
+    PageDoors doors;
+    const serve::PageReply script = doors.Ask("/page.js", serve::Door::kPageFile);
+    EXPECT_EQ(script.status, 200);
+    EXPECT_NE(script.content_type.find("javascript"), std::string::npos) << script.content_type;
+    EXPECT_FALSE(script.body.empty());
+    EXPECT_EQ(doors.Ask("/page.js?v=1", serve::Door::kPageFile).status, 200);
+    EXPECT_EQ(doors.Ask("/other.js", serve::Door::kPageFile).status, 404);
+}
+
 TEST(ServePageDoors, TheStateOpensThePageAndAnUnchangedVersionGetsNoBytes) {
     PageDoors doors;
     EXPECT_FALSE(doors.service.PageOpen(100));
@@ -616,6 +649,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ImageRow{"no_picture_yet", "/api/page/image?vm=0", 404, nullptr, "no-store"},
                     ImageRow{"no_vm", "/api/page/image", 400, nullptr, "no-store"},
                     ImageRow{"vm_not_a_number", "/api/page/image?vm=1x", 400, nullptr, "no-store"},
+                    ImageRow{"vm_at_the_largest_index", "/api/page/image?vm=2147483647", 404,
+                             nullptr, "no-store"},
                     ImageRow{"vm_too_large", "/api/page/image?vm=2147483648", 400, nullptr,
                              "no-store"}),
     RowName());
