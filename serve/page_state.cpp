@@ -54,29 +54,22 @@ PageState::PageState(PageSettings settings) : settings_(settings) {
 }
 
 bool PageState::SetHealth(const Document& health) {
-    std::set<int32_t> named;
-    Document tiles = TilesOf(health, named);
-    DropPictures(named);
     std::string sampled_at;
     if (const auto at = health.find("sampled_at"); at != health.end() && at->is_string())
         sampled_at = at->get<std::string>();
-    return SetTiles(std::move(tiles), sampled_at, false);
+    return SetTiles(health, sampled_at, false);
 }
 
 bool PageState::SetListing(const Document& listing) {
-    std::set<int32_t> named;
-    Document tiles = TilesOf(listing, named);
-    DropPictures(named);
-    return SetTiles(std::move(tiles), sampled_at_, true);
+    return SetTiles(listing, sampled_at_, true);
 }
 
-void PageState::DropPictures(const std::set<int32_t>& named) {
+bool PageState::SetTiles(const Document& document, const std::string& sampled_at, bool checking) {
+    std::set<int32_t> named;
+    Document tiles = TilesOf(document, named);
     for (auto* pictures : {&thumbs_, &fulls_})
         for (auto it = pictures->begin(); it != pictures->end();)
             it = named.count(it->first) ? std::next(it) : pictures->erase(it);
-}
-
-bool PageState::SetTiles(Document tiles, const std::string& sampled_at, bool checking) {
     // The time of the round alone is no change: a page that has every tile as it is needs no
     // new document because the farm was read again.
     const bool changed = tiles != tiles_ || !problem_.empty() || checking != checking_;

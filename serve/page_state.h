@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "farm/report/outcome_document.h"
@@ -55,8 +54,8 @@ public:
     const PagePicture* Picture(int32_t index, bool full) const;
 
 private:
-    void DropPictures(const std::set<int32_t>& named);
-    bool SetTiles(Document tiles, const std::string& sampled_at, bool checking);
+    // The tiles of a health or listing document; the VMs it does not name lose their pictures.
+    bool SetTiles(const Document& document, const std::string& sampled_at, bool checking);
     void Changed();
 
     PageSettings settings_;

@@ -86,20 +86,20 @@ void FarmPageLoops::HealthLoop(std::stop_token stop) {
         // health round at a few hundred VMs has read every VM; the round follows at once.
         if (!visiting) {
             visiting = true;
-            Round("list", stop);
+            Round(true, stop);
             if (stop.stop_requested()) break;
         }
-        Round("health", stop);
+        Round(false, stop);
     }
 }
 
-void FarmPageLoops::Round(const std::string& verb, std::stop_token stop) {
+void FarmPageLoops::Round(bool listing, std::stop_token stop) {
     const double began = Now();
-    const serve::RunAnswer answer =
-        serve::AnswerRun(R"({"argv":[")" + verb + R"("]})", service_, stop);
+    const serve::RunAnswer answer = serve::AnswerRun(
+        listing ? R"({"argv":["list"]})" : R"({"argv":["health"]})", service_, stop);
     const Document& document = answer.reply.body;
     serve::RoundEntry round;
-    round.listing = verb == "list";
+    round.listing = listing;
     // A health round that found VMs unhealthy is not ok, but its readings are the tiles.
     const bool read = document.contains("vms") &&
                       (!round.listing || (document.contains("ok") && document["ok"] == true));

@@ -37,8 +37,9 @@ public:
 
 private:
     void HealthLoop(std::stop_token stop);
-    // One `list` or `health` run, its document given to the page, its line to the log.
-    void Round(const std::string& verb, std::stop_token stop);
+    // One `list` (a visit's listing) or `health` run, its document given to the page, its line
+    // to the log.
+    void Round(bool listing, std::stop_token stop);
     void CaptureLoop(std::stop_token stop, int worker);
     std::optional<serve::PagePicture> Capture(const serve::CapturePick& pick, int worker);
     // Waits `seconds` at most, less when a page asks or the loops end.
