@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app_version.h"
 #include "cli/console_io_win.h"
@@ -14,6 +15,7 @@
 #include "cli/system_facts_win.h"
 #include "farm/run/farm_run.h"
 #include "farm/run/farm_system_win.h"
+#include "process/run_console_win.h"
 #include "serve_win/serve_command_win.h"
 #include "win/dll_search.h"
 #include "win/wide_text.h"
@@ -63,6 +65,8 @@ FarmProgress Guarded(FarmProgress progress) {
 
 int wmain(int argc, wchar_t** argv) {
     LoadDllsFromSystemFolderOnly();
+    if (argc == 3 && std::wstring_view(argv[1]) == kConsoleKeeperWord)
+        return KeepConsoleFor(argv[2]);
     WinFarmConsole console;
 
     std::string bad_argument;
@@ -95,6 +99,7 @@ int wmain(int argc, wchar_t** argv) {
             break;
     }
     FarmRequest& request = parsed.request;
+    JoinARunConsole();
     if (request.verb->name == std::string_view("mcp")) return ServeMcp(request);
     if (request.verb->name == std::string_view("serve")) return ServeHttp(request);
 

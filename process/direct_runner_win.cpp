@@ -19,11 +19,6 @@ ToolRun NotStarted(const ToolCommand& command, DWORD error) {
 
 }  // namespace
 
-bool ToolsNeedConsolesOfTheirOwn() {
-    DWORD attached[2] = {};
-    return GetConsoleProcessList(attached, 2) < 2;
-}
-
 ToolRun DirectToolRunner::Run(const ToolCommand& command, const ToolRunOptions& options) {
     CaptureRequest request;
     request.application = WideFromGbk(command.folder + command.program);

@@ -18,12 +18,3 @@ public:
 private:
     bool console_per_tool_;
 };
-
-// Whether the tools this process starts need hidden consoles of their own: when this process
-// has no console, a console tool would open a window; when the console was made for this
-// process alone (its caller has none, as a script capturing our output through pipes), a tool
-// left running on it would keep it alive, and with it what that console holds of the caller's
-// (Wine's console host holds copies of the handles we were started with, the caller's pipes
-// among them). On a console shared with the caller the tools share it too, and save the start
-// of a console each. Asked once, before any tool starts.
-bool ToolsNeedConsolesOfTheirOwn();

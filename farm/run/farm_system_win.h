@@ -9,6 +9,7 @@
 #include "install/console_build_store_win.h"
 #include "process/direct_runner_win.h"
 #include "process/process_source_win.h"
+#include "process/run_console_win.h"
 
 class WinFarmSystem : public FarmSystem {
 public:

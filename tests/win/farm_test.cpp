@@ -4,12 +4,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <map>
 
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "control/command_line_args.h"
@@ -291,6 +293,98 @@ TEST_F(FarmTest, AToolLeftRunningHoldsNoneOfTheCallersPipes) {
     for (int waited_ms = 0; SimJournalLines(root_).size() < 2 && waited_ms < 10000; waited_ms += 50)
         Sleep(50);
     EXPECT_EQ(SimJournalLines(root_), std::vector<std::string>(2, "memuc.exe memuc start -i 1"));
+}
+
+int ProcessCount(const wchar_t* exe) {
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry))
+        count += _wcsicmp(entry.szExeFile, exe) == 0;
+    return count;
+}
+
+// Console hosts alive now: each console, hidden or not, is one.
+int ConsoleHosts() {
+    return ProcessCount(L"conhost.exe");
+}
+
+// MEmuFarm on a console of its own that shows its output, as from a shortcut; ended at the
+// limit.
+DWORD RunFarmOnItsOwnConsole(const std::vector<std::string>& args, DWORD limit_ms) {
+    std::string line = "MEmuFarm.exe";
+    for (const std::string& arg : args) {
+        line += ' ';
+        line += cmdline::QuoteArgument(arg);
+    }
+    std::wstring wide = WideFromGbk(line);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    const std::wstring exe = WideFromGbk(BinDir() + "MEmuFarm.exe");
+    if (!CreateProcessW(exe.c_str(), wide.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                        nullptr, nullptr, &startup, &info))
+        return 9999;
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    DWORD code = 9999;
+    if (WaitForSingleObject(process.get(), limit_ms) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.get(), &code);
+    } else {
+        TerminateProcess(process.get(), 9999);
+    }
+    return code;
+}
+
+// The tools of a run whose output goes to a caller's pipes share one hidden console made for
+// the run, and the program that made it is gone once the tools run; when MEmuFarm's own
+// console shows its output, each tool gets a hidden console of its own instead.
+TEST_F(FarmTest, TheToolsOfARunShareOneConsoleUnlessOursShowsTheOutput) {
+    SetSimSwitches(root_, "memuc.exe getconfig delay=3000\r\n");
+    const std::vector<std::string> args = {"getconfig", "0-2", "cpus", "--parallel", "3"};
+    const struct {
+        const char* name;
+        bool piped;
+        int least_more, most_more;  // console hosts beside those before, while the tools run
+    } rows[] = {
+        {"through pipes", true, 1, 1},
+        {"on a console of its own", false, 3, 1000},
+    };
+    for (const auto& row : rows) {
+        ClearSimJournal(root_);
+        Sleep(500);  // the last row's consoles go
+        const int before = ConsoleHosts();
+        std::atomic<bool> done{false};
+        std::atomic<int> most{-1};
+        std::atomic<int> keepers{0};
+        std::thread watch([&] {
+            while (!done) {
+                if (SimJournalLines(root_).size() >= 3) {
+                    Sleep(500);  // every tool is in its delay
+                    most = ConsoleHosts();
+                    keepers = ProcessCount(L"MEmuFarm.exe");
+                    return;
+                }
+                Sleep(20);
+            }
+        });
+        DWORD code = 0;
+        if (row.piped) {
+            code = RunFarmPiped(args, 30000).code;
+        } else {
+            code = RunFarmOnItsOwnConsole(args, 30000);
+        }
+        done = true;
+        watch.join();
+        EXPECT_EQ(code, 0u) << row.name;
+        ASSERT_GE(most, 0) << row.name << ": the tools never ran";
+        EXPECT_GE(most - before, row.least_more) << row.name;
+        EXPECT_LE(most - before, row.most_more) << row.name;
+        EXPECT_EQ(keepers, 1) << row.name << ": MEmuFarm alone, no keeper left";
+    }
 }
 
 // --- Over a set of VMs ----------------------------------------------------------------------
