@@ -117,6 +117,7 @@ struct Rules {
     bool hang = false;
     bool fail = false;
     bool missing = false;
+    bool no_raw = false;  // `screencap` without -p prints the PNG, as a device that has no raw
     uint32_t boot_ms = 2000;
 };
 
@@ -135,6 +136,8 @@ Rules ApplyRules(const std::string& root, const std::string& service, int vm) {
             return rules;
         } else if (behaviour == "fail") {
             rules.fail = true;
+        } else if (behaviour == "noraw") {
+            rules.no_raw = true;
         }
     }
     return rules;
@@ -221,6 +224,8 @@ private:
             Okay(s, Shell(root_, device, rules.boot_ms, service.substr(6)).text);
         } else if (service == "exec:screencap -p") {
             Okay(s, ScreenPng(index));
+        } else if (service == "exec:screencap") {
+            Okay(s, service_rules.no_raw ? ScreenPng(index) : ScreenRaw(index));
         } else if (service.rfind("exec:", 0) == 0) {
             Okay(s, Shell(root_, device, rules.boot_ms, service.substr(5)).text);
         } else {
