@@ -194,7 +194,8 @@ std::optional<serve::PagePicture> FarmPageLoops::Capture(const serve::CapturePic
             picture.screen = std::make_shared<const image::Picture>(std::move(*screen));
     } else {
         picture.bytes =
-            image::Encode(image::Scaled(*screen, std::min(kPageThumbWidth, screen->width)),
+            image::Encode(image::Scaled(*screen, std::min(kPageThumbWidth, screen->width),
+                                        image::ScaleFilter::kBox),
                           image::Format::kJpeg, kPageThumbQuality);
     }
     if (picture.bytes.empty()) return std::nullopt;

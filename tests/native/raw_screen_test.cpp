@@ -123,3 +123,22 @@ TEST(RawScreenHeaderTest, TheBoundHoldsTheLargestScreenRead) {
 }
 
 }  // namespace
+
+namespace {
+
+// The thumbnails' box filter: each pixel the mean of those it covers, the height in proportion.
+TEST(BoxScaledTest, EachPixelIsTheMeanOfThoseItCovers) {
+    image::Picture picture{4, 2, {}};
+    for (int i = 0; i < 8; ++i) {
+        const unsigned char value = i % 2 == 0 ? 10 : 30;  // 10 and 30 side by side
+        picture.rgb.insert(picture.rgb.end(), {value, value, value});
+    }
+    const image::Picture half = image::Scaled(picture, 2, image::ScaleFilter::kBox);
+    EXPECT_EQ(half.width, 2);
+    EXPECT_EQ(half.height, 1);
+    EXPECT_EQ(half.rgb, std::vector<unsigned char>(6, 20));
+    const image::Picture same = image::Scaled(picture, 4, image::ScaleFilter::kBox);
+    EXPECT_EQ(same.rgb, picture.rgb);
+}
+
+}  // namespace
