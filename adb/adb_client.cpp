@@ -192,8 +192,9 @@ AdbResult AdbClient::DeviceRequest(const std::string& serial, const std::string&
 }
 
 AdbResult AdbClient::Collect(const std::string& serial, const std::string& service,
-                             size_t most_bytes, const char* what, double deadline) {
-    std::string output;
+                             size_t most_bytes, const char* what, double deadline,
+                             std::string output) {
+    output.clear();
     const OutputSink collect = [&](std::string_view bytes, std::string* error) {
         if (output.size() + bytes.size() > most_bytes) {
             *error = std::string(what) + " is larger than " + std::to_string(most_bytes) + " bytes";
@@ -212,8 +213,9 @@ AdbResult AdbClient::Shell(const std::string& serial, const std::string& command
 }
 
 AdbResult AdbClient::Exec(const std::string& serial, const std::string& command, size_t most_bytes,
-                          double deadline) {
-    return Collect(serial, ExecRequest(command), most_bytes, "the command's output", deadline);
+                          double deadline, std::string buffer) {
+    return Collect(serial, ExecRequest(command), most_bytes, "the command's output", deadline,
+                   std::move(buffer));
 }
 
 AdbResult AdbClient::ExecToFile(const std::string& serial, const std::string& command,

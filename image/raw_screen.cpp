@@ -34,7 +34,7 @@ size_t RawScreenMostBytes(int64_t most_pixels) {
     return kLongHeader + static_cast<size_t>(most_pixels) * kMostPixelBytes;
 }
 
-Decoded DecodeRawScreen(std::string_view bytes, int64_t most_pixels) {
+Decoded DecodeRawScreen(std::string_view bytes, int64_t most_pixels, Picture reuse) {
     if (bytes.size() < kShortHeader) return {std::nullopt, "the raw screen has no header"};
     const uint32_t width = U32At(bytes, 0);
     const uint32_t height = U32At(bytes, 4);
@@ -59,7 +59,7 @@ Decoded DecodeRawScreen(std::string_view bytes, int64_t most_pixels) {
         return {std::nullopt, "the raw screen is " + std::to_string(bytes.size()) +
                                   " bytes, not a header and " + std::to_string(body) +
                                   " bytes of pixels"};
-    Picture picture;
+    Picture picture = std::move(reuse);
     picture.width = static_cast<int>(width);
     picture.height = static_cast<int>(height);
     picture.rgb.resize(static_cast<size_t>(pixels) * 3);

@@ -25,6 +25,8 @@ size_t RawScreenMostBytes(int64_t most_pixels);
 // The raw screen as its RGB picture, or why it is not one (`problem`): a header of neither
 // length before exactly width*height pixels, a format not read, no pixels, or more than
 // `most_pixels`.
-Decoded DecodeRawScreen(std::string_view bytes, int64_t most_pixels);
+// The picture's pixels are kept in `reuse`'s memory (its own otherwise), so a caller that gives
+// back the last picture allocates none from one screen to the next.
+Decoded DecodeRawScreen(std::string_view bytes, int64_t most_pixels, Picture reuse = {});
 
 }  // namespace image

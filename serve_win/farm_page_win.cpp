@@ -125,6 +125,7 @@ void FarmPageLoops::Round(bool listing, std::stop_token stop) {
 }
 
 void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {
+    CaptureMemory memory;  // this worker's, kept from one capture to the next
     while (!stop.stop_requested()) {
         const double now = Now();
         const std::optional<serve::CapturePick> pick = page_.NextCapture(now);
@@ -135,7 +136,7 @@ void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {
         }
         std::optional<serve::PagePicture> picture;
         try {
-            picture = Capture(*pick, worker);
+            picture = Capture(*pick, worker, memory);
         } catch (const std::exception&) {
             picture.reset();  // no picture this time; the next interval tries again
         }
@@ -148,12 +149,15 @@ bool FarmPageLoops::RawRefused(int32_t index) {
     return no_raw_.count(index) > 0;
 }
 
-std::optional<image::Picture> FarmPageLoops::RawScreen(int32_t index) {
-    const std::optional<adb::AdbResult> result = system_.Devices().Exec(
-        install_dir_, DeviceSerial(index), "screencap",
-        image::RawScreenMostBytes(agent::kMostCapturePixels), kCaptureSeconds);
+std::optional<image::Picture> FarmPageLoops::RawScreen(int32_t index, CaptureMemory& memory) {
+    std::optional<adb::AdbResult> result =
+        system_.Devices().Exec(install_dir_, DeviceSerial(index), "screencap",
+                               image::RawScreenMostBytes(agent::kMostCapturePixels),
+                               kCaptureSeconds, std::nullopt, std::move(memory.reply));
     if (!result || !result->ok()) return std::nullopt;
-    image::Decoded decoded = image::DecodeRawScreen(result->output, agent::kMostCapturePixels);
+    image::Decoded decoded =
+        image::DecodeRawScreen(result->output, agent::kMostCapturePixels, std::move(memory.screen));
+    memory.reply = std::move(result->output);
     if (!decoded.picture) {
         // The device answered, but not with a raw screen we read (an older screencap, a format
         // of its own): this VM's screens come as PNG from now on, for the service's life, so a
@@ -164,12 +168,12 @@ std::optional<image::Picture> FarmPageLoops::RawScreen(int32_t index) {
     return std::move(decoded.picture);
 }
 
-std::optional<serve::PagePicture> FarmPageLoops::Capture(const serve::CapturePick& pick,
-                                                         int worker) {
+std::optional<serve::PagePicture> FarmPageLoops::Capture(const serve::CapturePick& pick, int worker,
+                                                         CaptureMemory& memory) {
     // The raw screen first: no PNG to make on the device nor to read here, no file between.
     std::optional<image::Picture> screen;
     std::string png;
-    if (!RawRefused(pick.index)) screen = RawScreen(pick.index);
+    if (!RawRefused(pick.index)) screen = RawScreen(pick.index, memory);
     if (!screen && RawRefused(pick.index)) {
         const std::string path = capture_dir_ + "memufarm-page-" + std::to_string(worker) + ".png";
         const std::optional<adb::AdbResult> result = system_.Devices().ExecToFile(
@@ -197,6 +201,7 @@ std::optional<serve::PagePicture> FarmPageLoops::Capture(const serve::CapturePic
             image::Encode(image::Scaled(*screen, std::min(kPageThumbWidth, screen->width),
                                         image::ScaleFilter::kBox),
                           image::Format::kJpeg, kPageThumbQuality);
+        memory.screen = std::move(*screen);  // its memory for the next raw screen
     }
     if (picture.bytes.empty()) return std::nullopt;
     return picture;

@@ -44,11 +44,18 @@ private:
     // to the log.
     void Round(bool listing, std::stop_token stop);
     void CaptureLoop(std::stop_token stop, int worker);
+    // A worker's memory for raw screens, kept between its captures: a few megabytes allocated
+    // and freed at every capture cost more than reading the screen.
+    struct CaptureMemory {
+        std::string reply;
+        image::Picture screen;
+    };
     // A capture: the device's raw screen, or for a VM whose device has not given one, its PNG.
-    std::optional<serve::PagePicture> Capture(const serve::CapturePick& pick, int worker);
+    std::optional<serve::PagePicture> Capture(const serve::CapturePick& pick, int worker,
+                                              CaptureMemory& memory);
     // VM `index`'s raw screen; nothing when it could not be taken this time, or when the
     // device answered with something else (and then RawRefused from now on).
-    std::optional<image::Picture> RawScreen(int32_t index);
+    std::optional<image::Picture> RawScreen(int32_t index, CaptureMemory& memory);
     bool RawRefused(int32_t index);
     // Waits `seconds` at most, less when a page asks or the loops end.
     void Wait(double seconds);

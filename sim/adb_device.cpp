@@ -77,9 +77,9 @@ std::string ScreenPng(int index) {
     return image::Encode(picture, image::Format::kPng, 0);
 }
 
-std::string ScreenRaw(int index) {
+std::string ScreenRaw(int index, std::string bytes) {
     constexpr size_t kHeader = 16;
-    std::string bytes(kHeader + static_cast<size_t>(kScreenWidth) * kScreenHeight * 4, '\0');
+    bytes.resize(kHeader + static_cast<size_t>(kScreenWidth) * kScreenHeight * 4);
     PutU32(&bytes, 0, kScreenWidth);
     PutU32(&bytes, 4, kScreenHeight);
     PutU32(&bytes, 8, 1);   // RGBA_8888

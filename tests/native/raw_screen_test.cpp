@@ -142,3 +142,23 @@ TEST(BoxScaledTest, EachPixelIsTheMeanOfThoseItCovers) {
 }
 
 }  // namespace
+
+namespace {
+
+// The memory given back from the last screen holds the next one, whatever it held before.
+TEST(RawScreenHeaderTest, AGivenPictureIsReusedAtTheNewSize) {
+    std::string bytes;
+    PutU32(&bytes, 2);
+    PutU32(&bytes, 1);
+    PutU32(&bytes, image::kRawRgba8888);
+    PutU32(&bytes, 1);
+    bytes += std::string("\x01\x02\x03\xff\x04\x05\x06\xff", 8);
+    image::Picture last{9, 9, std::vector<unsigned char>(243, 7)};
+    const image::Decoded decoded = image::DecodeRawScreen(bytes, 100, std::move(last));
+    ASSERT_TRUE(decoded.picture) << decoded.problem;
+    EXPECT_EQ(decoded.picture->width, 2);
+    EXPECT_EQ(decoded.picture->height, 1);
+    EXPECT_EQ(decoded.picture->rgb, (std::vector<unsigned char>{1, 2, 3, 4, 5, 6}));
+}
+
+}  // namespace
