@@ -130,6 +130,8 @@ void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {
         const double now = Now();
         const std::optional<serve::CapturePick> pick = page_.NextCapture(now);
         if (!pick) {
+            // No page open: the memory kept for the next capture goes back to the system.
+            if (!page_.PageOpen(now)) memory = {};
             const std::optional<double> due = page_.NextDue(now);
             Wait(due ? std::min(kLookAgainSeconds, *due - now) : kLookAgainSeconds);
             continue;
