@@ -191,20 +191,31 @@ AdbResult AdbClient::DeviceRequest(const std::string& serial, const std::string&
     return DeviceRequestOnce(serial, service, sink, deadline, &not_found);
 }
 
-AdbResult AdbClient::Shell(const std::string& serial, const std::string& command, double deadline) {
-    std::string output;
-    const OutputSink collect = [&output](std::string_view bytes, std::string* error) {
-        if (output.size() + bytes.size() > kMaxShellOutput) {
-            *error =
-                "the shell output is larger than " + std::to_string(kMaxShellOutput) + " bytes";
+AdbResult AdbClient::Collect(const std::string& serial, const std::string& service,
+                             size_t most_bytes, const char* what, double deadline,
+                             std::string output) {
+    output.clear();
+    const OutputSink collect = [&](std::string_view bytes, std::string* error) {
+        if (output.size() + bytes.size() > most_bytes) {
+            *error = std::string(what) + " is larger than " + std::to_string(most_bytes) + " bytes";
             return false;
         }
         output.append(bytes);
         return true;
     };
-    AdbResult result = DeviceRequest(serial, ShellRequest(command), collect, deadline);
+    AdbResult result = DeviceRequest(serial, service, collect, deadline);
     if (result.ok()) result.output = std::move(output);
     return result;
+}
+
+AdbResult AdbClient::Shell(const std::string& serial, const std::string& command, double deadline) {
+    return Collect(serial, ShellRequest(command), kMaxShellOutput, "the shell output", deadline);
+}
+
+AdbResult AdbClient::Exec(const std::string& serial, const std::string& command, size_t most_bytes,
+                          double deadline, std::string buffer) {
+    return Collect(serial, ExecRequest(command), most_bytes, "the command's output", deadline,
+                   std::move(buffer));
 }
 
 AdbResult AdbClient::ExecToFile(const std::string& serial, const std::string& command,

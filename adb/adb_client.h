@@ -60,6 +60,12 @@ public:
     // Runs the command in the device's shell; output is everything it printed. When the server
     // does not know the device, the client connects it once and asks again.
     AdbResult Shell(const std::string& serial, const std::string& command, double deadline);
+    // Runs the command without a terminal (exec:, binary-safe); output is everything it printed,
+    // held in memory. Output of more than `most_bytes` ends the request with an error. The
+    // output is collected in `buffer` (emptied first): a caller that gives back the last
+    // result's output keeps its memory from one request to the next.
+    AdbResult Exec(const std::string& serial, const std::string& command, size_t most_bytes,
+                   double deadline, std::string buffer = {});
     // Runs the command without a terminal (exec:, binary-safe) and writes its output to the file
     // at `path` (GBK). The caller checks what the file holds.
     AdbResult ExecToFile(const std::string& serial, const std::string& command,
@@ -79,6 +85,10 @@ private:
     AdbResult HostRequest(const std::string& request, double deadline);
     AdbResult DeviceRequest(const std::string& serial, const std::string& service,
                             const OutputSink& sink, double deadline);
+    // The request's output collected in memory, at most `most_bytes` of it (`what` names it in
+    // the error).
+    AdbResult Collect(const std::string& serial, const std::string& service, size_t most_bytes,
+                      const char* what, double deadline, std::string output = {});
     AdbResult DeviceRequestOnce(const std::string& serial, const std::string& service,
                                 const OutputSink& sink, double deadline, bool* not_found);
 

@@ -62,7 +62,7 @@ Decoded Decode(std::string_view bytes, int64_t most_pixels) {
     return {std::move(picture), ""};
 }
 
-Picture Scaled(const Picture& picture, int width) {
+Picture Scaled(const Picture& picture, int width, ScaleFilter filter) {
     width = std::max(1, width);
     if (width == picture.width) return picture;
     Picture out;
@@ -70,8 +70,14 @@ Picture Scaled(const Picture& picture, int width) {
     out.height = std::max(1, static_cast<int>(std::lround(static_cast<double>(picture.height) *
                                                           width / picture.width)));
     out.rgb.resize(static_cast<size_t>(out.width) * out.height * kChannels);
-    stbir_resize_uint8(picture.rgb.data(), picture.width, picture.height, 0, out.rgb.data(),
-                       out.width, out.height, 0, kChannels);
+    if (filter == ScaleFilter::kBox)
+        stbir_resize_uint8_generic(picture.rgb.data(), picture.width, picture.height, 0,
+                                   out.rgb.data(), out.width, out.height, 0, kChannels,
+                                   STBIR_ALPHA_CHANNEL_NONE, 0, STBIR_EDGE_CLAMP, STBIR_FILTER_BOX,
+                                   STBIR_COLORSPACE_LINEAR, nullptr);
+    else
+        stbir_resize_uint8(picture.rgb.data(), picture.width, picture.height, 0, out.rgb.data(),
+                           out.width, out.height, 0, kChannels);
     return out;
 }
 

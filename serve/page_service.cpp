@@ -115,17 +115,27 @@ PageReply PageService::Image(const RequestHead& request) {
     const bool png = QueryValue(request.target, "format") == "png";
     const std::optional<std::int64_t> version = QueryNumber(request.target, "v");
     PageReply reply;
+    std::shared_ptr<const image::Picture> screen;
     {
         std::lock_guard lock(mutex_);
         const PagePicture* picture = state_.Picture(static_cast<int32_t>(*vm), full || png);
-        if (!picture || (png && picture->original.empty()))
+        if (!picture || (png && picture->original.empty() && !picture->screen))
             return Text(404, "no picture of that VM yet");
-        reply.body = png ? picture->original : picture->bytes;
+        if (png && picture->original.empty())
+            screen = picture->screen;  // made into a PNG below, out of the lock
+        else
+            reply.body = png ? picture->original : picture->bytes;
         // The version in the address names these bytes for good: the browser keeps them. Any
         // other address gets the newest, not to be kept.
         const bool named = version && static_cast<std::uint64_t>(*version) == picture->version;
         reply.headers.emplace_back("Cache-Control",
                                    named ? "private, max-age=86400, immutable" : "no-store");
+    }
+    if (screen) {
+        // A download is rare and the focused screen changes every second: its PNG is made
+        // only when asked for.
+        reply.body = image::Encode(*screen, image::Format::kPng, 0);
+        if (reply.body.empty()) return Text(500, "the screen could not be made into a PNG");
     }
     reply.content_type = png ? "image/png" : "image/jpeg";
     if (QueryValue(request.target, "download") == "1")

@@ -93,7 +93,13 @@ bool PageState::SetProblem(const std::string& utf8_message) {
 void PageState::SetPicture(int32_t index, bool full, PagePicture picture) {
     PagePicture& kept = (full ? fulls_ : thumbs_)[index];
     picture.version = kept.version + 1;
-    if (!full) picture.original.clear();
+    if (!full) {
+        picture.original.clear();
+        picture.screen.reset();
+    } else if (picture.screen) {
+        for (auto& [other, other_picture] : fulls_)
+            if (other != index) other_picture.screen.reset();
+    }
     kept = std::move(picture);
     Changed();
 }

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "farm/report/outcome_document.h"
+#include "image/image_scaling.h"
 
 namespace serve {
 
@@ -27,6 +29,9 @@ struct PagePicture {
     int screen_width = 0;  // the device's screen, for a tap at the scaled point
     int screen_height = 0;
     std::uint64_t version = 0;
+    // A capture that came as pixels (no PNG): the full-size screen's, made into a PNG only
+    // when it is downloaded. Kept for the newest full-size screen alone, as it is large.
+    std::shared_ptr<const image::Picture> screen = nullptr;
 };
 
 class PageState {
@@ -44,7 +49,8 @@ public:
     // A failed round: its message shown, the last tiles kept.
     bool SetProblem(const std::string& utf8_message);
     // A VM's new thumbnail (or full-size screen); the version goes up even when the bytes are
-    // the same, as the capture is newer.
+    // the same, as the capture is newer. A full-size screen's pixels take the place of any
+    // other VM's.
     void SetPicture(int32_t index, bool full, PagePicture picture);
 
     std::uint64_t Version() const { return version_; }

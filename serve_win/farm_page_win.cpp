@@ -10,6 +10,7 @@
 #include "farm/command/limits.h"
 #include "farm/run/device_channel.h"
 #include "image/image_scaling.h"
+#include "image/raw_screen.h"
 #include "win/wide_text.h"
 
 namespace {
@@ -124,17 +125,20 @@ void FarmPageLoops::Round(bool listing, std::stop_token stop) {
 }
 
 void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {
+    CaptureMemory memory;  // this worker's, kept from one capture to the next
     while (!stop.stop_requested()) {
         const double now = Now();
         const std::optional<serve::CapturePick> pick = page_.NextCapture(now);
         if (!pick) {
+            // No page open: the memory kept for the next capture goes back to the system.
+            if (!page_.PageOpen(now)) memory = {};
             const std::optional<double> due = page_.NextDue(now);
             Wait(due ? std::min(kLookAgainSeconds, *due - now) : kLookAgainSeconds);
             continue;
         }
         std::optional<serve::PagePicture> picture;
         try {
-            picture = Capture(*pick, worker);
+            picture = Capture(*pick, worker, memory);
         } catch (const std::exception&) {
             picture.reset();  // no picture this time; the next interval tries again
         }
@@ -142,28 +146,64 @@ void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {
     }
 }
 
-std::optional<serve::PagePicture> FarmPageLoops::Capture(const serve::CapturePick& pick,
-                                                         int worker) {
-    const std::string path = capture_dir_ + "memufarm-page-" + std::to_string(worker) + ".png";
-    const std::optional<adb::AdbResult> result = system_.Devices().ExecToFile(
-        install_dir_, DeviceSerial(pick.index), "screencap -p", path, kCaptureSeconds);
-    std::string bytes;
-    if (result && result->ok()) bytes = system_.FileStart(path, agent::kMostCaptureBytes);
-    system_.RemoveFile(path);
-    if (bytes.empty()) return std::nullopt;
-    const image::Decoded decoded = image::Decode(bytes, agent::kMostCapturePixels);
-    if (!decoded.picture) return std::nullopt;
-    const image::Picture& screen = *decoded.picture;
+bool FarmPageLoops::RawRefused(int32_t index) {
+    std::lock_guard lock(raw_mutex_);
+    return no_raw_.count(index) > 0;
+}
+
+std::optional<image::Picture> FarmPageLoops::RawScreen(int32_t index, CaptureMemory& memory) {
+    std::optional<adb::AdbResult> result =
+        system_.Devices().Exec(install_dir_, DeviceSerial(index), "screencap",
+                               image::RawScreenMostBytes(agent::kMostCapturePixels),
+                               kCaptureSeconds, std::nullopt, std::move(memory.reply));
+    if (!result || !result->ok()) return std::nullopt;
+    image::Decoded decoded =
+        image::DecodeRawScreen(result->output, agent::kMostCapturePixels, std::move(memory.screen));
+    memory.reply = std::move(result->output);
+    if (!decoded.picture) {
+        // The device answered, but not with a raw screen we read (an older screencap, a format
+        // of its own): this VM's screens come as PNG from now on, for the service's life, so a
+        // device that does not speak raw is asked once, not at every capture.
+        std::lock_guard lock(raw_mutex_);
+        no_raw_.insert(index);
+    }
+    return std::move(decoded.picture);
+}
+
+std::optional<serve::PagePicture> FarmPageLoops::Capture(const serve::CapturePick& pick, int worker,
+                                                         CaptureMemory& memory) {
+    // The raw screen first: no PNG to make on the device nor to read here, no file between.
+    std::optional<image::Picture> screen;
+    std::string png;
+    if (!RawRefused(pick.index)) screen = RawScreen(pick.index, memory);
+    if (!screen && RawRefused(pick.index)) {
+        const std::string path = capture_dir_ + "memufarm-page-" + std::to_string(worker) + ".png";
+        const std::optional<adb::AdbResult> result = system_.Devices().ExecToFile(
+            install_dir_, DeviceSerial(pick.index), "screencap -p", path, kCaptureSeconds);
+        if (result && result->ok()) png = system_.FileStart(path, agent::kMostCaptureBytes);
+        system_.RemoveFile(path);
+        if (png.empty()) return std::nullopt;
+        image::Decoded decoded = image::Decode(png, agent::kMostCapturePixels);
+        screen = std::move(decoded.picture);
+    }
+    if (!screen) return std::nullopt;
     serve::PagePicture picture;
-    picture.screen_width = screen.width;
-    picture.screen_height = screen.height;
+    picture.screen_width = screen->width;
+    picture.screen_height = screen->height;
     if (pick.full) {
-        picture.bytes = image::Encode(screen, image::Format::kJpeg, kPageFullQuality);
-        picture.original = std::move(bytes);
+        picture.bytes = image::Encode(*screen, image::Format::kJpeg, kPageFullQuality);
+        // The download of the full-size screen is a PNG: the device's own, or one made of
+        // these pixels when it is asked for.
+        if (!png.empty())
+            picture.original = std::move(png);
+        else
+            picture.screen = std::make_shared<const image::Picture>(std::move(*screen));
     } else {
         picture.bytes =
-            image::Encode(image::Scaled(screen, std::min(kPageThumbWidth, screen.width)),
+            image::Encode(image::Scaled(*screen, std::min(kPageThumbWidth, screen->width),
+                                        image::ScaleFilter::kBox),
                           image::Format::kJpeg, kPageThumbQuality);
+        memory.screen = std::move(*screen);  // its memory for the next raw screen
     }
     if (picture.bytes.empty()) return std::nullopt;
     return picture;

@@ -7,11 +7,14 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "farm/run/farm_system.h"
+#include "image/image_scaling.h"
 #include "serve/page_service.h"
 #include "serve/request_log.h"
 #include "serve/run_call.h"
@@ -22,7 +25,7 @@ std::string PageCaptureFolder();
 
 class FarmPageLoops {
 public:
-    // `capture_dir`: where a capture's file is written for the moment it is read (with '\\'
+    // `capture_dir`: where a PNG capture's file is written for the moment it is read (with '\\'
     // last). `on_round` is told of each health round once the page's state holds it (its
     // time left for the caller to fill in).
     FarmPageLoops(serve::PageService& page, serve::RunService& service, FarmSystem& system,
@@ -41,7 +44,19 @@ private:
     // to the log.
     void Round(bool listing, std::stop_token stop);
     void CaptureLoop(std::stop_token stop, int worker);
-    std::optional<serve::PagePicture> Capture(const serve::CapturePick& pick, int worker);
+    // A worker's memory for raw screens, kept between its captures: a few megabytes allocated
+    // and freed at every capture cost more than reading the screen.
+    struct CaptureMemory {
+        std::string reply;
+        image::Picture screen;
+    };
+    // A capture: the device's raw screen, or for a VM whose device has not given one, its PNG.
+    std::optional<serve::PagePicture> Capture(const serve::CapturePick& pick, int worker,
+                                              CaptureMemory& memory);
+    // VM `index`'s raw screen; nothing when it could not be taken this time, or when the
+    // device answered with something else (and then RawRefused from now on).
+    std::optional<image::Picture> RawScreen(int32_t index, CaptureMemory& memory);
+    bool RawRefused(int32_t index);
     // Waits `seconds` at most, less when a page asks or the loops end.
     void Wait(double seconds);
 
@@ -57,4 +72,6 @@ private:
     bool stopping_ = false;
     std::stop_source stop_;
     std::vector<std::jthread> threads_;
+    std::mutex raw_mutex_;
+    std::set<int32_t> no_raw_;  // the VMs whose devices gave no raw screen
 };

@@ -44,24 +44,48 @@ Device FindDevice(const std::string& root, int index) {
     return device;
 }
 
-std::string ScreenPng(int index) {
-    // A gradient with blocks of noise (a screen's PNG is not tiny) and a band in the VM's
-    // own colour.
-    image::Picture picture{kScreenWidth, kScreenHeight, {}};
-    picture.rgb.resize(static_cast<size_t>(kScreenWidth) * kScreenHeight * 3);
+namespace {
+
+// VM `index`'s screen, drawn as `channels` bytes a pixel (3: RGB; 4: RGBA, alpha opaque): a
+// gradient with blocks of noise (a screen's PNG is not tiny) and a band in the VM's own colour.
+void DrawScreen(int index, int channels, unsigned char* pixels) {
     uint32_t seed = 2166136261u ^ static_cast<uint32_t>(index);
     for (int y = 0; y < kScreenHeight; ++y) {
         for (int x = 0; x < kScreenWidth; ++x) {
-            unsigned char* pixel = &picture.rgb[(static_cast<size_t>(y) * kScreenWidth + x) * 3];
+            unsigned char* pixel = pixels + (static_cast<size_t>(y) * kScreenWidth + x) * channels;
             const bool noisy = (x / 32 + y / 32) % 5 == 0;
             if (noisy) seed = seed * 1103515245 + 12345;
             const bool band = y / 60 == index % 12;
             pixel[0] = static_cast<unsigned char>(noisy ? seed >> 16 : x * 255 / kScreenWidth);
             pixel[1] = static_cast<unsigned char>(noisy ? seed >> 8 : y * 255 / kScreenHeight);
             pixel[2] = static_cast<unsigned char>(band ? 40 * index : 128);
+            if (channels == 4) pixel[3] = 255;
         }
     }
+}
+
+void PutU32(std::string* bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+}  // namespace
+
+std::string ScreenPng(int index) {
+    image::Picture picture{kScreenWidth, kScreenHeight, {}};
+    picture.rgb.resize(static_cast<size_t>(kScreenWidth) * kScreenHeight * 3);
+    DrawScreen(index, 3, picture.rgb.data());
     return image::Encode(picture, image::Format::kPng, 0);
+}
+
+std::string ScreenRaw(int index, std::string bytes) {
+    constexpr size_t kHeader = 16;
+    bytes.resize(kHeader + static_cast<size_t>(kScreenWidth) * kScreenHeight * 4);
+    PutU32(&bytes, 0, kScreenWidth);
+    PutU32(&bytes, 4, kScreenHeight);
+    PutU32(&bytes, 8, 1);   // RGBA_8888
+    PutU32(&bytes, 12, 1);  // sRGB
+    DrawScreen(index, 4, reinterpret_cast<unsigned char*>(bytes.data() + kHeader));
+    return bytes;
 }
 
 std::string JoinWords(const std::vector<std::string>& words) {

@@ -34,6 +34,11 @@ bool Booted(const Device& device, uint32_t boot_ms);
 
 // What VM `index`'s screen capture gives: a 1280x720 PNG of its own.
 std::string ScreenPng(int index);
+// The same screen as `screencap` without -p prints it on Android 9 and later: a 16-byte header
+// (width, height, format 1 for RGBA_8888, colour space 1, little-endian u32 each), then its
+// RGBA pixels. Drawn into `bytes`'s memory, so a caller that gives back the last one allocates
+// none.
+std::string ScreenRaw(int index, std::string bytes = {});
 
 std::string JoinWords(const std::vector<std::string>& words);
 // Runs one device command line (words separated by single spaces, as adb sends them).

@@ -19,6 +19,8 @@ namespace {
 
 constexpr const char kTool[] = "adb.exe";
 constexpr DWORD kStartWaitMs = 5000;
+// Raw screens' memory kept for reuse: as many as are taken at once.
+constexpr size_t kKeptScreens = 8;
 
 struct SocketTraits {
     using Type = SOCKET;
@@ -117,6 +119,7 @@ struct Rules {
     bool hang = false;
     bool fail = false;
     bool missing = false;
+    bool no_raw = false;  // `screencap` without -p prints the PNG, as a device that has no raw
     uint32_t boot_ms = 2000;
 };
 
@@ -135,6 +138,8 @@ Rules ApplyRules(const std::string& root, const std::string& service, int vm) {
             return rules;
         } else if (behaviour == "fail") {
             rules.fail = true;
+        } else if (behaviour == "noraw") {
+            rules.no_raw = true;
         }
     }
     return rules;
@@ -221,6 +226,15 @@ private:
             Okay(s, Shell(root_, device, rules.boot_ms, service.substr(6)).text);
         } else if (service == "exec:screencap -p") {
             Okay(s, ScreenPng(index));
+        } else if (service == "exec:screencap" && service_rules.no_raw) {
+            Okay(s, ScreenPng(index));
+        } else if (service == "exec:screencap") {
+            // Cheap, as the raw screen is meant to be: the memory of the last one reused, and
+            // the bytes sent as they are.
+            std::string screen = ScreenRaw(index, TakeScreenMemory());
+            Okay(s);
+            SendAll(s, screen);
+            GiveScreenMemory(std::move(screen));
         } else if (service.rfind("exec:", 0) == 0) {
             Okay(s, Shell(root_, device, rules.boot_ms, service.substr(5)).text);
         } else {
@@ -236,6 +250,18 @@ private:
         std::lock_guard<std::mutex> lock(mutex_);
         return connected_.insert(target).second ? "connected to " + target
                                                 : "already connected to " + target;
+    }
+
+    std::string TakeScreenMemory() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (screens_.empty()) return {};
+        std::string memory = std::move(screens_.back());
+        screens_.pop_back();
+        return memory;
+    }
+    void GiveScreenMemory(std::string memory) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (screens_.size() < kKeptScreens) screens_.push_back(std::move(memory));
     }
 
     bool IsConnected(const std::string& serial) {
@@ -260,7 +286,8 @@ private:
 
     std::string root_;
     std::mutex mutex_;
-    std::set<std::string> connected_;  // devices a host:connect has reached
+    std::set<std::string> connected_;   // devices a host:connect has reached
+    std::vector<std::string> screens_;  // raw screens' memory, for the next ones
 };
 
 struct Connection {

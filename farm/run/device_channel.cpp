@@ -106,3 +106,14 @@ std::optional<adb::AdbResult> DeviceChannel::ExecToFile(const std::string& insta
     return Ask(install_folder, deadline,
                [&] { return client_.ExecToFile(serial, command, path, network_.Now() + seconds); });
 }
+
+std::optional<adb::AdbResult> DeviceChannel::Exec(const std::string& install_folder,
+                                                  const std::string& serial,
+                                                  const std::string& command, size_t most_bytes,
+                                                  double seconds, std::optional<double> deadline,
+                                                  std::string buffer) {
+    return Ask(install_folder, deadline, [&] {
+        return client_.Exec(serial, command, most_bytes, network_.Now() + seconds,
+                            std::move(buffer));
+    });
+}

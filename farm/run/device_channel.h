@@ -37,6 +37,12 @@ public:
     std::optional<adb::AdbResult> Shell(const std::string& install_folder,
                                         const std::string& serial, const std::string& command,
                                         double seconds, std::optional<double> deadline = {});
+    // Runs `command` without a terminal, its output held in memory: at most `most_bytes`, more
+    // is an error. The output is collected in `buffer` (as AdbClient::Exec does).
+    std::optional<adb::AdbResult> Exec(const std::string& install_folder, const std::string& serial,
+                                       const std::string& command, size_t most_bytes,
+                                       double seconds, std::optional<double> deadline = {},
+                                       std::string buffer = {});
     // Runs `command` without a terminal and writes its output to the local file `path`.
     std::optional<adb::AdbResult> ExecToFile(const std::string& install_folder,
                                              const std::string& serial, const std::string& command,

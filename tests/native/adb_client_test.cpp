@@ -32,7 +32,9 @@ const std::string kGetprop = Framed("shell:getprop sys.boot_completed");
 // A FAIL reply frames its message as a request does.
 const std::string kNotFound = "FAIL" + Framed("device '127.0.0.1:21513' not found");
 
-enum class Op { kShell, kExec, kVersion, kDevices, kConnect };
+enum class Op { kShell, kExec, kExecInMemory, kVersion, kDevices, kConnect };
+
+constexpr size_t kMostExecBytes = 16;  // what kExecInMemory takes at most
 
 struct ClientRow {
     const char* name;
@@ -52,6 +54,8 @@ AdbResult RunOp(AdbClient& client, Op op) {
             return client.Shell(kSerial, "getprop sys.boot_completed", kDeadline);
         case Op::kExec:
             return client.ExecToFile(kSerial, "screencap -p", "C:\\shots\\1.png", kDeadline);
+        case Op::kExecInMemory:
+            return client.Exec(kSerial, "screencap", kMostExecBytes, kDeadline);
         case Op::kVersion:
             return client.Version(kDeadline);
         case Op::kDevices:
@@ -87,6 +91,9 @@ TEST_P(AdbClientTest, SendsItsRequestsAndReadsTheReplies) {
         }
     } else if (result.ok()) {
         EXPECT_EQ(result.output, row.output);
+    }
+    if (row.op == Op::kExecInMemory) {
+        EXPECT_TRUE(system.files().empty());
     }
     if (!result.ok()) {
         EXPECT_NE(result.message.find(row.message), std::string::npos) << result.message;
@@ -320,6 +327,24 @@ INSTANTIATE_TEST_SUITE_P(
                   kPng,
                   "",
                   {kTransport + Framed("exec:screencap -p")},
+                  0},
+        ClientRow{"exec_in_memory_takes_its_bound",
+                  Op::kExecInMemory,
+                  {Replies({"OKAYOKAY" + kPng.substr(0, 5), kPng.substr(5)})},
+                  false,
+                  AdbOutcome::kOk,
+                  kPng,
+                  "",
+                  {kTransport + Framed("exec:screencap")},
+                  0},
+        ClientRow{"exec_in_memory_refuses_a_byte_over_its_bound",
+                  Op::kExecInMemory,
+                  {Replies({"OKAYOKAY" + kPng, "x"})},
+                  false,
+                  AdbOutcome::kError,
+                  "",
+                  "larger than 16 bytes",
+                  {kTransport + Framed("exec:screencap")},
                   0},
         ClientRow{"exec_offline_writes_no_file",
                   Op::kExec,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -654,3 +655,30 @@ INSTANTIATE_TEST_SUITE_P(
                     ImageRow{"vm_too_large", "/api/page/image?vm=2147483648", 400, nullptr,
                              "no-store"}),
     RowName());
+
+// A screen that came as pixels: its download is a PNG made when asked for, of those pixels; the
+// next VM's full-size screen takes the place of its pixels.
+TEST(ServePageImageFromPixels, ThePngDownloadIsMadeOfTheNewestFullScreen) {
+    PageDoors doors;
+    doors.service.HealthRound(Health({{0, "a", true, true}, {1, "b", true, true}}));
+    auto screen = std::make_shared<image::Picture>(image::Picture{2, 1, {10, 20, 30, 40, 50, 60}});
+    serve::PagePicture first{"full-1", "", 2, 1};
+    first.screen = screen;
+    doors.service.CaptureDone({1, true}, std::move(first));
+    const serve::PageReply png =
+        doors.Ask("/api/page/image?vm=1&full=1&format=png&download=1", serve::Door::kPageImage);
+    ASSERT_EQ(png.status, 200);
+    EXPECT_EQ(png.content_type, "image/png");
+    const image::Decoded decoded = image::Decode(png.body, 100);
+    ASSERT_TRUE(decoded.picture) << decoded.problem;
+    EXPECT_EQ(decoded.picture->rgb, screen->rgb);
+    EXPECT_EQ(doors.Ask("/api/page/image?vm=1&full=1", serve::Door::kPageImage).body, "full-1");
+
+    serve::PagePicture second{"full-0", "", 2, 1};
+    second.screen = screen;
+    doors.service.CaptureDone({0, true}, std::move(second));
+    EXPECT_EQ(doors.Ask("/api/page/image?vm=1&format=png", serve::Door::kPageImage).status, 404);
+    EXPECT_EQ(doors.Ask("/api/page/image?vm=0&format=png", serve::Door::kPageImage).status, 200);
+    // The JPEG of the first VM stays.
+    EXPECT_EQ(doors.Ask("/api/page/image?vm=1&full=1", serve::Door::kPageImage).body, "full-1");
+}

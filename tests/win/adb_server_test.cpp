@@ -12,6 +12,9 @@
 
 #include "adb/adb_client.h"
 #include "adb/adb_system_win.h"
+#include "agent/screen_limits.h"
+#include "image/image_scaling.h"
+#include "image/raw_screen.h"
 #include "support/sim_install.h"
 #include "support/test_adb_port.h"
 #include "win/steady_clock.h"
@@ -157,6 +160,32 @@ TEST_F(AdbServerTest, ScreencapWritesAPngFile) {
     ASSERT_TRUE(sim::ReadFileBytes(path, &bytes));
     EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(bytes.substr(bytes.size() - 8), std::string("IEND\xae\x42\x60\x82"));
+}
+
+// The raw screen, read as the page reads it: the same screen as the PNG, pixel for pixel; a
+// device switched to print no raw screen gives its PNG, which is no raw screen.
+TEST_F(AdbServerTest, ScreencapWithoutPIsTheRawScreenUnlessSwitchedOff) {
+    const size_t most = image::RawScreenMostBytes(agent::kMostCapturePixels);
+    const AdbResult raw = client_->Exec(kVm1, "screencap", most, In(10));
+    ASSERT_EQ(raw.outcome, AdbOutcome::kOk) << raw.message;
+    EXPECT_EQ(raw.output.size(), 16u + 1280 * 720 * 4);
+    const image::Decoded screen = image::DecodeRawScreen(raw.output, agent::kMostCapturePixels);
+    ASSERT_TRUE(screen.picture) << screen.problem;
+    const AdbResult png = client_->Exec(kVm1, "screencap -p", most, In(10));
+    ASSERT_EQ(png.outcome, AdbOutcome::kOk) << png.message;
+    const image::Decoded decoded = image::Decode(png.output, agent::kMostCapturePixels);
+    ASSERT_TRUE(decoded.picture) << decoded.problem;
+    EXPECT_EQ(screen.picture->width, decoded.picture->width);
+    EXPECT_EQ(screen.picture->height, decoded.picture->height);
+    EXPECT_TRUE(screen.picture->rgb == decoded.picture->rgb);
+
+    SetSimSwitches(root_, "adb.exe * boot=0\r\nadb.exe exec noraw 1\r\n");
+    const AdbResult refused = client_->Exec(kVm1, "screencap", most, In(10));
+    ASSERT_EQ(refused.outcome, AdbOutcome::kOk) << refused.message;
+    EXPECT_EQ(refused.output, png.output);
+    EXPECT_FALSE(image::DecodeRawScreen(refused.output, agent::kMostCapturePixels).picture);
+    const AdbResult other = client_->Exec(kVm0, "screencap", most, In(10));
+    EXPECT_TRUE(image::DecodeRawScreen(other.output, agent::kMostCapturePixels).picture);
 }
 
 TEST_F(AdbServerTest, AHungVmTimesOutWhileAnotherAnswers) {

@@ -522,9 +522,10 @@ TEST_F(ServeTest, TheKeptTokenIsMadeOnceForTheOwnerAlone) {
     if (KeepsDacls(local, &probe_problem)) {
         EXPECT_EQ(OwnerOnlyProblem(path), "");
     } else {
-        std::printf("note: this file system does not keep DACLs (a probe file made owner-only "
-                    "reads back as: %s); the token file's is not read\n",
-                    probe_problem.c_str());
+        std::printf(
+            "note: this file system does not keep DACLs (a probe file made owner-only "
+            "reads back as: %s); the token file's is not read\n",
+            probe_problem.c_str());
     }
 
     ASSERT_TRUE(server_.Start(args, root_)) << server_.Err();
@@ -579,5 +580,81 @@ TEST_F(ServeTest, CtrlCLetsTheRunningRequestFinishThenEnds) {
     EXPECT_EQ(Send(RunBody(R"(["list"])")).status, 0);
     SetSimSwitches(root_, "");
 }
+
+// The farm page's captures of VM 1, watched through the state a page reads (VM 1 in focus, so
+// at full size every second): how often the simulated device was asked for its raw screen and
+// for its PNG, and what the full-size download is.
+struct PageCaptureRow {
+    const char* name;
+    const char* switches;
+    int raw_asks;  // exactly; -1: at every capture
+    bool png_asks;
+};
+
+class ServePageCaptureTest : public ServeTest,
+                             public testing::WithParamInterface<PageCaptureRow> {};
+
+// A picture's version in a page's state document; 0 while it has none.
+int Version(const nlohmann::json& vm, const char* key) {
+    const auto found = vm.find(key);
+    return found != vm.end() && found->is_number_integer() ? found->get<int>() : 0;
+}
+
+size_t CountLines(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+TEST_P(ServePageCaptureTest, RawScreensUnlessTheDeviceGivesNoneThenPngs) {
+    const PageCaptureRow& row = GetParam();
+    SetSimSwitches(root_, row.switches);
+    ASSERT_TRUE(StartServer()) << server_.Err();
+    const HttpAnswer start = Send(RunBody(R"(["start", "1"])"));
+    ASSERT_EQ(start.status, 200) << start.body;
+    ClearSimJournal(root_);
+    // Three captures of VM 1: its thumbnail's versions and its full-size screen's.
+    int captures = 0;
+    Ask state;
+    state.method = "GET";
+    state.target = "/api/page/state?focus=1";
+    const ULONGLONG began = GetTickCount64();
+    while (captures < 3 && GetTickCount64() - began < 60000) {
+        const HttpAnswer answer = Send(state);
+        const nlohmann::json document = Json(answer.body);
+        if (document.contains("vms") && document["vms"].is_array())
+            for (const nlohmann::json& vm : document["vms"])
+                if (vm.value("index", -1) == 1)
+                    captures = Version(vm, "thumb") + Version(vm, "full");
+        Sleep(200);
+    }
+    ASSERT_GE(captures, 3) << server_.Err();
+    Ask download;
+    download.method = "GET";
+    download.target = "/api/page/image?vm=1&full=1&format=png&download=1";
+    const HttpAnswer png = Send(download);
+    EXPECT_EQ(png.status, 200) << png.body;
+    EXPECT_EQ(png.body.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    const std::vector<std::string> journal = SimJournalLines(root_);
+    const size_t raw = CountLines(journal, "adb-server exec:screencap");
+    const size_t pngs = CountLines(journal, "adb-server exec:screencap -p");
+    if (row.raw_asks < 0) {
+        EXPECT_GE(raw, 3u);
+    } else {
+        EXPECT_EQ(raw, static_cast<size_t>(row.raw_asks));
+    }
+    if (row.png_asks) {
+        EXPECT_GE(pngs, 3u);
+    } else {
+        EXPECT_EQ(pngs, 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ServePageCaptureTest,
+    testing::Values(PageCaptureRow{"raw_screens", "adb.exe * boot=0\r\n", -1, false},
+                    PageCaptureRow{"no_raw_asked_once_then_png",
+                                   "adb.exe * boot=0\r\nadb.exe exec noraw 1\r\n", 1, true}),
+    [](const testing::TestParamInfo<PageCaptureRow>& row) {
+        return std::string(row.param.name);
+    });
 
 }  // namespace
