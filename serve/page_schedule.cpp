@@ -5,6 +5,35 @@
 
 namespace serve {
 
+PageRound RoundPlan::Next(double now, bool page_open) {
+    if (!started_) {
+        started_ = true;
+        listed_ = now;
+        return PageRound::kListing;
+    }
+    if (!page_open) {
+        visiting_ = false;
+        return PageRound::kNone;
+    }
+    if (!visiting_) {
+        visiting_ = true;
+        if (!listed_ || now - *listed_ >= interval_s_) {
+            listed_ = now;
+            return PageRound::kListing;
+        }
+    }
+    if (checked_ && now - *checked_ < interval_s_) return PageRound::kNone;
+    checked_ = now;
+    return PageRound::kHealth;
+}
+
+double RoundPlan::Wait(double now, bool page_open) const {
+    if (!started_) return 0;
+    if (!page_open) return std::numeric_limits<double>::infinity();
+    if (!visiting_ || !checked_) return 0;
+    return std::max(0.0, *checked_ + interval_s_ - now);
+}
+
 void CaptureSchedule::SetVms(const std::vector<int32_t>& indexes) {
     vms_ = indexes;
     std::sort(vms_.begin(), vms_.end());

@@ -24,6 +24,32 @@ private:
     std::optional<double> last_;
 };
 
+// Which round the health loop runs next, on the caller's clock. The farm is listed once as the
+// service starts, so that a page's first visit draws its tiles at once rather than after a
+// listing of its own (seconds at a few hundred VMs). A visit lists again first when the
+// listing it would show is older than one interval; its health rounds come at most once per
+// interval, only while the page is open.
+enum class PageRound { kNone, kListing, kHealth };
+
+class RoundPlan {
+public:
+    explicit RoundPlan(double interval_s) : interval_s_(interval_s) {}
+    // The round to run at `now`, marked as begun; kNone when none is due.
+    PageRound Next(double now, bool page_open);
+    // The listing just begun gave no tiles: the next visit lists again.
+    void ListingFailed() { listed_.reset(); }
+    // How long the loop may sleep at `now` before a round is due: infinity while no page is
+    // open (a page coming is the caller's to watch for).
+    double Wait(double now, bool page_open) const;
+
+private:
+    double interval_s_;
+    bool started_ = false;  // the service's own listing has begun
+    bool visiting_ = false;
+    std::optional<double> listed_;   // when the listing the page shows began
+    std::optional<double> checked_;  // when the last health round began
+};
+
 struct CapturePace {
     double interval_s = 10;  // each VM at most once per interval
     double focus_s = 1;      // the focused VM

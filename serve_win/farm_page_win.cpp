@@ -71,30 +71,21 @@ void FarmPageLoops::Wait(double seconds) {
 }
 
 void FarmPageLoops::HealthLoop(std::stop_token stop) {
-    double last = -std::numeric_limits<double>::infinity();
-    bool visiting = false;  // a page is open, and its visit has had its listing
+    serve::RoundPlan plan(health_interval_s_);
     while (!stop.stop_requested()) {
         const double now = Now();
         const bool open = page_.PageOpen(now);
-        if (!open) visiting = false;
-        if (!open || now - last < health_interval_s_) {
-            Wait(open ? std::min(kLookAgainSeconds, last + health_interval_s_ - now)
-                      : kLookAgainSeconds);
+        const serve::PageRound round = plan.Next(now, open);
+        if (round == serve::PageRound::kNone) {
+            Wait(std::min(kLookAgainSeconds, plan.Wait(now, open)));
             continue;
         }
-        last = now;
-        // A page that has just come: the listing first, which draws its tiles long before a
-        // health round at a few hundred VMs has read every VM; the round follows at once.
-        if (!visiting) {
-            visiting = true;
-            Round(true, stop);
-            if (stop.stop_requested()) break;
-        }
-        Round(false, stop);
+        const bool listing = round == serve::PageRound::kListing;
+        if (!Round(listing, stop) && listing) plan.ListingFailed();
     }
 }
 
-void FarmPageLoops::Round(bool listing, std::stop_token stop) {
+bool FarmPageLoops::Round(bool listing, std::stop_token stop) {
     const double began = Now();
     const serve::RunAnswer answer = serve::AnswerRun(
         listing ? R"({"argv":["list"]})" : R"({"argv":["health"]})", service_, stop);
@@ -122,6 +113,7 @@ void FarmPageLoops::Round(bool listing, std::stop_token stop) {
     round.seconds = Now() - began;
     if (on_round_) on_round_(std::move(round));
     changed_.notify_all();  // the workers: the running VMs are known
+    return read;
 }
 
 void FarmPageLoops::CaptureLoop(std::stop_token stop, int worker) {

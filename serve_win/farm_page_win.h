@@ -1,7 +1,7 @@
-// The farm page's work in the service: one health loop (a round at most every
-// --health-interval seconds, only while a page is open) and a few capture workers that take
-// the VMs' screens in turn through the adb server, scale them and keep them as JPEG. Every
-// decision (what is due, what a page is shown) is the portable PageService's.
+// The farm page's work in the service: one health loop (the farm listed as the service starts,
+// then a round at most every --health-interval seconds, only while a page is open) and a few
+// capture workers that take the VMs' screens in turn through the adb server, scale them and keep
+// them as JPEG. Every decision (what is due, what a page is shown) is the portable PageService's.
 #pragma once
 
 #include <condition_variable>
@@ -40,9 +40,9 @@ public:
 
 private:
     void HealthLoop(std::stop_token stop);
-    // One `list` (a visit's listing) or `health` run, its document given to the page, its line
-    // to the log.
-    void Round(bool listing, std::stop_token stop);
+    // One `list` (the service's first, or a visit's) or `health` run, its document given to
+    // the page, its line to the log. False when it gave the page no tiles.
+    bool Round(bool listing, std::stop_token stop);
     void CaptureLoop(std::stop_token stop, int worker);
     // A worker's memory for raw screens, kept between its captures: a few megabytes allocated
     // and freed at every capture cost more than reading the screen.

@@ -3,6 +3,8 @@
 // the address it sends the browser to).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -143,6 +145,73 @@ TEST(ServePageSchedule, NoVmNothingDue) {
     EXPECT_FALSE(schedule.NextDue(0));  // the one VM is running
     schedule.Done(4);
     EXPECT_DOUBLE_EQ(*schedule.NextDue(0.5), 10);
+}
+
+// The health loop's plan on a fake clock in tenths of a second: the page open over the
+// given spans, each round taking no time; the rounds begun, as "L@t" (a listing) or "H@t".
+struct RoundsRow {
+    const char* name;
+    std::vector<std::pair<double, double>> open;  // [from, to)
+    double until;
+    std::vector<std::string> rounds;
+    bool first_listing_fails = false;
+};
+
+class ServePageRounds : public testing::TestWithParam<RoundsRow> {};
+
+TEST_P(ServePageRounds, ListsAtStartAndChecksOnlyWhileAPageIsOpen) {
+    const RoundsRow& row = GetParam();
+    serve::RoundPlan plan(15);
+    std::vector<std::string> rounds;
+    bool failed_once = false;
+    for (int tenth = 0; tenth <= static_cast<int>(row.until * 10); ++tenth) {
+        const double now = tenth / 10.0;
+        bool open = false;
+        for (const auto& [from, to] : row.open) open = open || (now >= from && now < to);
+        for (;;) {
+            const serve::PageRound round = plan.Next(now, open);
+            if (round == serve::PageRound::kNone) break;
+            char text[32];
+            std::snprintf(text, sizeof text, "%c@%g",
+                          round == serve::PageRound::kListing ? 'L' : 'H', now);
+            rounds.push_back(text);
+            if (round == serve::PageRound::kListing && row.first_listing_fails && !failed_once) {
+                failed_once = true;
+                plan.ListingFailed();
+            }
+            ASSERT_LT(rounds.size(), 100u) << "the plan never rests";
+        }
+    }
+    EXPECT_EQ(rounds, row.rounds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ServePageRoundsRows, ServePageRounds,
+    testing::Values(
+        RoundsRow{"no_page_lists_once", {}, 100, {"L@0"}},
+        // The service's own listing is fresh: the visit goes straight to its health rounds.
+        RoundsRow{
+            "a_page_soon_after_the_start", {{0.5, 40}}, 60, {"L@0", "H@0.5", "H@15.5", "H@30.5"}},
+        RoundsRow{"a_listing_just_younger_than_an_interval", {{14.9, 16}}, 20, {"L@0", "H@14.9"}},
+        RoundsRow{
+            "a_listing_one_interval_old_is_taken_again", {{15, 16}}, 20, {"L@0", "L@15", "H@15"}},
+        RoundsRow{"a_late_page", {{100, 120}}, 130, {"L@0", "L@100", "H@100", "H@115"}},
+        // A page back within the interval waits out the round it had.
+        RoundsRow{"a_page_back_soon", {{1, 5}, {8, 20}}, 25, {"L@0", "H@1", "H@16"}},
+        RoundsRow{
+            "a_failed_start_lists_again_for_the_page", {{3, 10}}, 12, {"L@0", "L@3", "H@3"}, true}),
+    RowName());
+
+TEST(ServePageRounds, TheWaitEndsWhenTheNextRoundIsDue) {
+    serve::RoundPlan plan(15);
+    EXPECT_EQ(plan.Wait(0, false), 0);  // the start's listing is due
+    ASSERT_EQ(plan.Next(0, false), serve::PageRound::kListing);
+    EXPECT_EQ(plan.Wait(1, false), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(plan.Wait(1, true), 0);  // a page has come: its visit begins
+    ASSERT_EQ(plan.Next(2, true), serve::PageRound::kHealth);
+    EXPECT_DOUBLE_EQ(plan.Wait(5, true), 12);
+    EXPECT_EQ(plan.Next(16.9, true), serve::PageRound::kNone);
+    EXPECT_EQ(plan.Wait(17, true), 0);
 }
 
 struct WatchRow {

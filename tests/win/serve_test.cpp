@@ -81,7 +81,9 @@ class ServerProcess {
 public:
     ~ServerProcess() { End(); }
 
-    // True once the address line is printed, within kStartLimitMs; false when it ended first.
+    // True once the address line is printed and the service's own first listing has ended
+    // (so that what a test asks for is all the journal holds), within kStartLimitMs; false
+    // when it ended first.
     // `own_console`: with a console of its own (hidden from no one, as when the owner starts
     // it), where a Ctrl+C can be sent to it alone; a process without a console gets no console
     // events.
@@ -118,7 +120,7 @@ public:
         CloseHandle(info.hThread);
         const ULONGLONG start = GetTickCount64();
         while (GetTickCount64() - start < kStartLimitMs) {
-            if (Contains(Out(), "/?token=")) return true;
+            if (Contains(Out(), "/?token=") && Contains(Err(), " page listing")) return true;
             if (WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) return false;
         }
         return false;
@@ -653,8 +655,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(PageCaptureRow{"raw_screens", "adb.exe * boot=0\r\n", -1, false},
                     PageCaptureRow{"no_raw_asked_once_then_png",
                                    "adb.exe * boot=0\r\nadb.exe exec noraw 1\r\n", 1, true}),
-    [](const testing::TestParamInfo<PageCaptureRow>& row) {
-        return std::string(row.param.name);
-    });
+    [](const testing::TestParamInfo<PageCaptureRow>& row) { return std::string(row.param.name); });
 
 }  // namespace
