@@ -107,6 +107,24 @@ public:
         }
     }
 
+    // Reads every byte up to the end of the stream straight onto `output` (emptied first, its
+    // memory kept): no copy between, and a caller that keeps the string from one request to
+    // the next reads a large output in few calls. More than `most_bytes` is an error.
+    AdbResult StreamInto(std::string& output, size_t most_bytes, const char* what,
+                         double deadline) {
+        output.assign(buffer_);
+        buffer_.clear();
+        for (;;) {
+            if (output.size() > most_bytes) {
+                return Outcome(AdbOutcome::kError, std::string(what) + " is larger than " +
+                                                       std::to_string(most_bytes) + " bytes");
+            }
+            const IoStatus status = socket_->Read(&output, deadline);
+            if (status == IoStatus::kClosed) return Outcome(AdbOutcome::kOk);
+            if (status != IoStatus::kOk) return IoFailure(status, "reading the device's output");
+        }
+    }
+
 private:
     std::unique_ptr<AdbSocket> socket_;
     std::string buffer_;
@@ -169,7 +187,7 @@ AdbResult AdbClient::Connect(const std::string& host_port, double deadline) {
 }
 
 AdbResult AdbClient::DeviceRequestOnce(const std::string& serial, const std::string& service,
-                                       const OutputSink& sink, double deadline, bool* not_found) {
+                                       const ReadOutput& read, double deadline, bool* not_found) {
     std::unique_ptr<Connection> connection;
     AdbResult step = Open(&connection, deadline);
     if (step.ok()) step = connection->Send(TransportRequest(serial), deadline);
@@ -177,31 +195,25 @@ AdbResult AdbClient::DeviceRequestOnce(const std::string& serial, const std::str
     if (step.outcome == AdbOutcome::kFailed) *not_found = IsNotFound(step.message);
     if (step.ok()) step = connection->Send(service, deadline);
     if (step.ok()) step = connection->Receive(false, deadline);
-    if (step.ok()) step = connection->Stream(sink, deadline);
+    if (step.ok()) step = read(*connection, deadline);
     return step;
 }
 
 AdbResult AdbClient::DeviceRequest(const std::string& serial, const std::string& service,
-                                   const OutputSink& sink, double deadline) {
+                                   const ReadOutput& read, double deadline) {
     bool not_found = false;
-    AdbResult result = DeviceRequestOnce(serial, service, sink, deadline, &not_found);
+    AdbResult result = DeviceRequestOnce(serial, service, read, deadline, &not_found);
     if (!not_found || !IsNetworkSerial(serial)) return result;
     const AdbResult connected = Connect(serial, deadline);
     if (connected.outcome == AdbOutcome::kTimedOut) return connected;
-    return DeviceRequestOnce(serial, service, sink, deadline, &not_found);
+    return DeviceRequestOnce(serial, service, read, deadline, &not_found);
 }
 
 AdbResult AdbClient::Collect(const std::string& serial, const std::string& service,
                              size_t most_bytes, const char* what, double deadline,
                              std::string output) {
-    output.clear();
-    const OutputSink collect = [&](std::string_view bytes, std::string* error) {
-        if (output.size() + bytes.size() > most_bytes) {
-            *error = std::string(what) + " is larger than " + std::to_string(most_bytes) + " bytes";
-            return false;
-        }
-        output.append(bytes);
-        return true;
+    const ReadOutput collect = [&](Connection& connection, double until) {
+        return connection.StreamInto(output, most_bytes, what, until);
     };
     AdbResult result = DeviceRequest(serial, service, collect, deadline);
     if (result.ok()) result.output = std::move(output);
@@ -229,7 +241,10 @@ AdbResult AdbClient::ExecToFile(const std::string& serial, const std::string& co
         *error = "cannot write " + path;
         return false;
     };
-    AdbResult result = DeviceRequest(serial, ExecRequest(command), write, deadline);
+    AdbResult result = DeviceRequest(
+        serial, ExecRequest(command),
+        [&write](Connection& connection, double until) { return connection.Stream(write, until); },
+        deadline);
     if (!result.ok()) {
         if (file) file->Discard();  // never leave half a picture behind
         return result;

@@ -79,18 +79,20 @@ private:
     // Takes a piece of a device's output; false stops the request with `error`.
     using OutputSink = std::function<bool(std::string_view bytes, std::string* error)>;
     class Connection;
+    // Reads a device's output, once the device has taken the request, to the stream's end.
+    using ReadOutput = std::function<AdbResult(Connection& connection, double deadline)>;
 
     AdbResult Open(std::unique_ptr<Connection>* connection, double deadline);
     void StartServerOnce();
     AdbResult HostRequest(const std::string& request, double deadline);
     AdbResult DeviceRequest(const std::string& serial, const std::string& service,
-                            const OutputSink& sink, double deadline);
+                            const ReadOutput& read, double deadline);
     // The request's output collected in memory, at most `most_bytes` of it (`what` names it in
     // the error).
     AdbResult Collect(const std::string& serial, const std::string& service, size_t most_bytes,
                       const char* what, double deadline, std::string output = {});
     AdbResult DeviceRequestOnce(const std::string& serial, const std::string& service,
-                                const OutputSink& sink, double deadline, bool* not_found);
+                                const ReadOutput& read, double deadline, bool* not_found);
 
     AdbSystem& system_;
     int port_;

@@ -98,11 +98,16 @@ public:
 
     IoStatus Read(std::string* bytes, double deadline) override {
         // Straight into the caller's bytes: no buffer on the stack (a farm worker's is small).
-        constexpr size_t kRoom = 65536;
+        // As much as the caller has kept room for (a screen's worth, for a capture worker), up
+        // to a megabyte, so that a large reply takes few calls: under Wine each one is a trip
+        // to its server.
+        constexpr size_t kLeastRoom = 65536;
+        constexpr size_t kMostRoom = 1 << 20;
         const size_t had = bytes->size();
+        const size_t room = std::clamp(bytes->capacity() - had, kLeastRoom, kMostRoom);
         for (;;) {
-            bytes->resize(had + kRoom);
-            const int got = recv(socket_.get(), bytes->data() + had, static_cast<int>(kRoom), 0);
+            bytes->resize(had + room);
+            const int got = recv(socket_.get(), bytes->data() + had, static_cast<int>(room), 0);
             bytes->resize(had + static_cast<size_t>(std::max(got, 0)));
             if (got > 0) return IoStatus::kOk;
             if (got == 0) return IoStatus::kClosed;
