@@ -5,7 +5,7 @@
 
 namespace serve {
 
-PageRound RoundPlan::Next(double now, bool page_open) {
+PageRound RoundPlan::Next(double now, bool page_open, bool screens_begun) {
     if (!started_) {
         started_ = true;
         listed_ = now;
@@ -17,21 +17,29 @@ PageRound RoundPlan::Next(double now, bool page_open) {
     }
     if (!visiting_) {
         visiting_ = true;
+        checked_in_visit_ = false;
+        visit_began_ = now;
+        screens_begun = false;  // read for the visit before: this one's are to come
         if (!listed_ || now - *listed_ >= interval_s_) {
             listed_ = now;
             return PageRound::kListing;
         }
     }
     if (checked_ && now - *checked_ < interval_s_) return PageRound::kNone;
+    if (!checked_in_visit_ && !screens_begun && now - visit_began_ < first_round_wait_s_)
+        return PageRound::kNone;
     checked_ = now;
+    checked_in_visit_ = true;
     return PageRound::kHealth;
 }
 
 double RoundPlan::Wait(double now, bool page_open) const {
     if (!started_) return 0;
     if (!page_open) return std::numeric_limits<double>::infinity();
-    if (!visiting_ || !checked_) return 0;
-    return std::max(0.0, *checked_ + interval_s_ - now);
+    if (!visiting_) return 0;
+    double due = checked_ ? *checked_ + interval_s_ : now;
+    if (!checked_in_visit_) due = std::max(due, visit_began_ + first_round_wait_s_);
+    return std::max(0.0, due - now);
 }
 
 void CaptureSchedule::SetVms(const std::vector<int32_t>& indexes) {
@@ -69,6 +77,14 @@ std::optional<CapturePick> CaptureSchedule::Next(double now) {
 
 void CaptureSchedule::Done(int32_t index) {
     running_.erase(index);
+}
+
+bool CaptureSchedule::AllBegunSince(double since) const {
+    for (int32_t index : vms_) {
+        const auto begun = begun_.find(index);
+        if (begun == begun_.end() || begun->second < since) return false;
+    }
+    return true;
 }
 
 std::optional<double> CaptureSchedule::NextDue(double now) const {

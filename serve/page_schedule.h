@@ -27,25 +27,35 @@ private:
 // Which round the health loop runs next, on the caller's clock. The farm is listed once as the
 // service starts, so that a page's first visit draws its tiles at once rather than after a
 // listing of its own (seconds at a few hundred VMs). A visit lists again first when the
-// listing it would show is older than one interval; its health rounds come at most once per
-// interval, only while the page is open.
+// listing it would show is older than one interval. Its first health round waits for the
+// screens: until every running VM's capture has begun since the visit began, or one thumbnail
+// interval at most, as a round at a few hundred VMs would otherwise hold the first screens
+// back. Health rounds come at most once per interval, only while the page is open.
 enum class PageRound { kNone, kListing, kHealth };
 
 class RoundPlan {
 public:
-    explicit RoundPlan(double interval_s) : interval_s_(interval_s) {}
-    // The round to run at `now`, marked as begun; kNone when none is due.
-    PageRound Next(double now, bool page_open);
+    RoundPlan(double interval_s, double first_round_wait_s)
+        : interval_s_(interval_s), first_round_wait_s_(first_round_wait_s) {}
+    // The round to run at `now`, marked as begun; kNone when none is due. `screens_begun`:
+    // every running VM's capture has begun since VisitBegan() (read before this call).
+    PageRound Next(double now, bool page_open, bool screens_begun);
     // The listing just begun gave no tiles: the next visit lists again.
     void ListingFailed() { listed_.reset(); }
+    // When the page's visit began (0 before any).
+    double VisitBegan() const { return visit_began_; }
     // How long the loop may sleep at `now` before a round is due: infinity while no page is
-    // open (a page coming is the caller's to watch for).
+    // open (a page coming is the caller's to watch for), and while the first round waits for
+    // the screens, until its wait ends (the screens are the caller's to look at meanwhile).
     double Wait(double now, bool page_open) const;
 
 private:
     double interval_s_;
+    double first_round_wait_s_;
     bool started_ = false;  // the service's own listing has begun
     bool visiting_ = false;
+    bool checked_in_visit_ = false;
+    double visit_began_ = 0;
     std::optional<double> listed_;   // when the listing the page shows began
     std::optional<double> checked_;  // when the last health round began
 };
@@ -76,6 +86,8 @@ public:
     std::optional<CapturePick> Next(double now);
     // A capture begun by Next has ended (whether or not it gave a picture).
     void Done(int32_t index);
+    // Every VM to capture has had a capture begin at `since` or later (true when there is none).
+    bool AllBegunSince(double since) const;
     // The earliest time a capture may be due, for the caller's sleep; nothing when no VM.
     std::optional<double> NextDue(double now) const;
     int Running() const { return static_cast<int>(running_.size()); }

@@ -161,6 +161,11 @@ std::optional<double> PageService::NextDue(double now) const {
     return schedule_.NextDue(now);
 }
 
+bool PageService::AllCapturedSince(double since) const {
+    std::lock_guard lock(mutex_);
+    return schedule_.AllBegunSince(since);
+}
+
 void PageService::CaptureDone(const CapturePick& pick, std::optional<PagePicture> picture) {
     std::lock_guard lock(mutex_);
     schedule_.Done(pick.index);

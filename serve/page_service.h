@@ -40,6 +40,8 @@ public:
     bool PageOpen(double now) const;
     std::optional<CapturePick> NextCapture(double now);
     std::optional<double> NextDue(double now) const;
+    // Every running VM's capture has begun at `since` or later.
+    bool AllCapturedSince(double since) const;
     // A capture has ended: its picture, or nothing when it gave none.
     void CaptureDone(const CapturePick& pick, std::optional<PagePicture> picture);
 

@@ -32,7 +32,7 @@ std::string PageCaptureFolder() {
 
 FarmPageLoops::FarmPageLoops(serve::PageService& page, serve::RunService& service,
                              FarmSystem& system, std::string install_dir, std::string capture_dir,
-                             double health_interval_s,
+                             double health_interval_s, double thumb_interval_s,
                              std::function<void(serve::RoundEntry)> on_round)
     : page_(page),
       service_(service),
@@ -40,6 +40,7 @@ FarmPageLoops::FarmPageLoops(serve::PageService& page, serve::RunService& servic
       install_dir_(std::move(install_dir)),
       capture_dir_(std::move(capture_dir)),
       health_interval_s_(health_interval_s),
+      thumb_interval_s_(thumb_interval_s),
       on_round_(std::move(on_round)) {
     page_.OnSeen([this] { changed_.notify_all(); });
     threads_.emplace_back([this] { HealthLoop(stop_.get_token()); });
@@ -71,11 +72,12 @@ void FarmPageLoops::Wait(double seconds) {
 }
 
 void FarmPageLoops::HealthLoop(std::stop_token stop) {
-    serve::RoundPlan plan(health_interval_s_);
+    serve::RoundPlan plan(health_interval_s_, thumb_interval_s_);
     while (!stop.stop_requested()) {
         const double now = Now();
         const bool open = page_.PageOpen(now);
-        const serve::PageRound round = plan.Next(now, open);
+        const serve::PageRound round =
+            plan.Next(now, open, page_.AllCapturedSince(plan.VisitBegan()));
         if (round == serve::PageRound::kNone) {
             Wait(std::min(kLookAgainSeconds, plan.Wait(now, open)));
             continue;

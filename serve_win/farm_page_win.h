@@ -30,7 +30,7 @@ public:
     // time left for the caller to fill in).
     FarmPageLoops(serve::PageService& page, serve::RunService& service, FarmSystem& system,
                   std::string install_dir, std::string capture_dir, double health_interval_s,
-                  std::function<void(serve::RoundEntry)> on_round);
+                  double thumb_interval_s, std::function<void(serve::RoundEntry)> on_round);
     ~FarmPageLoops();
     FarmPageLoops(const FarmPageLoops&) = delete;
     FarmPageLoops& operator=(const FarmPageLoops&) = delete;
@@ -66,6 +66,7 @@ private:
     const std::string install_dir_;
     const std::string capture_dir_;
     const double health_interval_s_;
+    const double thumb_interval_s_;
     const std::function<void(serve::RoundEntry)> on_round_;
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -216,12 +217,13 @@ int ServeHttp(const FarmRequest& given) {
         return page.Answer(head, decision, PageClock());
     };
     const std::string capture_dir = PageCaptureFolder();
-    FarmPageLoops loops(page, service, system, options->install_dir, capture_dir,
-                        request.health_interval_s,
-                        [&log](serve::RoundEntry round) { log.WriteRound(std::move(round)); });
+    std::optional<FarmPageLoops> loops;  // once the address is ours: a refused one lists nothing
 
     HttpServer server(std::move(settings));
     if (!server.Listen(*listen, &problem)) return Refuse(request, kExitFailed, problem);
+    loops.emplace(page, service, system, options->install_dir, capture_dir,
+                  request.health_interval_s, request.thumb_interval_s,
+                  [&log](serve::RoundEntry round) { log.WriteRound(std::move(round)); });
     serve::ListenAddress shown = *listen;
     shown.port = server.Port();
     g_server = &server;
@@ -236,7 +238,7 @@ int ServeHttp(const FarmRequest& given) {
     mcp.EndAll();
     if (!tool_options.capture_dir.empty())
         RemoveDirectoryW(WideFromGbk(tool_options.capture_dir).c_str());
-    loops.Stop();
+    loops->Stop();
     if (!capture_dir.empty()) RemoveDirectoryW(WideFromGbk(capture_dir).c_str());
     return kExitOk;
 }

@@ -148,12 +148,14 @@ TEST(ServePageSchedule, NoVmNothingDue) {
 }
 
 // The health loop's plan on a fake clock in tenths of a second: the page open over the
-// given spans, each round taking no time; the rounds begun, as "L@t" (a listing) or "H@t".
+// given spans, every running VM's screen begun `screens_s` after the visit began, each round
+// taking no time; the rounds begun, as "L@t" (a listing) or "H@t".
 struct RoundsRow {
     const char* name;
     std::vector<std::pair<double, double>> open;  // [from, to)
     double until;
     std::vector<std::string> rounds;
+    double screens_s = 0;
     bool first_listing_fails = false;
 };
 
@@ -161,7 +163,7 @@ class ServePageRounds : public testing::TestWithParam<RoundsRow> {};
 
 TEST_P(ServePageRounds, ListsAtStartAndChecksOnlyWhileAPageIsOpen) {
     const RoundsRow& row = GetParam();
-    serve::RoundPlan plan(15);
+    serve::RoundPlan plan(15, 10);
     std::vector<std::string> rounds;
     bool failed_once = false;
     for (int tenth = 0; tenth <= static_cast<int>(row.until * 10); ++tenth) {
@@ -169,7 +171,8 @@ TEST_P(ServePageRounds, ListsAtStartAndChecksOnlyWhileAPageIsOpen) {
         bool open = false;
         for (const auto& [from, to] : row.open) open = open || (now >= from && now < to);
         for (;;) {
-            const serve::PageRound round = plan.Next(now, open);
+            const bool screens = now - plan.VisitBegan() >= row.screens_s;
+            const serve::PageRound round = plan.Next(now, open, screens);
             if (round == serve::PageRound::kNone) break;
             char text[32];
             std::snprintf(text, sizeof text, "%c@%g",
@@ -189,29 +192,58 @@ INSTANTIATE_TEST_SUITE_P(
     ServePageRoundsRows, ServePageRounds,
     testing::Values(
         RoundsRow{"no_page_lists_once", {}, 100, {"L@0"}},
-        // The service's own listing is fresh: the visit goes straight to its health rounds.
+        // The service's own listing is fresh: the visit goes straight to its health rounds, the
+        // first once the screens have begun (here at once: seen at the next look).
         RoundsRow{
-            "a_page_soon_after_the_start", {{0.5, 40}}, 60, {"L@0", "H@0.5", "H@15.5", "H@30.5"}},
-        RoundsRow{"a_listing_just_younger_than_an_interval", {{14.9, 16}}, 20, {"L@0", "H@14.9"}},
+            "a_page_soon_after_the_start", {{0.5, 40}}, 60, {"L@0", "H@0.6", "H@15.6", "H@30.6"}},
+        RoundsRow{"a_listing_just_younger_than_an_interval", {{14.9, 16}}, 20, {"L@0", "H@15"}},
         RoundsRow{
             "a_listing_one_interval_old_is_taken_again", {{15, 16}}, 20, {"L@0", "L@15", "H@15"}},
         RoundsRow{"a_late_page", {{100, 120}}, 130, {"L@0", "L@100", "H@100", "H@115"}},
         // A page back within the interval waits out the round it had.
-        RoundsRow{"a_page_back_soon", {{1, 5}, {8, 20}}, 25, {"L@0", "H@1", "H@16"}},
-        RoundsRow{
-            "a_failed_start_lists_again_for_the_page", {{3, 10}}, 12, {"L@0", "L@3", "H@3"}, true}),
+        RoundsRow{"a_page_back_soon", {{1, 5}, {8, 20}}, 25, {"L@0", "H@1.1", "H@16.1"}},
+        RoundsRow{"a_failed_start_lists_again_for_the_page",
+                  {{3, 10}},
+                  12,
+                  {"L@0", "L@3", "H@3"},
+                  0,
+                  true},
+        // The visit's first round waits for the screens; the later ones do not.
+        RoundsRow{"the_first_round_waits_for_the_screens",
+                  {{0.5, 20}},
+                  25,
+                  {"L@0", "H@4.5", "H@19.5"},
+                  4},
+        RoundsRow{"the_screens_are_waited_for_one_thumbnail_interval_at_most",
+                  {{0.5, 30}},
+                  35,
+                  {"L@0", "H@10.5", "H@25.5"},
+                  1000}),
     RowName());
 
 TEST(ServePageRounds, TheWaitEndsWhenTheNextRoundIsDue) {
-    serve::RoundPlan plan(15);
+    serve::RoundPlan plan(15, 10);
     EXPECT_EQ(plan.Wait(0, false), 0);  // the start's listing is due
-    ASSERT_EQ(plan.Next(0, false), serve::PageRound::kListing);
+    ASSERT_EQ(plan.Next(0, false, true), serve::PageRound::kListing);
     EXPECT_EQ(plan.Wait(1, false), std::numeric_limits<double>::infinity());
     EXPECT_EQ(plan.Wait(1, true), 0);  // a page has come: its visit begins
-    ASSERT_EQ(plan.Next(2, true), serve::PageRound::kHealth);
-    EXPECT_DOUBLE_EQ(plan.Wait(5, true), 12);
-    EXPECT_EQ(plan.Next(16.9, true), serve::PageRound::kNone);
-    EXPECT_EQ(plan.Wait(17, true), 0);
+    ASSERT_EQ(plan.Next(2, true, true), serve::PageRound::kNone);  // its screens are to come
+    EXPECT_DOUBLE_EQ(plan.Wait(3, true), 9);                       // at most one thumbnail interval
+    ASSERT_EQ(plan.Next(3, true, true), serve::PageRound::kHealth);
+    EXPECT_DOUBLE_EQ(plan.Wait(5, true), 13);
+    EXPECT_EQ(plan.Next(17.9, true, true), serve::PageRound::kNone);
+    EXPECT_EQ(plan.Wait(18, true), 0);
+}
+
+TEST(ServePageSchedule, AllBegunOnceEveryVmsCaptureHasBegunSinceThen) {
+    CaptureSchedule schedule(CapturePace{10, 1, 4});
+    EXPECT_TRUE(schedule.AllBegunSince(5));  // no VM to capture
+    schedule.SetVms({1, 2});
+    ASSERT_TRUE(schedule.Next(4));
+    EXPECT_FALSE(schedule.AllBegunSince(4));
+    ASSERT_TRUE(schedule.Next(5));
+    EXPECT_TRUE(schedule.AllBegunSince(4));     // at the boundary
+    EXPECT_FALSE(schedule.AllBegunSince(4.5));  // one began before
 }
 
 struct WatchRow {
