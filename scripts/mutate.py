@@ -27,6 +27,7 @@ Usage:
   scripts/mutate.py                          every mutant of every file (hours: sample instead)
   scripts/mutate.py --limit 40 --seed 1      40 mutants per folder, drawn with seed 1
   scripts/mutate.py --files farm/vm_result.cpp cli/farm_output.cpp --limit 20
+  scripts/mutate.py --limit 40 --seed 2 --folders farm/run    that draw, one folder's share
   scripts/mutate.py --at farm/health.cpp:159 --kinds num     one line's mutants again
   scripts/mutate.py --list                   only list the mutants, build nothing
   scripts/mutate.py --log out.json           also write every result as JSON
@@ -388,6 +389,9 @@ def main():
     parser.add_argument("--kinds", nargs="+", help="only these kinds of fault")
     parser.add_argument("--at", nargs="+", metavar="FILE:LINE",
                         help="only the mutants of these lines (to check a survivor again)")
+    parser.add_argument("--folders", nargs="+", metavar="FOLDER",
+                        help="after the draw, keep only these folders' mutants (the draw is "
+                             "the same as without it)")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--log", help="write every result to this JSON file")
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "mutate"))
@@ -410,6 +414,12 @@ def main():
             mine = [m for m in mutants if m.folder() == folder]
             chosen += draw.sample(mine, min(args.limit, len(mine)))
         mutants = chosen
+    if args.folders:
+        unknown = sorted(set(args.folders) - {m.folder() for m in mutants})
+        if unknown:
+            print(f"no mutant is in {', '.join(unknown)}", file=sys.stderr)
+            return 2
+        mutants = [m for m in mutants if m.folder() in args.folders]
     mutants.sort(key=lambda m: (m.path, m.line, m.kind, m.what))
 
     if args.list:
