@@ -151,7 +151,7 @@ bool NumberFromListing(const FarmRequest& request, const FarmListing& listing,
     int64_t highest = request.master;
     for (const VmRecord& vm : listing.vms) highest = std::max<int64_t>(highest, vm.index);
     report.first = std::max<int64_t>(kFirstCloneNumber, highest + 1);
-    const int64_t last = report.first + std::max<int64_t>(report.count, 1) - 1;
+    const int64_t last = report.first + report.count - 1;  // --count is at least 1
     if (!CloneNumbersFit(report.first, report.count) || (request.randomize && last > INT32_MAX)) {
         report.failure = "--first next gives clone numbers from " + gbk::Decimal(report.first) +
                          ", beyond the highest a clone can have";

@@ -42,7 +42,9 @@ std::optional<std::string> FindInstallation(const FarmRequest& request, FarmSyst
 }
 
 // The longest line the command would run for VM `index`, checked against what Windows takes.
-std::optional<std::string> LineProblem(const FarmRequest& request, int32_t index, bool many) {
+std::optional<std::string> LineProblem(const JobContext& context, int32_t index) {
+    const FarmRequest& request = context.request;
+    const bool many = context.many_vms;
     const Op op = OperationOf(request);
     OperationArgs args{index, request.numbers, request.texts};
     if (request.verb->job == VmJob::kScreenshot)
@@ -138,11 +140,12 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
         indexes = ResolveVmSet(set, listing.vms);
         if (indexes.empty()) return Failure(kExitUsage, "the set names no VM");
     }
-    const bool many = !set.single;
+    JobContext context{system, request, folders, std::nullopt, deadline, !set.single};
+    const bool many = context.many_vms;
     for (int32_t index : indexes) {
         if (std::optional<std::string> problem = IndexProblem(request, index))
             return Failure(kExitUsage, *problem);
-        if (std::optional<std::string> problem = LineProblem(request, index, many))
+        if (std::optional<std::string> problem = LineProblem(context, index))
             return Failure(kExitUsage, *problem);
     }
     // A screenshot's FILE from before goes first: only the file the steps write can pass.
@@ -153,7 +156,6 @@ FarmOutcome VmCommand(const FarmRequest& request, FarmSystem& system, const Tool
                 return Failure(kExitUsage, *problem);
         }
     }
-    JobContext context{system, request, folders, std::nullopt, deadline, many};
     if (set.single) return SingleCommand(context, indexes.front());
     // Over a set, the deadline bounds each VM's work, counted from its start.
     context.invocation_deadline = {};
@@ -178,9 +180,10 @@ FarmOutcome RunCommand(const FarmRequest& request, FarmSystem& system,
         case VerbKind::kClone:
             return CloneCommand(request, system, folders, deadline, progress);
         case VerbKind::kWhole: {
-            if (std::optional<std::string> problem = LineProblem(request, 0, false))
+            // A whole-farm verb names no VM: its context is of one.
+            const JobContext context{system, request, folders, std::nullopt, deadline};
+            if (std::optional<std::string> problem = LineProblem(context, 0))
                 return Failure(kExitUsage, *problem);
-            const JobContext context{system, request, folders, std::nullopt, deadline, false};
             return SingleCommand(context, 0);
         }
         case VerbKind::kOneVm:

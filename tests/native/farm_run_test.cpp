@@ -82,6 +82,16 @@ INSTANTIATE_TEST_SUITE_P(
             R"("MEmuManage.exe clonevm MEmu --name=\"MEmu_101\" --register --snapshot=)"
             R"(\"<UUID of the snapshot taken>\" --options=Link --options=keepdisknames )"
             R"(--uuid={20200716-dddd-dddd-dddd-000000000101}"]})"},
+        VerbRow{
+            "clone dry run numbered below 100: the uuid's last group padded to 12 digits",
+            {"--json", "clone", "--master", "0", "--count", "1", "--first", "7", "--dry-run"},
+            {{"listvms", Answer("0,MEmu,0,0,0\r\n")}},
+            0,
+            R"({"ok":true,"master":"MEmu","first":7,"count":1,"tools_dir":"C:\\MEmuHyperv\\",)"
+            R"("dry_run":true,"commands":["MEmuManage.exe snapshot MEmu take \"SnapshotTest\"",)"
+            R"("MEmuManage.exe clonevm MEmu --name=\"MEmu_7\" --register --snapshot=)"
+            R"(\"<UUID of the snapshot taken>\" --options=Link --options=keepdisknames )"
+            R"(--uuid={20200716-dddd-dddd-dddd-000000000007}"]})"},
         VerbRow{"list with memuc missing",
                 {"--json", "list"},
                 {{"listvms", kNotStarted}},
@@ -462,6 +472,51 @@ TEST(FarmRun, OnlyTheAnswerOneEndsTheBootWait) {
             << row.name << farm.console.json;
         EXPECT_EQ(polls, static_cast<size_t>(row.polls)) << row.name;
         EXPECT_NE(farm.console.json.find(row.booted), std::string::npos)
+            << row.name << farm.console.json;
+    }
+}
+
+// The boot wait ends where the user or the deadline ends it: no question is asked after a
+// Ctrl+C, and a wait cut short by the deadline is a failure that says why.
+TEST(FarmRun, TheBootWaitEndsAtCtrlCAndAtTheDeadline) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool stop_at_first_poll;
+        int exit_code;
+        int polls;
+        const char* says;
+    } rows[] = {
+        {"Ctrl+C during the wait",
+         {"--json", "start", "2", "--boot"},
+         true,
+         1,
+         1,
+         "the boot wait was stopped by Ctrl+C; the VM is left running"},
+        {"the deadline during the wait",
+         {"--json", "--deadline", "1.5", "start", "2", "--boot"},
+         false,
+         4,
+         2,
+         R"("verdict":"deadline")"},
+    };
+    for (const auto& row : rows) {
+        Farm farm;
+        farm.replies = {{"start", Answer("SUCCESS: start vm finished.")}};
+        std::atomic<int> polls = 0;
+        farm.system.adb.answer = [&](const std::string&, const std::string&) {
+            ++polls;
+            if (row.stop_at_first_poll) farm.system.stop = true;
+            return Okay("0\n");  // still booting
+        };
+        EXPECT_EQ(farm.Run(row.args), row.exit_code) << row.name << farm.console.json;
+        EXPECT_EQ(polls, row.polls) << row.name;
+        EXPECT_NE(farm.console.json.find(row.says), std::string::npos)
+            << row.name << farm.console.json;
+        // Never ok, and the reason is given.
+        EXPECT_NE(farm.console.json.find(R"({"ok":false,)"), std::string::npos)
+            << row.name << farm.console.json;
+        EXPECT_NE(farm.console.json.find(R"("error":{)"), std::string::npos)
             << row.name << farm.console.json;
     }
 }
@@ -1038,6 +1093,21 @@ INSTANTIATE_TEST_SUITE_P(
                                    1,
                                    "--first next needs the VM listing, which failed: 1 line"}),
     RowName());
+
+// A dry run keeps to the deadline too: once it has passed, the plan ends there and says so.
+TEST(FarmClone, ADryRunPastItsDeadlinePlansNoMoreAndSaysSo) {
+    Farm farm;
+    farm.system.tools.answer = [&farm](const std::string& line) {
+        if (line.find("listvms") != std::string::npos) farm.system.Sleep(0.3);
+        return Answer("0,MEmu,0,0,0\r\n");
+    };
+    EXPECT_EQ(farm.Run({"--json", "--deadline", "0.2", "clone", "--master", "0", "--count", "3",
+                        "--dry-run"}),
+              4)
+        << farm.console.json;
+    EXPECT_EQ(farm.console.json.find("clonevm"), std::string::npos) << farm.console.json;
+    EXPECT_NE(farm.console.json.find(R"("ok":false)"), std::string::npos) << farm.console.json;
+}
 
 TEST(FarmClone, StoppedOrOutOfTimeKeepsTheStepsSoFar) {
     Farm stopped;
