@@ -401,6 +401,20 @@ TEST(FarmRun, ScreenshotWithoutTheServerSucceedsOnlyWhenTheFileIsThere) {
     EXPECT_EQ(many.Run({"screenshot", "1-2", "C:\\s.png"}), 0) << many.console.err;
     EXPECT_TRUE(many.system.FileExists("C:\\s-1.png"));
     EXPECT_TRUE(many.system.FileExists("C:\\s-2.png"));
+    // What adb.exe said at its steps is the result's output.
+    Farm said;
+    said.system.adb.listening = false;
+    said.system.tools.answer = [&said](const std::string& line) {
+        if (line == "adb.exe start-server") return Answer("cannot bind", 1);
+        if (line.find(" pull ") == std::string::npos) return Answer("");
+        said.system.AddFile("C:\\s.png");
+        return Answer("1 file pulled.\r\n");
+    };
+    EXPECT_EQ(said.Run({"--json", "screenshot", "1", "C:\\s.png"}), 0) << said.console.err;
+    EXPECT_NE(said.console.json.find(R"(/sdcard/screenshot1234.png","output":"1 file pulled.\r\n",)"
+                                     R"("steps":)"),
+              std::string::npos)
+        << said.console.json;
     EXPECT_EQ(ScreenshotPath("C:\\a.b\\s", 3, true), "C:\\a.b\\s-3");
     EXPECT_EQ(ScreenshotPath("C:\\{index}\\s.png", 3, false), "C:\\3\\s.png");
 }
