@@ -182,9 +182,9 @@ FarmOutcome RunCommand(const FarmRequest& request, FarmSystem& system,
         case VerbKind::kWhole: {
             // A whole-farm verb names no VM: its context is of one.
             const JobContext context{system, request, folders, std::nullopt, deadline};
-            if (std::optional<std::string> problem = LineProblem(context, 0))
+            if (std::optional<std::string> problem = LineProblem(context, kNoVmIndex))
                 return Failure(kExitUsage, *problem);
-            return SingleCommand(context, 0);
+            return SingleCommand(context, kNoVmIndex);
         }
         case VerbKind::kOneVm:
         case VerbKind::kPerVm:

@@ -21,6 +21,9 @@ struct JobContext {
     bool many_vms = false;  // the command acts on more than one VM
 };
 
+// The index given for a command that names no VM (a whole-farm verb): no line holds it.
+inline constexpr int32_t kNoVmIndex = 0;
+
 // Runs the request's command for VM `index` (ignored by commands that name no VM).
 VmResult RunVmJob(const JobContext& context, int32_t index);
 

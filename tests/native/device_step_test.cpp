@@ -518,6 +518,13 @@ TEST(DeviceStep, FallbackIsDecidedOnceForTheWholeSet) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), kStartServer), 1);
     EXPECT_EQ(lines.size(), 9u);
     EXPECT_NE(farm.console.json.find(R"("adb":"process")"), std::string::npos);
+    // Only the VMs asked for before the way was decided tried the server, twice each (before
+    // and after the one start): at most one VM a worker. The rest went straight to adb.exe.
+    EXPECT_LE(farm.system.adb.Connections(), 2 * 4);
+    EXPECT_NE(farm.console.err.find("MEmuFarm: the adb server on port 5037 could not be reached "
+                                    "or started; asking adb.exe for each step\n"),
+              std::string::npos)
+        << farm.console.err;
 }
 
 // "adb.exe start-server" that exits non-zero has not started the server, whatever its words say:
