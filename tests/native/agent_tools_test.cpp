@@ -150,6 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                     HintRow{"additive", "start", false, false, true},
                     HintRow{"additive_not_idempotent", "tap", false, false, false},
                     HintRow{"additive_idempotent_install", "install", false, false, true},
+                    HintRow{"additive_idempotent_export", "export", false, false, true},
                     HintRow{"destructive", "remove", false, true, false},
                     HintRow{"destructive_idempotent", "stop", false, true, true},
                     HintRow{"destructive_idempotent_disconnect", "disconnect", false, true, true}),
