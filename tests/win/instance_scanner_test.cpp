@@ -101,9 +101,14 @@ protected:
         return pid;
     }
 
+    // Until its command line reads the same twice, 20 ms apart: a process that has only just
+    // started may still be setting up its parameters, and a read can then find none.
     void WaitUntilReadable(uint32_t pid) {
+        std::string last;
         for (int i = 0; i < 100; ++i) {
-            if (!source_.ReadCommandLine(pid).empty()) return;
+            const std::string line = source_.ReadCommandLine(pid);
+            if (!line.empty() && line == last) return;
+            last = line;
             Sleep(20);
         }
     }
