@@ -354,6 +354,19 @@ TEST(HealthFormat, PrometheusGaugesWithEscapedLabels) {
         EXPECT_NE(text.find(line + "\n"), std::string::npos) << line << "\n" << text;
     // A value that could not be read has no sample.
     EXPECT_EQ(text.find("memu_vm_cpu_ratio{index=\"2\""), std::string::npos);
+    // Every metric is described and typed before its first sample.
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        if (line.empty() || line[0] == '#') continue;
+        const std::string name = line.substr(0, line.find_first_of("{ "));
+        const size_t help = text.find("# HELP " + name + " ");
+        const size_t type = text.find("# TYPE " + name + " gauge\n");
+        EXPECT_LT(help, text.find(line)) << name;
+        EXPECT_LT(type, text.find(line)) << name;
+    }
 }
 
 struct PromRow {
