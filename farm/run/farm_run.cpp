@@ -180,7 +180,7 @@ FarmOutcome RunCommand(const FarmRequest& request, FarmSystem& system,
         case VerbKind::kClone:
             return CloneCommand(request, system, folders, deadline, progress);
         case VerbKind::kWhole: {
-            // A whole-farm verb names no VM: its context is of one.
+            // A whole-farm verb names no VM: it runs once, as a single command.
             const JobContext context{system, request, folders, std::nullopt, deadline};
             if (std::optional<std::string> problem = LineProblem(context, kNoVmIndex))
                 return Failure(kExitUsage, *problem);
